@@ -1,0 +1,24 @@
+#include "driver/stages.hpp"
+
+namespace driver {
+
+int run_build(RunState& run) {
+    start_up(run);
+    show_banner(run);
+    choose_music(run);
+    copy_music_to_work_folder(run);
+    compress_music(run);
+    read_music_credits(run);
+    detect_loading_screen(run);
+    create_loader(run);
+    report_music(run);
+    assemble_player(run);
+    build_tapes(run);
+    write_output_tape(run);
+    clean_up(run);
+    launch_tape(run);
+    say_goodbye(run);
+    return end_process(run);
+}
+
+}  // namespace driver

@@ -1,0 +1,74 @@
+#include "driver/fixed_names.hpp"
+
+#include "host/platform.hpp"
+
+namespace driver {
+
+namespace {
+
+constexpr FixedNames windows_names{
+    u"music.pt3",
+    u"bin\\music.pt3",
+    u"bin\\music.pt3.zx7",
+    u"bin\\author.bin",
+    u"asm\\tunefuse.asm",
+    u"tunefuse.bin",
+    u"screen.scr",
+    u"screen.bin",
+    u"game.tap",
+    u"KRZCode.tap",
+    u".tap",
+    u"Finished",
+    u"tools\\zx7.exe",
+    u"tools\\pasmo.exe",
+    u"tools\\bin2tap",
+    u"--err ",
+    u"-append -o KRZCode.tap ",
+    u" -a 16384",
+    u" -a 25500",
+    u"cmd.exe",
+    u"/c ",
+};
+
+// POSIX executables carry no ".exe"; the tape is opened by the desktop's own opener.
+constexpr FixedNames posix_names{
+    u"music.pt3",
+    u"bin/music.pt3",
+    u"bin/music.pt3.zx7",
+    u"bin/author.bin",
+    u"asm/tunefuse.asm",
+    u"tunefuse.bin",
+    u"screen.scr",
+    u"screen.bin",
+    u"game.tap",
+    u"KRZCode.tap",
+    u".tap",
+    u"Finished",
+    u"tools/zx7",
+    u"tools/pasmo",
+    u"tools/bin2tap",
+    u"--err ",
+    u"-append -o KRZCode.tap ",
+    u" -a 16384",
+    u" -a 25500",
+    u"xdg-open",
+    u"",
+};
+
+constexpr FixedNames macos_names = [] {
+    FixedNames names = posix_names;
+    names.tape_opener = u"open";
+    return names;
+}();
+
+}  // namespace
+
+const FixedNames& fixed_names() {
+    switch (host::host_kind) {
+        case host::HostKind::windows: return windows_names;
+        case host::HostKind::macos: return macos_names;
+        default: return posix_names;
+    }
+}
+
+}  // namespace driver

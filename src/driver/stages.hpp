@@ -1,0 +1,41 @@
+// The stages of the build, in the order the master list runs them.
+#pragma once
+
+#include "driver/run_state.hpp"
+
+namespace driver {
+
+// Start-up and music intake (intake.cpp).
+void start_up(RunState& run);
+void show_banner(RunState& run);
+void choose_music(RunState& run);
+void copy_music_to_work_folder(RunState& run);
+void detect_loading_screen(RunState& run);
+int end_process(RunState& run);
+
+// Music metadata and the loader (loader_stage.cpp).
+void read_music_credits(RunState& run);
+void create_loader(RunState& run);
+void report_music(RunState& run);
+
+// The external tools (tool_stages.cpp).
+void compress_music(RunState& run);
+void assemble_player(RunState& run);
+void build_tapes(RunState& run);
+
+// Output tape, clean-up and launch (output_stage.cpp).
+void write_output_tape(RunState& run);
+void clean_up(RunState& run);
+void launch_tape(RunState& run);
+void say_goodbye(RunState& run);
+
+// A size line of the report: the label, then N, " bytes (~ ", N / 1024 and "kb)".
+Text size_line(const Text& label, std::int64_t size);
+
+// The program directory followed by a fixed relative name.
+Text in_program_directory(const RunState& run, const char16_t* relative_name);
+
+// Notes a problem that keeps the build from producing a complete tape.
+void note_problem(RunState& run, const Text& what);
+
+}  // namespace driver

@@ -1,0 +1,35 @@
+// Whole-file operations by name: size (also how the program asks whether a file exists),
+// copy, delete, and the current directory. None of them prints; each answers only through
+// its result.
+#pragma once
+
+#include <cstdint>
+
+#include "host/text.hpp"
+
+namespace host {
+
+inline constexpr std::int64_t no_such_file = -1;
+inline constexpr std::int64_t is_directory = -2;
+
+// The size in bytes; -1 for a missing file or an empty name; -2 for a directory (with or
+// without trailing separators). "\" and "/" both separate. A name holding wildcards ("*",
+// "?") is looked up as a pattern and gives the size of the first matching entry.
+std::int64_t file_size(const Text& name);
+
+// Copies a file, replacing an existing target. Non-zero on success, 0 on failure or when
+// either name is empty.
+int copy_file(const Text& source, const Text& target);
+
+// Makes the path the current directory; a trailing separator is accepted. Non-zero on
+// success, 0 on failure or for an empty path.
+int set_current_directory(const Text& path);
+
+inline constexpr int delete_plain = 0;
+inline constexpr int delete_force = 2;  // remove a write-protected file as well
+
+// Deletes a file. Non-zero on success, 0 on failure or for an empty name. Plain deletion
+// leaves a write-protected file in place.
+int delete_file(const Text& name, int options = delete_plain);
+
+}  // namespace host
