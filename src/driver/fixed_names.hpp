@@ -8,26 +8,26 @@ namespace driver {
 using host::Text;
 
 struct FixedNames {
-    const char16_t* default_music;      // music module used when no parameter is given
-    const char16_t* music_work_copy;    // the chosen module, copied into the work folder
-    const char16_t* compressed_music;   // what the compressor leaves: the work copy + ".zx7"
-    const char16_t* credits_file;       // the one-line credits text the player shows
-    const char16_t* player_source;      // the music player's assembly source
-    const char16_t* player_code;        // the assembled player
-    const char16_t* loading_screen;     // optional loading screen, relative
-    const char16_t* screen_copy;        // its copy handed to bin2tap, relative
-    const char16_t* game_tape;          // the user's game, relative
-    const char16_t* loader_tape;        // loader, screen and player blocks, relative
-    const char16_t* tape_extension;     // of the output tape
-    const char16_t* unnamed_game;       // output name when the game tape gives none
-    const char16_t* compressor;         // the external tools
+    const char16_t* default_music;     // music module used when no parameter is given
+    const char16_t* music_work_copy;   // the chosen module, copied into the work folder
+    const char16_t* compressed_music;  // what the compressor leaves: the work copy + ".zx7"
+    const char16_t* credits_file;      // the one-line credits text the player shows
+    const char16_t* player_source;     // the music player's assembly source
+    const char16_t* player_code;       // the assembled player
+    const char16_t* loading_screen;    // optional loading screen, relative
+    const char16_t* screen_copy;       // its copy handed to bin2tap, relative
+    const char16_t* game_tape;         // the user's game, relative
+    const char16_t* loader_tape;       // loader, screen and player blocks, relative
+    const char16_t* tape_extension;    // of the output tape
+    const char16_t* unnamed_game;      // output name when the game tape gives none
+    const char16_t* compressor;        // the external tools
     const char16_t* assembler;
     const char16_t* tape_maker;
     const char16_t* assembler_options;  // put before the source path
     const char16_t* tape_append;        // bin2tap's options before the input path
     const char16_t* screen_address;     // bin2tap's load-address options after the input path
     const char16_t* player_address;
-    const char16_t* tape_opener;        // the program that opens a tape by the host's association
+    const char16_t* tape_opener;          // the program that opens a tape by the host's association
     const char16_t* tape_opener_options;  // put before the tape's path
 };
 

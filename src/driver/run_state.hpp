@@ -19,14 +19,15 @@ struct RunState {
     Text music_path;         // the chosen music module, as chosen (may be relative)
     Text music_file_name;    // the file part of the music path
     Text banner_text;
-    int screen_flag = 0;     // 1 when a loading screen was found
+    bool music_is_work_copy = false;  // the chosen module is the work copy itself
+    int screen_flag = 0;              // 1 when a loading screen was found
 
-    Text title;              // PT3 header fields as read, untrimmed
+    Text title;  // PT3 header fields as read, untrimmed
     Text author;
     int loader_length = 0;
-    Text game_name;          // name from the game tape's header, trimmed; may be empty
+    Text game_name;  // name from the game tape's header, trimmed; may be empty
 
-    Text tool_path;          // the external tool being run and its argument text
+    Text tool_path;  // the external tool being run and its argument text
     Text tool_arguments;
 
     std::int32_t loader_tape_length = 0;

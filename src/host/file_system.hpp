@@ -17,8 +17,11 @@ inline constexpr std::int64_t is_directory = -2;
 // "?") is looked up as a pattern and gives the size of the first matching entry.
 std::int64_t file_size(const Text& name);
 
-// Copies a file, replacing an existing target. Non-zero on success, 0 on failure or when
-// either name is empty.
+// True when both names lead to one and the same existing file.
+bool same_file(const Text& first, const Text& second);
+
+// Copies a file, replacing an existing target. Non-zero on success, 0 on failure, when either
+// name is empty, or when both name the same file (which is left as it is).
 int copy_file(const Text& source, const Text& target);
 
 // Makes the path the current directory; a trailing separator is accepted. Non-zero on

@@ -24,8 +24,8 @@ TempDir::TempDir(const std::string& prefix) {
 TempDir::~TempDir() {
     std::error_code ignored;
     // Give back write permission first, so that tests that lock a folder still clean up.
-    for (auto it = fs::recursive_directory_iterator(path_, ignored);
-         it != fs::recursive_directory_iterator(); it.increment(ignored)) {
+    for (auto it = fs::recursive_directory_iterator(path_, ignored); it != fs::recursive_directory_iterator();
+         it.increment(ignored)) {
         fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
     }
     fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
@@ -49,9 +49,13 @@ void write_bytes(const fs::path& file, const Bytes& bytes) {
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-void write_string(const fs::path& file, const std::string& text) { write_bytes(file, bytes_of(text)); }
+void write_string(const fs::path& file, const std::string& text) {
+    write_bytes(file, bytes_of(text));
+}
 
-Bytes bytes_of(const std::string& text) { return Bytes(text.begin(), text.end()); }
+Bytes bytes_of(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
 
 Bytes hex_bytes(const std::string& hex) {
     Bytes bytes;
@@ -61,10 +65,18 @@ Bytes hex_bytes(const std::string& hex) {
     return bytes;
 }
 
-fs::path kit_dir() { return TUNEFUSE_KIT_DIR; }
-fs::path helpers_dir() { return TUNEFUSE_HELPERS_DIR; }
-fs::path helper(const std::string& name) { return helpers_dir() / (name + TUNEFUSE_EXE_SUFFIX); }
-fs::path source_dir() { return TUNEFUSE_SOURCE_DIR; }
+fs::path kit_dir() {
+    return TUNEFUSE_KIT_DIR;
+}
+fs::path helpers_dir() {
+    return TUNEFUSE_HELPERS_DIR;
+}
+fs::path helper(const std::string& name) {
+    return helpers_dir() / (name + TUNEFUSE_EXE_SUFFIX);
+}
+fs::path source_dir() {
+    return TUNEFUSE_SOURCE_DIR;
+}
 
 std::optional<fs::path> shared_dir() {
     fs::path dir = TUNEFUSE_SHARED_DIR;
@@ -86,8 +98,8 @@ void drain(int fd, std::string& into) {
     if (got > 0) into.append(chunk, static_cast<std::size_t>(got));
 }
 
-[[noreturn]] void exec_child(const std::vector<std::string>& argv, const ProcessOptions& options,
-                             int in_fd, int out_fd, int err_fd) {
+[[noreturn]] void exec_child(const std::vector<std::string>& argv, const ProcessOptions& options, int in_fd,
+                             int out_fd, int err_fd) {
     dup2(in_fd, 0);
     dup2(out_fd, 1);
     dup2(err_fd, 2);
@@ -132,7 +144,8 @@ ProcessResult run_process(const std::vector<std::string>& argv, const ProcessOpt
     pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
     int open_count = 2;
     while (open_count > 0) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                          std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             kill(pid, SIGKILL);
             break;

@@ -37,8 +37,8 @@ Bytes bytes_of(const std::string& text);
 Bytes hex_bytes(const std::string& hex);  // "13 00 FF" -> {0x13, 0x00, 0xFF}
 
 // Where the build put things.
-fs::path kit_dir();      // the ready program directory
-fs::path helpers_dir();  // the stand-in programs built from tests/helpers
+fs::path kit_dir();                        // the ready program directory
+fs::path helpers_dir();                    // the stand-in programs built from tests/helpers
 fs::path helper(const std::string& name);  // one of them, with the host's executable suffix
 fs::path source_dir();
 // The shared corpus of real modules, tapes and screens; empty when it is not there.
@@ -46,16 +46,16 @@ std::optional<fs::path> corpus_dir();
 std::optional<fs::path> shared_dir();
 
 struct ProcessResult {
-    int exit_code = -1;     // the exit code, or 128 + signal number when killed by a signal
-    std::string out;        // everything written to standard output
-    std::string err;        // everything written to standard error
+    int exit_code = -1;  // the exit code, or 128 + signal number when killed by a signal
+    std::string out;     // everything written to standard output
+    std::string err;     // everything written to standard error
 };
 
 struct ProcessOptions {
-    fs::path working_directory;                   // empty: the test's own
-    std::map<std::string, std::string> env;       // set (or, with an empty value, unset) in the child
-    std::optional<std::string> input;             // fed to standard input, closed afterwards
-    int timeout_seconds = 120;                    // the child is killed after this long
+    fs::path working_directory;              // empty: the test's own
+    std::map<std::string, std::string> env;  // set (or, with an empty value, unset) in the child
+    std::optional<std::string> input;        // fed to standard input, closed afterwards
+    int timeout_seconds = 120;               // the child is killed after this long
 };
 
 // Runs a program with an argument vector (argv[0] is the program) and collects its output.

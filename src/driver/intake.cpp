@@ -1,0 +1,97 @@
+#include "driver/fixed_names.hpp"
+#include "driver/stages.hpp"
+#include "host/command_line.hpp"
+#include "host/console.hpp"
+#include "host/file_system.hpp"
+#include "host/process.hpp"
+
+namespace driver {
+
+namespace {
+
+constexpr char16_t banner[] = u"Tunefuse 1.6.1 Kestrin 2017";
+constexpr char16_t download_page[] = u"https://tunefuse.zxkit.org/download";
+constexpr char16_t community_page[] = u"https://groups.zxkit.org/tunefuse";
+
+}  // namespace
+
+Text size_line(const Text& label, std::int64_t size) {
+    return label + host::decimal_text(size) + u" bytes (~ " + host::decimal_text(host::kilobytes(size)) +
+           u"kb)";
+}
+
+Text in_program_directory(const RunState& run, const char16_t* relative_name) {
+    return run.program_directory + relative_name;
+}
+
+void note_problem(RunState& run, const Text& what) {
+    run.problems.push_back(what);
+}
+
+void start_up(RunState& run) {
+    run = RunState{};
+    host::init_process_layer();
+    static loader::TapeImage tape_image;
+    static loader::LoaderProgram program;
+    tape_image = loader::TapeImage{};
+    program = loader::LoaderProgram{};
+    run.tape_image = &tape_image;
+    run.program = &program;
+    loader::build_token_texts(program);
+    run.banner_text = banner;
+    host::open_console();
+}
+
+void show_banner(RunState& run) {
+    host::set_colour(15, 0);
+    host::print_line(run.banner_text);
+    host::set_colour(14, 0);
+    host::print_line(download_page);
+    host::print_line(community_page);
+    host::print_line(u"");
+    host::set_colour(10, 0);
+}
+
+void choose_music(RunState& run) {
+    run.first_parameter = host::program_parameter(0);
+    run.program_directory = host::path_part(host::program_file_name());
+    // A relative parameter is taken as it stands: the working directory is still the one the
+    // program was started in.
+    if (run.first_parameter.empty())
+        run.music_path = in_program_directory(run, fixed_names().default_music);
+    else
+        run.music_path = run.first_parameter;
+    run.music_file_name = host::file_part(run.music_path);
+    host::print_line(u"Music file selected \t: " + run.music_file_name);
+    std::int64_t size = host::file_size(run.music_path);
+    host::print_line(size_line(u"Music file size     \t: ", size));
+    if (size == host::no_such_file) note_problem(run, u"music file not found: " + run.music_path);
+    if (size == host::is_directory) note_problem(run, u"music file is a folder: " + run.music_path);
+    if (size == 0) note_problem(run, u"music file is empty: " + run.music_path);
+}
+
+void copy_music_to_work_folder(RunState& run) {
+    Text work_copy = in_program_directory(run, fixed_names().music_work_copy);
+    // A module chosen from the work folder itself is the user's file: it is neither copied onto
+    // itself nor deleted at clean-up.
+    run.music_is_work_copy = host::same_file(run.music_path, work_copy);
+    host::copy_file(run.music_path, work_copy);
+    host::set_current_directory(run.program_directory);
+}
+
+void detect_loading_screen(RunState& run) {
+    const FixedNames& names = fixed_names();
+    if (host::file_size(names.loading_screen) <= 0) return;
+    run.screen_flag = 1;
+    host::print_line(Text(u"Found screen\t\t: ") + names.loading_screen);
+    if (!host::copy_file(names.loading_screen, names.screen_copy))
+        note_problem(run, u"could not copy the loading screen to " + Text(names.screen_copy));
+}
+
+int end_process(RunState& run) {
+    for (const Text& problem : run.problems) host::print_error_line(u"tunefuse: error: " + problem);
+    host::end_run();
+    return run.problems.empty() ? 0 : 1;
+}
+
+}  // namespace driver

@@ -1,0 +1,121 @@
+#include <array>
+
+#include "driver/fixed_names.hpp"
+#include "driver/stages.hpp"
+#include "host/console.hpp"
+#include "host/file_system.hpp"
+#include "host/files.hpp"
+#include "host/memory.hpp"
+#include "host/platform.hpp"
+#include "host/process.hpp"
+
+namespace driver {
+
+namespace {
+
+// File numbers of the join.
+constexpr int loader_tape_file = 5;
+constexpr int game_tape_file = 6;
+constexpr int output_tape_file = 7;
+
+// Characters no Windows file name may hold; a tape named with one of them is refused on every
+// host, so that a tape makes the same output everywhere.
+constexpr char16_t forbidden_in_names[] = u"<>:\"/\\|?*";
+
+// The game name comes from a tape the user may have downloaded: it must name a file in the
+// program directory and nothing else.
+bool usable_as_file_name(const Text& name) {
+    if (name.empty() || name == u"." || name == u"..") return false;
+    for (char16_t unit : name) {
+        if (unit < 0x20 || Text(forbidden_in_names).find(unit) != Text::npos) return false;
+    }
+    return true;
+}
+
+// The length of an open tape for the join; a tape that could not be opened counts as empty.
+std::int32_t tape_length(RunState& run, int number, const char16_t* name) {
+    std::int64_t length = host::file_length(number);
+    if (length >= 0 && length <= INT32_MAX) return static_cast<std::int32_t>(length);
+    note_problem(run, u"could not read " + Text(name));
+    return 0;
+}
+
+// Reads both tapes into one block: the loader tape's bytes, then the game tape's.
+std::int64_t join_tapes(RunState& run) {
+    std::int64_t total = std::int64_t{run.loader_tape_length} + run.game_tape_length;
+    run.join_buffer = host::memory_block(total);
+    if (!run.join_buffer) {
+        if (total > 0) note_problem(run, u"not enough memory to join the tapes");
+        return 0;
+    }
+    std::int64_t got = host::read_block(loader_tape_file, run.join_buffer, run.loader_tape_length);
+    got += host::read_block(game_tape_file, run.join_buffer + run.loader_tape_length, run.game_tape_length);
+    if (got != total) note_problem(run, u"could not read the tapes whole");
+    return got == total ? total : 0;
+}
+
+void write_joined_tape(RunState& run, std::int64_t total) {
+    Text output_name = run.game_name + fixed_names().tape_extension;
+    bool created = usable_as_file_name(run.game_name) &&
+                   host::create_file(output_tape_file, in_program_directory(run, output_name.c_str())) != 0;
+    if (!created) {
+        note_problem(run, u"could not create the output tape " + output_name);
+        return;
+    }
+    if (total == 0 || host::write_block(output_tape_file, run.join_buffer, total) != total)
+        note_problem(run, u"could not write the output tape " + output_name);
+    host::print_text(output_name);
+}
+
+}  // namespace
+
+void write_output_tape(RunState& run) {
+    const FixedNames& names = fixed_names();
+    if (run.game_name.empty()) run.game_name = names.unnamed_game;
+    host::open_file(loader_tape_file, in_program_directory(run, names.loader_tape));
+    host::open_file(game_tape_file, in_program_directory(run, names.game_tape));
+    run.loader_tape_length = tape_length(run, loader_tape_file, names.loader_tape);
+    run.game_tape_length = tape_length(run, game_tape_file, names.game_tape);
+    std::int64_t total = join_tapes(run);
+    write_joined_tape(run, total);
+    host::close_file(output_tape_file);
+    host::close_file(game_tape_file);
+    host::close_file(loader_tape_file);
+    host::print_line(u" Done");
+}
+
+void clean_up(RunState& run) {
+    const FixedNames& names = fixed_names();
+    host::print_text(u"Clean up\t\t: ");
+    const std::array<const char16_t*, 6> intermediates = {names.loader_tape,     names.player_code,
+                                                          names.screen_copy,     names.credits_file,
+                                                          names.music_work_copy, names.compressed_music};
+    for (const char16_t* name : intermediates) {
+        if (name == names.music_work_copy && run.music_is_work_copy) continue;
+        host::delete_file(in_program_directory(run, name));
+    }
+    host::print_line(u"Done");
+}
+
+void launch_tape(RunState& run) {
+    const FixedNames& names = fixed_names();
+    host::set_colour(11, 0);
+    host::print_line(u"");
+    host::print_line(u"Trying to launch...");
+    Text tape = in_program_directory(run, (run.game_name + names.tape_extension).c_str());
+    // Opening the tape is a courtesy, not part of the build: a host without an opener is fine.
+    host::start_program(names.tape_opener, names.tape_opener_options + host::quoted_path(tape),
+                        run.program_directory, host::start_wait);
+}
+
+void say_goodbye(RunState&) {
+    host::set_colour(12, 0);
+    host::print_line(u"");
+    host::print_line(u"KTHNXBAI!");
+    host::set_colour(9, 0);
+    host::print_line(u"20/07/17 01:17am zorbel");
+    host::pause(2000);
+    host::set_colour(7, 0);
+}
+
+}  // namespace driver

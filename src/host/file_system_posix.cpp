@@ -1,0 +1,118 @@
+#include <fcntl.h>
+#include <glob.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "host/file_system.hpp"
+
+namespace host {
+
+namespace {
+
+// Both separators work on every host; POSIX calls want "/".
+std::string native_path(const Text& name) {
+    Text path = name;
+    for (char16_t& unit : path)
+        if (unit == u'\\') unit = u'/';
+    return to_utf8(path);
+}
+
+bool has_wildcards(const std::string& path) {
+    return path.find_first_of("*?") != std::string::npos;
+}
+
+// Wildcards are "*" and "?" alone; every other character, "[" included, stands for itself.
+std::string glob_pattern(const std::string& path) {
+    std::string pattern;
+    for (char c : path) {
+        if (c == '[' || c == ']' || c == '\\') pattern.push_back('\\');
+        pattern.push_back(c);
+    }
+    return pattern;
+}
+
+std::int64_t size_of_entry(const std::string& path) {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0) return no_such_file;
+    if (S_ISDIR(info.st_mode)) return is_directory;
+    return static_cast<std::int64_t>(info.st_size);
+}
+
+std::int64_t size_of_first_match(const std::string& pattern) {
+    glob_t found{};
+    std::int64_t size = no_such_file;
+    if (glob(glob_pattern(pattern).c_str(), 0, nullptr, &found) == 0 && found.gl_pathc > 0)
+        size = size_of_entry(found.gl_pathv[0]);
+    globfree(&found);
+    return size;
+}
+
+}  // namespace
+
+std::int64_t file_size(const Text& name) {
+    if (name.empty()) return no_such_file;
+    std::string path = native_path(name.substr(0, 260));
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    std::int64_t size = size_of_entry(path);
+    if (size == no_such_file && has_wildcards(path)) size = size_of_first_match(path);
+    return size;
+}
+
+bool same_file(const Text& first, const Text& second) {
+    struct stat a, b;
+    if (first.empty() || second.empty()) return false;
+    if (stat(native_path(first).c_str(), &a) != 0 || stat(native_path(second).c_str(), &b) != 0) return false;
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+int copy_file(const Text& source, const Text& target) {
+    if (source.empty() || target.empty()) return 0;
+    // Copying a file onto itself would empty it before a byte is read.
+    if (same_file(source, target)) return 0;
+    int in = open(native_path(source).c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return 0;
+    struct stat info;
+    if (fstat(in, &info) != 0 || S_ISDIR(info.st_mode)) {
+        close(in);
+        return 0;
+    }
+    int out = open(native_path(target).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    bool ok = out >= 0;
+    char chunk[65536];
+    while (ok) {
+        ssize_t got = read(in, chunk, sizeof chunk);
+        if (got <= 0) {
+            ok = got == 0;
+            break;
+        }
+        for (ssize_t done = 0; ok && done < got;) {
+            ssize_t put = write(out, chunk + done, static_cast<std::size_t>(got - done));
+            ok = put > 0;
+            done += put > 0 ? put : 0;
+        }
+    }
+    if (out >= 0 && close(out) != 0) ok = false;
+    close(in);
+    return ok ? 1 : 0;
+}
+
+int set_current_directory(const Text& path) {
+    if (path.empty()) return 0;
+    return chdir(native_path(path).c_str()) == 0 ? 1 : 0;
+}
+
+int delete_file(const Text& name, int options) {
+    if (name.empty()) return 0;
+    std::string path = native_path(name);
+    struct stat info;
+    if (lstat(path.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return 0;
+    // A write-protected file has no write permission for its owner; plain deletion leaves it,
+    // as the program's other hosts do.
+    bool protected_file = !S_ISLNK(info.st_mode) && (info.st_mode & S_IWUSR) == 0;
+    if (protected_file && options != delete_force) return 0;
+    return unlink(path.c_str()) == 0 ? 1 : 0;
+}
+
+}  // namespace host

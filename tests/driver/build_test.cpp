@@ -1,0 +1,346 @@
+// The whole build, end to end: the real program in a temporary program directory, with
+// stand-in tools that record how they were called.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <fstream>
+
+#include "test_support.hpp"
+
+namespace {
+
+using test::Bytes;
+namespace fs = std::filesystem;
+
+const std::string banner_lines =
+    "Tunefuse 1.6.1 Kestrin 2017\n"
+    "https://tunefuse.zxkit.org/download\n"
+    "https://groups.zxkit.org/tunefuse\n"
+    "\n";
+
+const std::string closing_lines =
+    "Clean up\t\t: Done\n"
+    "\n"
+    "Trying to launch...\n"
+    "\n"
+    "KTHNXBAI!\n"
+    "20/07/17 01:17am zorbel\n";
+
+// A PT3 module of the given size with a padded title and author in its header.
+Bytes make_module(const std::string& title, const std::string& author, std::size_t size = 2048) {
+    std::string header = "ProTracker 3.5 compilation of ";
+    header += (title + std::string(32, ' ')).substr(0, 32) + " by ";
+    header += (author + std::string(32, ' ')).substr(0, 32) + " ";
+    Bytes module = test::bytes_of(header);
+    module.resize(size, 0x01);
+    return module;
+}
+
+// One tape block: length, flag, contents and XOR checksum.
+Bytes tape_block(std::uint8_t flag, const Bytes& contents) {
+    Bytes block = {static_cast<std::uint8_t>((contents.size() + 2) & 0xFF),
+                   static_cast<std::uint8_t>((contents.size() + 2) >> 8), flag};
+    std::uint8_t check = flag;
+    for (auto byte : contents) block.push_back(byte), check ^= byte;
+    block.push_back(check);
+    return block;
+}
+
+// A game tape: a CODE header with a 10-byte name, and its data block.
+Bytes make_game_tape(const std::string& name10, std::size_t data_size = 100) {
+    Bytes header = {3};
+    for (char c : name10) header.push_back(static_cast<std::uint8_t>(c));
+    header.insert(header.end(), {static_cast<std::uint8_t>(data_size & 0xFF),
+                                 static_cast<std::uint8_t>(data_size >> 8), 0x00, 0x7D, 0x00, 0x80});
+    Bytes tape = tape_block(0x00, header);
+    Bytes data = tape_block(0xFF, Bytes(data_size, 0xAA));
+    tape.insert(tape.end(), data.begin(), data.end());
+    return tape;
+}
+
+std::vector<std::vector<std::string>> recorded_calls(const fs::path& log) {
+    std::vector<std::vector<std::string>> calls;
+    std::ifstream in(log);
+    for (std::string line; std::getline(in, line);) {
+        std::vector<std::string> args;
+        std::size_t start = 0;
+        for (std::size_t sep; (sep = line.find('\x1f', start)) != std::string::npos; start = sep + 1)
+            args.push_back(line.substr(start, sep - start));
+        if (!line.empty()) args.push_back(line.substr(start));
+        calls.push_back(args);
+    }
+    return calls;
+}
+
+class BuildTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = temp.path() / "kit";
+        test::lay_out_program_directory(dir);
+        for (const char* tool : {"zx7", "pasmo", "bin2tap"})
+            fs::copy_file(test::helper("fake_tool"), dir / "tools" / tool);
+        fs::create_directories(temp / "path");
+        fs::create_directories(temp / "log");
+        fs::copy_file(test::helper("fake_tool"), temp / "path" / "xdg-open");
+        test::write_string(dir / "asm" / "tunefuse.asm", " org 25500\n ret\n");
+        module = make_module("Tune", "Me");
+        test::write_bytes(dir / "music.pt3", module);
+        game = make_game_tape("demo      ");
+        test::write_bytes(dir / "game.tap", game);
+    }
+
+    test::ProcessResult run(std::vector<std::string> args = {}, fs::path working_directory = {}) {
+        args.insert(args.begin(), (dir / "tunefuse").string());
+        test::ProcessOptions options;
+        options.working_directory = working_directory.empty() ? temp.path() : working_directory;
+        options.env = {{"PATH", (temp / "path").string() + ":/usr/bin:/bin"},
+                       {"FAKE_TOOL_LOG", (temp / "log").string()}};
+        for (const auto& [name, value] : env) options.env[name] = value;
+        return test::run_process(args, options);
+    }
+
+    std::vector<std::vector<std::string>> calls(const std::string& tool) {
+        return recorded_calls(temp / "log" / (tool + ".args"));
+    }
+
+    std::string p() const { return dir.string() + "/"; }
+
+    test::TempDir temp;
+    fs::path dir;
+    Bytes module, game;
+    std::map<std::string, std::string> env;
+};
+
+std::string report(const std::string& music_lines, const std::string& middle, const std::string& output) {
+    return banner_lines + music_lines + "Compressing \t\t: music.pt3 - Done\n" +
+           "Compressed Size     \t: 1500 bytes (~ 1kb)\n" + middle + "Creating Loader\t\t: Done\n" +
+           "Music Author \t\t: Me                               \n" +
+           "Music Title\t\t: Tune                             \n" + "Assembling code\t\t: Done\n" +
+           "Tunefuse+VTII+music    \t: 300 bytes (~ 0kb)\n" + "Building tapes\t\t: " + output + " Done\n" +
+           closing_lines;
+}
+
+const std::string default_music_lines =
+    "Music file selected \t: music.pt3\n"
+    "Music file size     \t: 2048 bytes (~ 2kb)\n";
+
+TEST_F(BuildTest, CompleteBuildWithoutScreen) {
+    auto result = run();
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out, report(default_music_lines, "", "demo.tap"));
+
+    EXPECT_EQ(calls("zx7"), (std::vector<std::vector<std::string>>{{p() + "bin/music.pt3"}}));
+    EXPECT_EQ(
+        calls("pasmo"),
+        (std::vector<std::vector<std::string>>{{"--err", p() + "asm/tunefuse.asm", p() + "tunefuse.bin"}}));
+    EXPECT_EQ(calls("bin2tap"), (std::vector<std::vector<std::string>>{
+                                    {"-append", "-o", "KRZCode.tap", p() + "tunefuse.bin", "-a", "25500"}}));
+    EXPECT_EQ(calls("xdg-open"), (std::vector<std::vector<std::string>>{{p() + "demo.tap"}}));
+
+    // The output tape: the loader's two blocks, the player's blocks, then the game tape unchanged.
+    Bytes output = test::read_bytes(dir / "demo.tap");
+    Bytes player = test::bytes_of("BIN2TAP tunefuse.bin 25500\n");
+    std::size_t loader_size = output.size() - player.size() - game.size();
+    ASSERT_GT(output.size(), player.size() + game.size());
+    EXPECT_EQ(Bytes(output.begin() + 4, output.begin() + 14), test::bytes_of("demo      "));
+    EXPECT_EQ(output[14] + 256 * output[15] + 25, static_cast<int>(loader_size));
+    EXPECT_EQ(Bytes(output.begin() + loader_size, output.end() - game.size()), player);
+    EXPECT_EQ(Bytes(output.end() - game.size(), output.end()), game);
+}
+
+TEST_F(BuildTest, CompleteBuildWithScreen) {
+    Bytes screen(6912, 0x38);
+    test::write_bytes(dir / "screen.scr", screen);
+    auto result = run();
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_EQ(result.out, report(default_music_lines, "Found screen\t\t: screen.scr\n", "demo.tap"));
+    EXPECT_EQ(calls("bin2tap"), (std::vector<std::vector<std::string>>{
+                                    {"-append", "-o", "KRZCode.tap", p() + "screen.bin", "-a", "16384"},
+                                    {"-append", "-o", "KRZCode.tap", p() + "tunefuse.bin", "-a", "25500"}}));
+    EXPECT_EQ(test::read_bytes(dir / "screen.scr"), screen);
+    EXPECT_FALSE(fs::exists(dir / "screen.bin"));
+}
+
+TEST_F(BuildTest, IntermediatesAreRemovedAndUserFilesKept) {
+    test::write_bytes(dir / "screen.scr", Bytes(6912, 0x07));
+    auto result = run();
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    for (const char* name : {"KRZCode.tap", "tunefuse.bin", "screen.bin", "bin/author.bin", "bin/music.pt3",
+                             "bin/music.pt3.zx7"})
+        EXPECT_FALSE(fs::exists(dir / name)) << name;
+    EXPECT_EQ(test::read_bytes(dir / "music.pt3"), module);
+    EXPECT_EQ(test::read_bytes(dir / "game.tap"), game);
+    EXPECT_EQ(test::read_bytes(dir / "screen.scr"), Bytes(6912, 0x07));
+}
+
+TEST_F(BuildTest, EmptyScreenIsNoScreen) {
+    test::write_bytes(dir / "screen.scr", {});
+    auto result = run();
+    EXPECT_EQ(result.out, report(default_music_lines, "", "demo.tap"));
+    EXPECT_EQ(calls("bin2tap").size(), 1u);
+}
+
+TEST_F(BuildTest, UnnamedGameGivesFinished) {
+    test::write_bytes(dir / "game.tap", make_game_tape("          "));
+    auto result = run();
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_EQ(result.out, report(default_music_lines, "", "Finished.tap"));
+    EXPECT_TRUE(fs::exists(dir / "Finished.tap"));
+    EXPECT_EQ(calls("xdg-open"), (std::vector<std::vector<std::string>>{{p() + "Finished.tap"}}));
+}
+
+TEST_F(BuildTest, MissingGameTapeIsReported) {
+    fs::remove(dir / "game.tap");
+    auto result = run();
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(result.out, report(default_music_lines, "", "Finished.tap"));
+    EXPECT_EQ(result.err, "tunefuse: error: game.tap is missing or empty\n");
+}
+
+TEST_F(BuildTest, MusicChosenOnTheCommandLine) {
+    fs::create_directories(temp / "songs");
+    test::write_bytes(temp / "songs" / "my song.pt3", make_module("Other", "Someone", 1023));
+    std::string lines = "Music file selected \t: my song.pt3\nMusic file size     \t: 1023 bytes (~ 0kb)\n";
+
+    struct Case {
+        std::vector<std::string> args;
+        fs::path working_directory;
+    };
+    for (const Case& c : std::vector<Case>{{{(temp / "songs" / "my song.pt3").string()}, {}},
+                                           {{"songs/my song.pt3"}, temp.path()},
+                                           {{"\"songs/my song.pt3\""}, temp.path()},
+                                           {{"my song.pt3"}, temp / "songs"}}) {
+        fs::remove(temp / "log" / "zx7.args");
+        auto result = run(c.args, c.working_directory);
+        EXPECT_EQ(result.exit_code, 0) << c.args[0] << ": " << result.err;
+        EXPECT_EQ(result.out.substr(banner_lines.size(), lines.size()), lines) << c.args[0];
+    }
+}
+
+TEST_F(BuildTest, EmptyParameterMeansDefaultMusic) {
+    auto result = run({""});
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_EQ(result.out, report(default_music_lines, "", "demo.tap"));
+}
+
+TEST_F(BuildTest, MissingMusicReportsMinusOne) {
+    fs::remove(dir / "music.pt3");
+    env["FAKE_ZX7_MODE"] = "silent";
+    auto result = run();
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_NE(result.out.find("Music file size     \t: -1 bytes (~ 0kb)\n"), std::string::npos);
+    EXPECT_NE(result.out.find("Compressed Size     \t: -1 bytes (~ 0kb)\n"), std::string::npos);
+    EXPECT_NE(result.err.find("tunefuse: error: music file not found: " + p() + "music.pt3\n"),
+              std::string::npos);
+}
+
+TEST_F(BuildTest, FailingToolsAreReportedAfterTheClosingLines) {
+    struct Case {
+        const char* variable;
+        const char* mode;
+        const char* error;
+    };
+    for (const Case& c :
+         {Case{"FAKE_ZX7_MODE", "fail", "tunefuse: error: the compressor exited with code 3\n"},
+          Case{"FAKE_PASMO_MODE", "fail", "tunefuse: error: the assembler exited with code 3\n"},
+          Case{"FAKE_BIN2TAP_MODE", "fail", "tunefuse: error: bin2tap exited with code 3\n"},
+          Case{"FAKE_PASMO_MODE", "silent", "tunefuse: error: the assembled player was not produced"}}) {
+        env = {{c.variable, c.mode}};
+        auto result = run();
+        EXPECT_EQ(result.exit_code, 1) << c.variable << " " << c.mode;
+        EXPECT_NE(result.err.find(c.error), std::string::npos) << result.err;
+        EXPECT_NE(result.out.find(closing_lines), std::string::npos);
+    }
+}
+
+TEST_F(BuildTest, MissingToolIsReported) {
+    fs::remove(dir / "tools" / "pasmo");
+    auto result = run();
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_NE(result.err.find("tunefuse: error: could not start the assembler: " + p() + "tools/pasmo\n"),
+              std::string::npos)
+        << result.err;
+    EXPECT_NE(result.out.find("Tunefuse+VTII+music    \t: -1 bytes (~ 0kb)\n"), std::string::npos);
+}
+
+TEST_F(BuildTest, StalePlayerIsNotUsed) {
+    test::write_bytes(dir / "tunefuse.bin", Bytes(5000, 0x00));
+    env["FAKE_PASMO_MODE"] = "fail";
+    auto result = run();
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_NE(result.out.find("Tunefuse+VTII+music    \t: -1 bytes (~ 0kb)\n"), std::string::npos);
+}
+
+TEST_F(BuildTest, GameNamesThatWouldHitOtherFiles) {
+    for (const std::string name : {"game      ", "KRZCode   ", "../escape ", "a/b       ", "a\\b       "}) {
+        test::write_bytes(dir / "game.tap", make_game_tape(name));
+        Bytes before = test::read_bytes(dir / "game.tap");
+        auto result = run();
+        EXPECT_EQ(result.exit_code, 1) << name;
+        EXPECT_NE(result.err.find("tunefuse: error: could not create the output tape"), std::string::npos)
+            << name;
+        EXPECT_NE(result.out.find("Building tapes\t\t:  Done\n"), std::string::npos) << name;
+        EXPECT_EQ(test::read_bytes(dir / "game.tap"), before) << name;
+        EXPECT_FALSE(fs::exists(temp / "escape.tap"));
+    }
+}
+
+TEST_F(BuildTest, SecondRunReplacesTheOutputTape) {
+    run();
+    Bytes first = test::read_bytes(dir / "demo.tap");
+    auto result = run();
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_EQ(test::read_bytes(dir / "demo.tap"), first);
+}
+
+TEST_F(BuildTest, ProgramDirectoryWithSpaces) {
+    run();
+    Bytes plain = test::read_bytes(dir / "demo.tap");
+    fs::path spaced = temp / "my kit";
+    fs::rename(dir, spaced);
+    fs::remove(spaced / "demo.tap");
+    dir = spaced;
+    auto result = run();
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_EQ(calls("zx7").back(), std::vector<std::string>{p() + "bin/music.pt3"});
+    EXPECT_EQ(calls("xdg-open").back(), std::vector<std::string>{p() + "demo.tap"});
+    EXPECT_EQ(test::read_bytes(dir / "demo.tap"), plain);
+}
+
+TEST_F(BuildTest, LaunchIsWaitedFor) {
+    env["FAKE_XDG_OPEN_MODE"] = "slow";
+    auto start = std::chrono::steady_clock::now();
+    auto result = run();
+    auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(result.exit_code, 0);
+    // One second of opener, then the two-second closing pause.
+    EXPECT_GE(seconds, 3.0);
+}
+
+TEST_F(BuildTest, LaunchWithoutOpenerIsNoError) {
+    fs::remove(temp / "path" / "xdg-open");
+    auto result = run();
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_EQ(result.out, report(default_music_lines, "", "demo.tap"));
+}
+
+TEST_F(BuildTest, CreditsLineUsesTrimmedTitleAndAuthor) {
+    test::write_bytes(dir / "music.pt3", make_module("  Spaced Title", "An Author"));
+    auto result = run();
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_NE(result.out.find("Music Title\t\t:   Spaced Title                    \n"), std::string::npos)
+        << result.out;
+    EXPECT_EQ(test::read_string(temp / "log" / "author.bin"),
+              "Tunefuse 1.6.1 Kestrin 2017-Spaced Title/An Author/music.pt3\r\n");
+}
+
+TEST_F(BuildTest, MusicThatIsNotPt3IsReported) {
+    test::write_string(dir / "music.pt3", std::string(3000, 'x'));
+    auto result = run();
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_NE(result.err.find("tunefuse: error: the music file is not a PT3 module: music.pt3\n"),
+              std::string::npos);
+}
+
+}  // namespace
