@@ -1,0 +1,393 @@
+; tunefuse.asm - the music player code block of a tunefuse tape.
+;
+; Assembled by the build from the program directory:
+;     pasmo --err asm/tunefuse.asm tunefuse.bin
+; INCBIN names are relative to the working directory, so the build's work files are found
+; as bin/music.pt3, bin/music.pt3.zx7 and bin/author.bin.
+;
+; The BASIC loader does CLEAR 25499, loads this block at 25500, calls 25500, loads the game,
+; calls 25511 and starts the game at 32000. Everything here therefore lies in 25500..31999.
+;
+; Entry points (fixed addresses; games may call them too):
+;     25500  init:   show the credits, unpack the music into the module buffer, silence the AY
+;     25503  play:   play one frame (reserved for the PT3 player; returns at once for now)
+;     25506  stop:   silence the AY and return to interrupt mode 1
+;     25509  word:   address of the unpacked PT3 module
+;     25511  start:  silence the AY and return (the loader calls it once the game is loaded)
+;     25514  byte:   number of entry calls recorded in the trace below (at most 4 kept)
+;     25515  bytes:  trace of the first entry calls: 1 = init, 2 = start, 3 = stop
+;
+; Memory plan, from 25500 upwards: jump table, trace, code, then the module buffer. The
+; compressed music is stored at the top of the buffer so that it ends a safe distance after
+; where the unpacked module ends; unpacking then runs in place from the bottom of the
+; buffer and never overwrites compressed bytes it has yet to read.
+
+load_address    equ 25500
+game_address    equ 32000
+
+ay_select       equ $fffd           ; AY register select port
+ay_data_high    equ $bf             ; high byte of the AY data port $bffd
+
+chars_sysvar    equ 23606           ; CHARS: the font address less 256
+screen_pixels   equ $4000
+screen_attrs    equ $5800
+credits_attr    equ $47             ; bright white ink on black paper
+credit_columns  equ 32
+credit_rows_max equ 4
+
+        org load_address
+
+; ---- jump table: these addresses are the code block's contract --------------------------
+entry_init:     jp init             ; 25500
+entry_play:     jp play_frame       ; 25503
+entry_stop:     jp stop             ; 25506
+module_pointer: dw module           ; 25509
+entry_start:    jp start            ; 25511
+trace_count:    db 0                ; 25514
+trace_log:      db 0, 0, 0, 0       ; 25515
+
+; ---- entries -----------------------------------------------------------------------------
+
+init:
+        ld a, 1
+        call record_entry
+        call show_credits
+        ld hl, packed_music
+        ld de, module
+        call zx7_unpack
+        jp silence
+
+start:
+        ld a, 2
+        call record_entry
+        jp silence
+
+stop:
+        ld a, 3
+        call record_entry
+        im 1
+        jp silence
+
+play_frame:
+        ret
+
+; Keeps the entry number in A in the trace, so a debugger or test can see which entries
+; ran and in what order.
+record_entry:
+        ld hl, trace_count
+        ld c, (hl)
+        inc (hl)
+        ld b, 0
+        ld hl, trace_log
+        add hl, bc
+        ld b, a
+        ld a, c
+        cp 4
+        ret nc
+        ld (hl), b
+        ret
+
+; Sets the volume of channels A, B and C (registers 8, 9, 10) to 0.
+silence:
+        ld e, 8
+        ld d, 0
+silence_channel:
+        ld bc, ay_select
+        out (c), e
+        ld b, ay_data_high
+        out (c), d
+        inc e
+        ld a, e
+        cp 11
+        jr nz, silence_channel
+        ret
+
+; ---- ZX7 unpacker ------------------------------------------------------------------------
+; HL = compressed data, DE = destination. Unpacks the whole stream; returns with DE just past
+; the last byte written. A holds the current bit byte, shifted left, with a marker bit below
+; the bits still unread, so that A becomes 0 exactly when the bit byte is used up.
+
+zx7_unpack:
+        ld a, $80
+zx7_literal:
+        ldi
+zx7_next_item:
+        call zx7_bit
+        jr nc, zx7_literal
+        push de                     ; a match: keep the destination while D and E work
+        ld d, 0                     ; D counts the zero bits of the length
+zx7_length_zeros:
+        call zx7_bit
+        jr c, zx7_length_lead
+        inc d
+        jr zx7_length_zeros
+zx7_length_lead:
+        bit 4, d                    ; 16 or more zeros: the end marker
+        jr nz, zx7_done
+        ld bc, 1                    ; the leading 1 of length - 1
+        inc d
+zx7_length_bits:
+        dec d
+        jr z, zx7_length_ready
+        call zx7_bit
+        rl c
+        rl b
+        jr zx7_length_bits
+zx7_length_ready:
+        inc bc                      ; BC = match length
+        ld e, (hl)                  ; offset byte
+        inc hl
+        bit 7, e
+        jr z, zx7_copy              ; short offset: D = 0, DE = offset - 1
+        ld d, $10                   ; long offset: read 4 more bits into D, high bit first
+zx7_offset_bits:
+        call zx7_bit
+        rl d
+        jr nc, zx7_offset_bits
+        inc d                       ; offset - 1 = (D + 1) * 128 + (E & 127)
+        sla e
+        srl d
+        rr e
+zx7_copy:
+        ex (sp), hl                 ; HL = destination, stack = compressed pointer
+        push hl
+        scf
+        sbc hl, de                  ; HL = destination - offset
+        pop de
+        ldir
+        pop hl
+        jr zx7_next_item
+zx7_done:
+        pop de
+        ret
+
+; Next bit of the stream into the carry flag.
+zx7_bit:
+        add a, a
+        ret nz
+        ld a, (hl)                  ; bit byte used up: take the next byte of the stream
+        inc hl
+        rla                         ; the carry (1) becomes the new marker bit
+        ret
+
+; ---- credits -----------------------------------------------------------------------------
+; Prints the credits text, up to its carriage return, on the bottom rows of the screen in
+; the ROM font, wrapping at 32 columns; the rows used are cleared and coloured first.
+; Screen writes are direct, so the loader's POKE that hides tape messages does not matter.
+
+show_credits:
+        call credits_length         ; B = characters to show
+        ld a, b
+        or a
+        ret z
+        add a, credit_columns - 1
+        rrca
+        rrca
+        rrca
+        rrca
+        rrca
+        and 7                       ; rows needed
+        ld c, a
+        ld a, 24
+        sub c
+        ld (credit_row), a
+        push bc
+        call clear_credit_rows
+        pop bc
+        ld hl, credits_text
+        ld de, 0                    ; D = row offset, E = column
+credit_char:
+        push bc
+        push hl
+        push de
+        ld a, (hl)
+        call draw_char
+        pop de
+        pop hl
+        pop bc
+        inc hl
+        inc e
+        ld a, e
+        cp credit_columns
+        jr nz, credit_char_next
+        ld e, 0
+        inc d
+credit_char_next:
+        djnz credit_char
+        ret
+
+; B = number of characters before the carriage return, at most the text's size and at most
+; what fits on the credit rows.
+credits_length:
+        ld hl, credits_text
+        ld b, 0
+credits_length_next:
+        ld a, b
+        cp credits_limit
+        ret z
+        ld a, (hl)
+        cp 13
+        ret z
+        inc hl
+        inc b
+        jr credits_length_next
+
+; C = number of rows from (credit_row) to the bottom: blank their pixels, set their colour.
+clear_credit_rows:
+        ld a, (credit_row)
+        ld d, a
+clear_row:
+        push bc
+        push de
+        ld e, 0
+        call cell_address           ; HL = first pixel line of the row
+        ld c, 8
+clear_pixel_line:
+        push hl
+        ld b, credit_columns
+clear_pixel_byte:
+        ld (hl), 0
+        inc hl
+        djnz clear_pixel_byte
+        pop hl
+        inc h
+        dec c
+        jr nz, clear_pixel_line
+        pop de
+        push de
+        call attr_address
+        ld b, credit_columns
+clear_attr_byte:
+        ld (hl), credits_attr
+        inc hl
+        djnz clear_attr_byte
+        pop de
+        pop bc
+        inc d
+        dec c
+        jr nz, clear_row
+        ret
+
+; Draws character A at row (credit_row) + D, column E. Codes outside 32..127 stay blank.
+draw_char:
+        cp 32
+        ret c
+        cp 128
+        ret nc
+        push af
+        ld a, (credit_row)
+        add a, d
+        ld d, a
+        call cell_address
+        ex de, hl                   ; DE = screen
+        pop af
+        ld l, a
+        ld h, 0
+        add hl, hl
+        add hl, hl
+        add hl, hl                  ; HL = code * 8
+        ld bc, (chars_sysvar)
+        add hl, bc                  ; HL = glyph
+        ld b, 8
+draw_char_line:
+        ld a, (hl)
+        ld (de), a
+        inc hl
+        inc d
+        djnz draw_char_line
+        ret
+
+; HL = pixel address of the top line of the cell at row D (0..23), column E (0..31).
+cell_address:
+        ld a, d
+        and $18
+        or screen_pixels / 256
+        ld h, a
+        ld a, d
+        and 7
+        rrca
+        rrca
+        rrca
+        or e
+        ld l, a
+        ret
+
+; HL = attribute address of row D, column 0.
+attr_address:
+        ld l, d
+        ld h, 0
+        add hl, hl
+        add hl, hl
+        add hl, hl
+        add hl, hl
+        add hl, hl
+        ld bc, screen_attrs
+        add hl, bc
+        ret
+
+credit_row:     db 0
+
+; ---- the module buffer -------------------------------------------------------------------
+; The unpacked module goes at `module`. The sizes are measured by including the work copy
+; of the music and the compressed music here first; both are then overwritten, so only the
+; compressed music travels on tape (with zeros, which load fastest, below it).
+; Unpacking in place is safe when the compressed data ends at least `unpack_margin` bytes
+; after the unpacked module: a ZX7 stream never spends more than 9 bits on one byte of
+; output, plus an 18-bit end marker and a padded bit byte, so the unread compressed bytes
+; can lead the unread output by at most size / 8 + 4 bytes.
+; The credits text sits at the bottom of the buffer: it is shown before the music is
+; unpacked over it.
+
+module:
+        incbin "bin/music.pt3"
+module_end:
+module_size     equ module_end - module
+unpack_margin   equ module_size / 8 + 4
+
+        org module
+packed_probe:
+        incbin "bin/music.pt3.zx7"
+packed_probe_end:
+packed_size     equ packed_probe_end - packed_probe
+
+        org module
+credits_text:
+        incbin "bin/author.bin"
+credits_end:
+credits_size    equ credits_end - credits_text
+        if credits_size < credit_columns * credit_rows_max
+credits_limit   equ credits_size
+        else
+credits_limit   equ credit_columns * credit_rows_max
+        endif
+
+        if module_size + unpack_margin - packed_size > credits_size
+        ds module_size + unpack_margin - packed_size - credits_size, 0
+        endif
+packed_music:
+        incbin "bin/music.pt3.zx7"
+packed_end:
+
+; ---- does it fit? ------------------------------------------------------------------------
+; The build shows pasmo's warnings (standard error); the error itself stops the assembly.
+; The limits named in the messages are checked below, so they cannot go stale.
+
+max_module_size equ 5453            ; largest module for which the sums below still fit
+player_size     equ 362             ; bytes from 25500 to the module buffer
+
+        if module - load_address != player_size
+        .error player_size is stale: set it to the bytes from 25500 to `module`
+        endif
+        if module + max_module_size + max_module_size / 8 + 4 > game_address
+        .error max_module_size is stale: it no longer fits below 32000
+        endif
+        if module + (max_module_size + 1) + (max_module_size + 1) / 8 + 4 <= game_address
+        .error max_module_size is stale: a larger module fits below 32000
+        endif
+
+        if packed_end > game_address
+        .warning The music does not fit: the player takes bytes 25500 to 25861, and the unpacked PT3 module plus one eighth of its size (room to unpack in place) must end by 31999, so a module may have at most 5453 bytes.
+        .error The music does not fit between 25500 and 31999
+        endif
+
+        end
