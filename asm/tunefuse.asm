@@ -2,31 +2,44 @@
 ;
 ; Assembled by the build from the program directory:
 ;     pasmo --err asm/tunefuse.asm tunefuse.bin
-; INCBIN names are relative to the working directory, so the build's work files are found
-; as bin/music.pt3, bin/music.pt3.zx7 and bin/author.bin.
+; INCLUDE and INCBIN names are relative to the working directory, so the PT3 player is found
+; as asm/pt3_player.asm and the build's work files as bin/music.pt3, bin/music.pt3.zx7 and
+; bin/author.bin.
 ;
 ; The BASIC loader does CLEAR 25499, loads this block at 25500, calls 25500, loads the game,
 ; calls 25511 and starts the game at 32000. Everything here therefore lies in 25500..31999.
 ;
 ; Entry points (fixed addresses; games may call them too):
-;     25500  init:   show the credits, unpack the music into the module buffer, silence the AY
-;     25503  play:   play one frame (reserved for the PT3 player; returns at once for now)
-;     25506  stop:   silence the AY and return to interrupt mode 1
+;     25500  init:   show the credits, unpack the music, set up the player, silence the AY.
+;                    Once only: unpacking uses up the compressed music.
+;     25503  play:   play one frame of the music (for games with their own interrupt handler)
+;     25506  stop:   silence the AY; if the music played in the background, back to IM 1
 ;     25509  word:   address of the unpacked PT3 module
-;     25511  start:  silence the AY and return (the loader calls it once the game is loaded)
+;     25511  start:  play the music in the background: one frame on every interrupt (IM 2)
 ;     25514  byte:   number of entry calls recorded in the trace below (at most 4 kept)
 ;     25515  bytes:  trace of the first entry calls: 1 = init, 2 = start, 3 = stop
 ;
-; Memory plan, from 25500 upwards: jump table, trace, code, then the module buffer. The
-; compressed music is stored at the top of the buffer so that it ends a safe distance after
-; where the unpacked module ends; unpacking then runs in place from the bottom of the
-; buffer and never overwrites compressed bytes it has yet to read.
+; Memory plan, from 25500 upwards:
+;     jump table and trace, the start and stop code;
+;     the init-only code (credits, unpacker), which the IM 2 vector table at 25600..25856
+;     replaces when the background playback starts;
+;     the interrupt handler at 25957 (the address every vector byte, 101, points to), then
+;     the PT3 player;
+;     the module buffer, then the player's work area right after the unpacked module.
+; The compressed music is stored at the top of the buffer so that it ends a safe distance after
+; where the unpacked module ends; unpacking then runs in place from the bottom of the buffer
+; and never overwrites compressed bytes it has yet to read. The work area is filled only once
+; the music is unpacked, so it may lie over the compressed bytes.
 
 load_address    equ 25500
 game_address    equ 32000
 
 ay_select       equ $fffd           ; AY register select port
 ay_data_high    equ $bf             ; high byte of the AY data port $bffd
+
+rom_frame_interrupt equ $0038       ; the ROM's IM 1 routine: FRAMES and the keyboard
+vector_table    equ $6400           ; 257 bytes of vector_byte: I = $64 (25600)
+vector_byte     equ $65             ; every vector reads $6565: frame_interrupt
 
 chars_sysvar    equ 23606           ; CHARS: the font address less 256
 screen_pixels   equ $4000
@@ -39,14 +52,61 @@ credit_rows_max equ 4
 
 ; ---- jump table: these addresses are the code block's contract --------------------------
 entry_init:     jp init             ; 25500
-entry_play:     jp play_frame       ; 25503
+entry_play:     jp pt3_play         ; 25503
 entry_stop:     jp stop             ; 25506
 module_pointer: dw module           ; 25509
 entry_start:    jp start            ; 25511
 trace_count:    db 0                ; 25514
 trace_log:      db 0, 0, 0, 0       ; 25515
 
-; ---- entries -----------------------------------------------------------------------------
+; ---- background playback -----------------------------------------------------------------
+
+; Fills the vector table, keeps the I register of the caller and switches to IM 2. A second
+; call while the music plays changes nothing.
+start:
+        ld a, 2
+        call record_entry
+        ld a, (playing)
+        or a
+        ret nz
+        di
+        ld hl, vector_table
+        ld de, vector_table + 1
+        ld bc, 256
+        ld (hl), vector_byte
+        ldir
+        ld a, i
+        ld (saved_i), a
+        ld a, vector_table / 256
+        ld i, a
+        im 2
+        ld a, 1
+        ld (playing), a
+        ei
+        ret
+
+; Silences the AY. When the music played in the background, interrupts go back to the ROM
+; (IM 1, the I register as it was) and are left enabled; a game that drives the player from
+; its own handler keeps its interrupt set-up.
+stop:
+        ld a, 3
+        call record_entry
+        ld a, (playing)
+        or a
+        jp z, pt3_mute
+        di
+        xor a
+        ld (playing), a
+        ld a, (saved_i)
+        ld i, a
+        im 1
+        call pt3_mute
+        ei
+        ret
+
+resident_low_end:
+
+; ---- init-only code: the vector table takes its place when the music starts ----------
 
 init:
         ld a, 1
@@ -55,52 +115,8 @@ init:
         ld hl, packed_music
         ld de, module
         call zx7_unpack
-        jp silence
-
-start:
-        ld a, 2
-        call record_entry
-        jp silence
-
-stop:
-        ld a, 3
-        call record_entry
-        im 1
-        jp silence
-
-play_frame:
-        ret
-
-; Keeps the entry number in A in the trace, so a debugger or test can see which entries
-; ran and in what order.
-record_entry:
-        ld hl, trace_count
-        ld c, (hl)
-        inc (hl)
-        ld b, 0
-        ld hl, trace_log
-        add hl, bc
-        ld b, a
-        ld a, c
-        cp 4
-        ret nc
-        ld (hl), b
-        ret
-
-; Sets the volume of channels A, B and C (registers 8, 9, 10) to 0.
-silence:
-        ld e, 8
-        ld d, 0
-silence_channel:
-        ld bc, ay_select
-        out (c), e
-        ld b, ay_data_high
-        out (c), d
-        inc e
-        ld a, e
-        cp 11
-        jr nz, silence_channel
-        ret
+        ld hl, module
+        jp pt3_init                 ; also silences the AY
 
 ; ---- ZX7 unpacker ------------------------------------------------------------------------
 ; HL = compressed data, DE = destination. Unpacks the whole stream; returns with DE just past
@@ -326,6 +342,68 @@ attr_address:
         ret
 
 credit_row:     db 0
+init_only_end:
+
+; ---- resident again: past the end of the vector table -----------------------------------
+
+; Keeps the entry number in A in the trace, so a debugger or test can see which entries
+; ran and in what order.
+record_entry:
+        ld hl, trace_count
+        ld c, (hl)
+        inc (hl)
+        ld b, 0
+        ld hl, trace_log
+        add hl, bc
+        ld b, a
+        ld a, c
+        cp 4
+        ret nc
+        ld (hl), b
+        ret
+
+playing:        db 0                ; 1 while the interrupt handler plays the music
+saved_i:        db 0                ; the I register from before the background playback
+resident_high_end:
+
+; ---- the interrupt handler ---------------------------------------------------------------
+; Runs once per frame under IM 2. It keeps every register of the interrupted program (main
+; and alternate sets, IX, IY), plays one frame, then goes on to the ROM's own frame routine,
+; which updates FRAMES, scans the keyboard and returns with interrupts enabled: a game sees
+; the same interrupts it would see under IM 1, with the music added.
+
+        ds vector_byte * 257 - resident_high_end, 0
+frame_interrupt:
+        push af
+        push bc
+        push de
+        push hl
+        push ix
+        push iy
+        ex af, af'
+        push af
+        exx
+        push bc
+        push de
+        push hl
+        call pt3_play
+        pop hl
+        pop de
+        pop bc
+        exx
+        pop af
+        ex af, af'
+        pop iy
+        pop ix
+        pop hl
+        pop de
+        pop bc
+        pop af
+        jp rom_frame_interrupt
+
+
+; ---- the PT3 player ----------------------------------------------------------------------
+        include "asm/pt3_player.asm"
 
 ; ---- the module buffer -------------------------------------------------------------------
 ; The unpacked module goes at `module`. The sizes are measured by including the work copy
@@ -343,6 +421,7 @@ module:
 module_end:
 module_size     equ module_end - module
 unpack_margin   equ module_size / 8 + 4
+pt3_work        equ module_end
 
         org module
 packed_probe:
@@ -368,12 +447,32 @@ packed_music:
         incbin "bin/music.pt3.zx7"
 packed_end:
 
+; ---- is the layout sound? ------------------------------------------------------------------
+; The vector table may replace only init-only code, and the handler must sit where every
+; vector points.
+
+        if resident_low_end > vector_table
+        .error the start and stop code runs into the vector table
+        endif
+        if init_only_end < vector_table + 257
+        .error resident code lies under the vector table: move init-only code there
+        endif
+        if resident_high_end > frame_interrupt
+        .error the code before the interrupt handler runs into it
+        endif
+        if frame_interrupt != vector_byte * 257 || vector_table + 257 > frame_interrupt
+        .error the interrupt handler is not where the vectors point
+        endif
+
 ; ---- does it fit? ------------------------------------------------------------------------
 ; The build shows pasmo's warnings (standard error); the error itself stops the assembly.
-; The limits named in the messages are checked below, so they cannot go stale.
+; The limits named in the messages are checked below, so they cannot go stale. Past the
+; module come its room to unpack in place and the work area; they overlap, so the larger
+; of the two counts.
 
-max_module_size equ 5453            ; largest module for which the sums below still fit
-player_size     equ 362             ; bytes from 25500 to the module buffer
+max_module_size equ 3622            ; largest module for which the sums below still fit
+player_size     equ 2422            ; bytes from 25500 to the module buffer
+work_size       equ PT3_WORK_SIZE
 
         if module - load_address != player_size
         .error player_size is stale: set it to the bytes from 25500 to `module`
@@ -381,12 +480,17 @@ player_size     equ 362             ; bytes from 25500 to the module buffer
         if module + max_module_size + max_module_size / 8 + 4 > game_address
         .error max_module_size is stale: it no longer fits below 32000
         endif
+        if module + max_module_size + work_size > game_address
+        .error max_module_size is stale: the work area no longer fits below 32000
+        endif
         if module + (max_module_size + 1) + (max_module_size + 1) / 8 + 4 <= game_address
+        if module + (max_module_size + 1) + work_size <= game_address
         .error max_module_size is stale: a larger module fits below 32000
         endif
+        endif
 
-        if packed_end > game_address
-        .warning The music does not fit: the player takes bytes 25500 to 25861, and the unpacked PT3 module plus one eighth of its size (room to unpack in place) must end by 31999, so a module may have at most 5453 bytes.
+        if packed_end > game_address || module_end + work_size > game_address
+        .warning The music does not fit: the player takes bytes 25500 to 27921, and the unpacked PT3 module plus one eighth of its size (room to unpack in place) must end by 31999, so a module may have at most 3622 bytes.
         .error The music does not fit between 25500 and 31999
         endif
 

@@ -1,7 +1,8 @@
 // The kit end to end: the real program, tools, pasmo and player source build a tape from the
 // demo inputs (or a corpus module); Debian's Fuse loads and runs it headless; the test then
 // reads the machine's RAM from the recording's final snapshot and checks what the loader,
-// the player and the game left there.
+// the player and the game left there. Runs that let the music play also catch every write to
+// the AY and compare the frames with the expected ones.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "ay_capture.hpp"
 #include "spectrum_snapshot.hpp"
 #include "test_support.hpp"
 
@@ -27,13 +29,18 @@ constexpr int chars_sysvar = 23606;
 constexpr int player_module_pointer = 25509;
 constexpr int player_trace_count = 25514;
 constexpr int player_trace = 25515;
+constexpr int player_start = 25511;
+constexpr int game_frame_count = 32003;
 constexpr int game_marker = 32005;
 constexpr int game_loop = 32006;
 constexpr std::uint8_t game_marker_drawn = 0x5A;
+constexpr int frames_sysvar = 23672;
+constexpr int expected_frame_count = 500;
+constexpr int vector_table_page = 0x64;  // the player's IM 2 vector table is at 25600
 
 constexpr int fuse_exit_at_game = 0;
 constexpr int fuse_exit_frame_limit = 3;
-constexpr int fuse_wall_clock_seconds = 45;
+constexpr int fuse_wall_clock_seconds = 90;
 
 const std::string banner = "Tunefuse 1.6.1 Kestrin 2017";
 
@@ -76,12 +83,21 @@ test::ProcessResult run_tunefuse(const fs::path& dir, const fs::path& empty_path
     return test::run_process({(dir / "tunefuse").string()}, options);
 }
 
+// How long a run goes on: to the game's loop, or for some frames after the start entry with
+// every AY write caught.
+struct RunPlan {
+    int frames_after_start = 0;  // 0: stop at the game's loop
+    bool capture_ay = false;
+};
+
 // Types LOAD "" through the keyboard system variables at fixed frames, stops at the game's
-// loop (exit 0) or at the frame limit (exit 3).
-std::string debugger_script(int frame_limit) {
+// loop or `frames_after_start` frames after the start entry ran (exit 0), or at the frame
+// limit (exit 3). At exit it prints the interrupt mode and the I register.
+std::string debugger_script(int frame_limit, const RunPlan& plan) {
     std::vector<int> keys = {13, 'l', 'o', 'a', 'd', '"', '"', 13};
     std::ostringstream script;
     int id = 0;
+    script << "set $begun 0\n";
     for (std::size_t i = 0; i < keys.size(); ++i) {
         script << "break time 0 if spectrum:frames == " << 100 + 10 * i << "\n"
                << "commands " << ++id << "\n"
@@ -89,7 +105,20 @@ std::string debugger_script(int frame_limit) {
                << "set 23611 ([23611] | 32)\n"
                << "continue\nend\n";
     }
-    script << "tbreak " << game_loop << "\ncommands " << ++id << "\nexit " << fuse_exit_at_game << "\nend\n";
+    script << "break " << player_start << "\ncommands " << ++id << "\nset $begun spectrum:frames\nprint "
+           << kit_test::trace_start_marker << "\nprint spectrum:frames\nprint z80:i\ncontinue\nend\n";
+    if (plan.capture_ay)
+        script << "break port write 0xfd\ncommands " << ++id << "\n"
+               << kit_test::out_registers_commands() << "continue\nend\n";
+    std::string exit_commands = "print " + std::to_string(kit_test::trace_exit_marker) +
+                                "\nprint z80:im\nprint z80:i\nexit " + std::to_string(fuse_exit_at_game) +
+                                "\nend\n";
+    if (plan.frames_after_start == 0)
+        script << "tbreak " << game_loop << "\ncommands " << ++id << "\n" << exit_commands;
+    else
+        script << "break time 0 if $begun != 0 && spectrum:frames == $begun + " << plan.frames_after_start
+               << "\ncommands " << ++id << "\n"
+               << exit_commands;
     // No newline after the last "end": Fuse reads one there as an empty, invalid command.
     script << "break time 0 if spectrum:frames == " << frame_limit << "\ncommands " << ++id << "\nexit "
            << fuse_exit_frame_limit << "\nend";
@@ -97,10 +126,10 @@ std::string debugger_script(int frame_limit) {
 }
 
 // Frames enough to play the whole tape at the ROM's slowest bit rate, with its pilots and
-// pauses, plus the typing and some slack.
-int frame_limit_for(const fs::path& tape) {
+// pauses, plus the typing, the frames to play and some slack.
+int frame_limit_for(const fs::path& tape, const RunPlan& plan) {
     auto bytes = static_cast<int>(fs::file_size(tape));
-    return 400 + bytes * 2 / 5 + 8 * 200;
+    return 400 + bytes * 2 / 5 + 8 * 200 + plan.frames_after_start;
 }
 
 struct FuseRun {
@@ -108,23 +137,28 @@ struct FuseRun {
     std::string output;
     std::optional<kit_test::SpectrumRam> ram;
     std::string ram_error;
+    kit_test::FuseTrace trace;
 };
 
-FuseRun run_fuse(const fs::path& tape, const fs::path& work) {
+FuseRun run_fuse(const fs::path& tape, const fs::path& work, const RunPlan& plan) {
     fs::create_directories(work / "home");
     test::ProcessOptions options;
     options.working_directory = work;
     options.env = {
         {"SDL_VIDEODRIVER", "dummy"}, {"SDL_AUDIODRIVER", "dummy"}, {"HOME", (work / "home").string()}};
     options.timeout_seconds = fuse_wall_clock_seconds;
-    auto result = test::run_process(
-        {fuse_program.string(), "--machine", "48", "--rom-48", open_rom.string(), "--no-sound",
-         "--no-auto-load", "--fastload", "--speed", "2000", "--tape", tape.string(), "--record",
-         (work / "run.rzx").string(), "--debugger-command", debugger_script(frame_limit_for(tape))},
-        options);
+    auto result =
+        test::run_process({fuse_program.string(), "--machine", "48", "--melodik", "--rom-48",
+                           open_rom.string(), "--no-sound", "--no-auto-load", "--fastload", "--speed", "2000",
+                           "--tape", tape.string(), "--record", (work / "run.rzx").string(),
+                           "--debugger-command", debugger_script(frame_limit_for(tape, plan), plan)},
+                          options);
     FuseRun run;
     run.exit_code = result.exit_code;
-    run.output = result.out + result.err;
+    // The trace numbers are many; the end of the output is what explains a failed run.
+    run.output =
+        result.err + result.out.substr(result.out.size() - std::min<std::size_t>(result.out.size(), 2000));
+    run.trace = kit_test::read_fuse_trace(result.out);
     run.ram = kit_test::last_snapshot_ram(work / "run.rzx", run.ram_error);
     return run;
 }
@@ -200,24 +234,180 @@ void expect_screen(const kit_test::SpectrumRam& ram, const Bytes& screen, int cr
         }
 }
 
-void expect_machine_state(const kit_test::SpectrumRam& ram, const Bytes& module) {
+// What the loader and the player's init leave: RAMTOP, the entry trace, the unpacked music.
+void expect_loaded(const kit_test::SpectrumRam& ram, const Bytes& module, const std::vector<int>& entries) {
     EXPECT_EQ(ram.peek_word(ramtop_sysvar), 25499) << "the loader's CLEAR did not run";
-    EXPECT_EQ(ram.peek(player_trace_count), 2) << "the player's entries ran a different number of times";
-    EXPECT_EQ(ram.peek(player_trace), 1) << "25500 was not the first entry called";
-    EXPECT_EQ(ram.peek(player_trace + 1), 2) << "25511 was not the second entry called";
+    EXPECT_EQ(ram.peek(player_trace_count), static_cast<int>(entries.size()))
+        << "the player's entries ran a different number of times";
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        EXPECT_EQ(ram.peek(player_trace + static_cast<int>(i)), entries[i]) << "entry call " << i + 1;
     int module_address = ram.peek_word(player_module_pointer);
     ASSERT_GE(module_address, 25500);
     ASSERT_LE(module_address + static_cast<int>(module.size()), 32000);
     Bytes unpacked(ram.bytes.begin() + (module_address - 16384),
                    ram.bytes.begin() + (module_address - 16384) + static_cast<long>(module.size()));
     EXPECT_TRUE(unpacked == module) << "the unpacked music differs from the PT3 file";
-    EXPECT_EQ(ram.peek(game_marker), game_marker_drawn) << "the game did not draw its banner";
 }
 
 std::string credits_for(const Bytes& module) {
     return banner + "-" + trimmed(module_field(module, 30)) + "/" + trimmed(module_field(module, 66)) +
            "/music.pt3";
 }
+
+std::optional<fs::path> expected_frames_file(const fs::path& music) {
+    auto shared = test::shared_dir();
+    if (!shared) return std::nullopt;
+    fs::path file = *shared / "pt3-frames" / (music.stem().string() + ".frames.txt");
+    if (!fs::exists(file)) return std::nullopt;
+    return file;
+}
+
+std::vector<std::string> lines_of(const fs::path& file) {
+    std::vector<std::string> lines;
+    std::istringstream in(test::read_string(file));
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty()) lines.push_back(line);
+    return lines;
+}
+
+// The AY frames caught in Fuse against the expected ones; the first difference is reported,
+// which is what one needs to find what went wrong.
+void expect_frames(const kit_test::FuseTrace& trace, const std::vector<std::string>& expected) {
+    ASSERT_TRUE(trace.error.empty()) << trace.error;
+    ASSERT_TRUE(trace.start_frame) << "the start entry never ran";
+    auto frames = kit_test::frames_after_start(trace, static_cast<int>(expected.size()));
+    ASSERT_EQ(frames.size(), expected.size()) << "the player wrote nothing to the AY after the start entry";
+    int matching = 0;
+    std::string first_difference;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        std::string actual = kit_test::frame_line(frames[i]);
+        if (actual == expected[i])
+            ++matching;
+        else if (first_difference.empty())
+            first_difference =
+                "frame " + std::to_string(i + 1) + "\n  expected " + expected[i] + "\n  actual   " + actual;
+    }
+    EXPECT_EQ(matching, static_cast<int>(expected.size())) << "first difference at " << first_difference;
+}
+
+// A game of the test's own, in place of the demo game: it loads every register (main and
+// alternate sets, IX, IY) with known values, then waits for interrupts and checks after each
+// that all of them came back unchanged, counting the checks that passed at 32003. It fills
+// 40000..48999 with a pattern the test looks for afterwards. After 200 passed checks it calls
+// the player's stop entry and goes on checking under the ROM's interrupts. 32005 is 0x5A
+// while every check passes and 0xBD after one failed; 32006 keeps FRAMES as the loop began
+// and 32008 FRAMES when stop was called.
+const char* const register_game_source = R"(
+        org 32000
+        jp main
+checks: dw 0
+marker: db 0
+frames_first: dw 0
+frames_stop: dw 0
+main_loop:
+        ei
+        halt
+        ld (seen + 2), bc
+        ld (seen + 4), de
+        ld (seen + 6), hl
+        ld (seen + 8), ix
+        ld (seen + 10), iy
+        push af
+        pop hl
+        ld (seen), hl
+        exx
+        ex af, af'
+        ld (seen + 14), bc
+        ld (seen + 16), de
+        ld (seen + 18), hl
+        push af
+        pop hl
+        ld (seen + 12), hl
+        ld hl, seen
+        ld de, wanted
+        ld b, 20
+compare:
+        ld a, (de)
+        cp (hl)
+        jr nz, spoiled
+        inc hl
+        inc de
+        djnz compare
+        ld hl, (checks)
+        inc hl
+        ld (checks), hl
+        ld a, l
+        cp 200
+        jr nz, reload
+        ld a, h
+        or a
+        jr nz, reload
+        ld hl, (23672)
+        ld (frames_stop), hl
+        call 25506
+reload:
+        call load_registers
+        jr main_loop
+spoiled:
+        ld a, $bd
+        ld (marker), a
+spoiled_wait:
+        ei
+        halt
+        jr spoiled_wait
+
+main:
+        di
+        ld hl, 40000
+        ld bc, 9000
+fill:
+        ld a, l
+        xor h
+        ld (hl), a
+        inc hl
+        dec bc
+        ld a, b
+        or c
+        jr nz, fill
+        ld a, $5a
+        ld (marker), a
+        ld hl, (23672)
+        ld (frames_first), hl
+        exx
+        ex af, af'
+        call load_registers
+        jp main_loop
+
+; Entered with the main and alternate sets swapped; leaves them the right way round.
+load_registers:
+        ld hl, (wanted + 12)
+        push hl
+        pop af
+        ld bc, (wanted + 14)
+        ld de, (wanted + 16)
+        ld hl, (wanted + 18)
+        exx
+        ex af, af'
+        ld hl, (wanted)
+        push hl
+        pop af
+        ld bc, (wanted + 2)
+        ld de, (wanted + 4)
+        ld ix, (wanted + 8)
+        ld iy, (wanted + 10)
+        ld hl, (wanted + 6)
+        ret
+
+; AF, BC, DE, HL, IX, IY (the ROM's frame routine needs 23610 there), AF', BC', DE', HL'
+wanted: dw $11d7, $2233, $4455, $6677, $8899, 23610, $aa28, $bbcc, $ddee, $f00f
+seen:   ds 20
+        end
+)";
+
+constexpr int game_frames_first = 32006;
+constexpr int game_frames_stop = 32008;
+constexpr int game_checks_before_stop = 200;
+constexpr std::uint8_t game_marker_spoiled = 0xBD;
 
 class KitEmulator : public ::testing::Test {
 protected:
@@ -230,42 +420,147 @@ protected:
         fs::create_directories(empty_path_);
     }
 
-    // Builds the tape for `music` in a fresh copy of the kit, checks the tape with the
-    // Fuse utilities, runs it and checks the machine. Returns false when the build failed.
-    void build_and_run(const fs::path& music, bool with_screen) {
+    // Puts the register-checking game into the kit copy as its game.tap; returns the name of
+    // the tape the program will make.
+    std::string use_register_game(const fs::path& dir) {
+        fs::path source = temp_ / "regcheck.asm";
+        test::write_string(source, register_game_source);
+        fs::path binary = temp_ / "regcheck.bin";
+        auto assembled =
+            test::run_process({(dir / "tools/pasmo").string(), "--err", source.string(), binary.string()});
+        EXPECT_EQ(assembled.exit_code, 0) << assembled.out << assembled.err;
+        fs::remove(dir / "game.tap");
+        auto taped = test::run_process({(dir / "tools/bin2tap").string(), "-o", (dir / "game.tap").string(),
+                                        binary.string(), "-a", "32000"});
+        EXPECT_EQ(taped.exit_code, 0) << taped.out << taped.err;
+        return "regcheck.tap";
+    }
+
+    // Builds the tape for `music` in a fresh copy of the kit (with the register-checking
+    // game when asked), checks the tape with the Fuse utilities, runs it as `plan` says and
+    // leaves the run in run_.
+    void build_and_run(const fs::path& music, bool with_screen, const RunPlan& plan,
+                       bool register_game = false) {
         fs::path dir = temp_ / "kit";
         lay_out_kit(dir, music, with_screen);
+        std::string tape_name = register_game ? use_register_game(dir) : "tunedemo.tap";
         auto build = run_tunefuse(dir, empty_path_);
         ASSERT_EQ(build.exit_code, 0) << build.out << build.err;
-        fs::path tape = dir / "tunedemo.tap";
+        fs::path tape = dir / tape_name;
         ASSERT_TRUE(fs::exists(tape)) << build.out << build.err;
 
-        Bytes module = test::read_bytes(music);
-        EXPECT_EQ(nonblank_lines(listbasic(tape)), expected_listing(module, with_screen));
+        module_ = test::read_bytes(music);
+        EXPECT_EQ(nonblank_lines(listbasic(tape)), expected_listing(module_, with_screen));
         std::string blocks = test::run_process({"tzxlist", tape.string()}).out;
         EXPECT_EQ(blocks.find("FAIL"), std::string::npos) << blocks;
         EXPECT_NE(blocks.find("Bytes: \"tunefuse  \" CODE  25500"), std::string::npos) << blocks;
 
-        FuseRun run = run_fuse(tape, temp_ / "fuse");
-        ASSERT_EQ(run.exit_code, fuse_exit_at_game) << "the game's loop was not reached\n" << run.output;
-        ASSERT_TRUE(run.ram) << run.ram_error;
-        expect_machine_state(*run.ram, module);
-        int credits_row = 24;
-        expect_credits(*run.ram, credits_for(module), credits_row);
-        if (with_screen)
-            expect_screen(*run.ram, test::read_bytes(test::kit_dir() / "screen.scr"), credits_row);
+        run_ = run_fuse(tape, temp_ / "fuse", plan);
+        ASSERT_EQ(run_.exit_code, fuse_exit_at_game) << "the run did not reach its end\n" << run_.output;
+        ASSERT_TRUE(run_.ram) << run_.ram_error;
+        if (!register_game) {
+            EXPECT_EQ(run_.ram->peek(game_marker), game_marker_drawn) << "the game did not draw its banner";
+            int credits_row = 24;
+            expect_credits(*run_.ram, credits_for(module_), credits_row);
+            if (with_screen)
+                expect_screen(*run_.ram, test::read_bytes(test::kit_dir() / "screen.scr"), credits_row);
+        }
+    }
+
+    void clean_up_run() {
+        fs::remove_all(temp_ / "kit");
+        fs::remove_all(temp_ / "fuse");
     }
 
     TempDir temp_{"tunefuse-kit"};
     fs::path empty_path_ = temp_ / "empty-path";
+    FuseRun run_;
+    Bytes module_;
 };
 
-TEST_F(KitEmulator, DemoTapeWithLoadingScreenLoadsAndRuns) {
-    build_and_run(test::kit_dir() / "music.pt3", true);
+// The demo tape with its loading screen, run with the music playing under the game: the
+// demo module's sounds all reach the AY, and the game keeps counting frames.
+TEST_F(KitEmulator, DemoTapeWithLoadingScreenPlaysItsMusicUnderTheGame) {
+    constexpr int frames = 300;
+    build_and_run(test::kit_dir() / "music.pt3", true, {frames, true});
+    if (HasFatalFailure()) return;
+    expect_loaded(*run_.ram, module_, {1, 2});
+    EXPECT_GE(run_.ram->peek_word(game_frame_count), frames - 50) << "the game stopped counting frames";
+    EXPECT_EQ(run_.trace.interrupt_mode, 2);
+    EXPECT_EQ(run_.trace.i_register, vector_table_page);
+
+    ASSERT_TRUE(run_.trace.error.empty()) << run_.trace.error;
+    auto ay = kit_test::frames_after_start(run_.trace, frames - 10);
+    ASSERT_EQ(ay.size(), static_cast<std::size_t>(frames - 10));
+    bool envelope_shape = false, envelope_level = false, noise = false, ornament = false;
+    for (std::size_t i = 0; i < ay.size(); ++i) {
+        const auto& frame = ay[i];
+        for (int reg = 0; reg <= 12; ++reg)
+            ASSERT_TRUE(frame.written[reg]) << "frame " << i + 1 << " R" << reg;
+        envelope_shape |= frame.written[13] && frame.value[13] == 10;
+        for (int reg = 8; reg <= 10; ++reg) envelope_level |= (frame.value[reg] & 0x10) != 0;
+        noise |= (frame.value[7] & 0x38) != 0x38;
+        // The ornament (0, +4, +7 semitones) moves channel A's period on every frame of a row.
+        if (i > 0) {
+            int period = frame.value[0] | frame.value[1] << 8;
+            int before = ay[i - 1].value[0] | ay[i - 1].value[1] << 8;
+            ornament |=
+                before > 0 && period > 0 && (before * 100 / period >= 124 || period * 100 / before >= 124);
+        }
+    }
+    EXPECT_TRUE(envelope_shape) << "no envelope shape 10 written";
+    EXPECT_TRUE(envelope_level) << "no channel used the envelope";
+    EXPECT_TRUE(noise) << "no channel used the noise";
+    EXPECT_TRUE(ornament) << "channel A never jumped by a third or more within a row";
 }
 
 TEST_F(KitEmulator, DemoTapeWithoutLoadingScreenLoadsAndRuns) {
-    build_and_run(test::kit_dir() / "music.pt3", false);
+    build_and_run(test::kit_dir() / "music.pt3", false, {});
+    if (HasFatalFailure()) return;
+    expect_loaded(*run_.ram, module_, {1, 2});
+}
+
+// The background player under a game that checks its registers after every interrupt, and
+// the stop entry: the AY falls silent and the ROM's interrupts take over again.
+TEST_F(KitEmulator, BackgroundPlayerLeavesTheGamesRegistersAndMemoryAlone) {
+    constexpr int frames = 300;
+    build_and_run(test::kit_dir() / "music.pt3", false, {frames, true}, true);
+    if (HasFatalFailure()) return;
+    const auto& ram = *run_.ram;
+    expect_loaded(ram, module_, {1, 2, 3});
+    EXPECT_EQ(ram.peek(game_marker), game_marker_drawn) << "a register changed across an interrupt";
+    EXPECT_NE(ram.peek(game_marker), game_marker_spoiled);
+    int checks = ram.peek_word(game_frame_count);
+    EXPECT_GE(checks, frames - 50) << "the game stopped getting interrupts";
+    for (int address = 40000; address < 49000; ++address)
+        ASSERT_EQ(ram.peek(address), ((address & 0xFF) ^ (address >> 8)) & 0xFF)
+            << "memory changed at " << address;
+
+    // The ROM's frame routine ran on every interrupt, before and after stop.
+    int frames_counted = (ram.peek_word(frames_sysvar) - ram.peek_word(game_frames_first)) & 0xFFFF;
+    EXPECT_GE(frames_counted, checks) << "FRAMES did not advance with the interrupts";
+    EXPECT_EQ((ram.peek_word(game_frames_stop) - ram.peek_word(game_frames_first)) & 0xFFFF,
+              game_checks_before_stop);
+
+    // After stop: IM 1 with the I register from before the start entry, and the last AY writes silenced all
+    // three channels.
+    EXPECT_EQ(run_.trace.interrupt_mode, 1);
+    ASSERT_TRUE(run_.trace.i_before_start);
+    EXPECT_EQ(run_.trace.i_register, run_.trace.i_before_start);
+    EXPECT_NE(run_.trace.i_register, vector_table_page) << "stop left the vector table's page in I";
+    ASSERT_TRUE(run_.trace.error.empty()) << run_.trace.error;
+    ASSERT_FALSE(run_.trace.writes.empty());
+    auto last = kit_test::frames_after_start(run_.trace, frames);
+    int last_frame_with_writes = 0;
+    for (std::size_t i = 0; i < last.size(); ++i)
+        for (bool written : last[i].written)
+            if (written) last_frame_with_writes = static_cast<int>(i);
+    const auto& silence = last[static_cast<std::size_t>(last_frame_with_writes)];
+    for (int reg = 8; reg <= 10; ++reg) {
+        EXPECT_TRUE(silence.written[reg]) << "R" << reg;
+        EXPECT_EQ(silence.value[reg], 0) << "R" << reg;
+    }
+    EXPECT_LT(last_frame_with_writes, frames - 60) << "the AY was still written long after stop";
 }
 
 // The largest module the player takes, as its source states it.
@@ -278,6 +573,8 @@ std::size_t stated_module_limit() {
     return std::strtoul(source.c_str() + at + 3, nullptr, 10);
 }
 
+// Every corpus module that fits loads and runs; those with expected frames play them
+// exactly, 500 frames from the first the background player plays. The rest fail clearly.
 TEST_F(KitEmulator, EveryCorpusModuleThatFitsPlaysAndTheRestFailClearly) {
     auto corpus = test::corpus_dir();
     if (!corpus) GTEST_SKIP() << "no shared corpus at ../shared/corpus";
@@ -289,19 +586,91 @@ TEST_F(KitEmulator, EveryCorpusModuleThatFitsPlaysAndTheRestFailClearly) {
     ASSERT_FALSE(modules.empty());
     for (const auto& music : modules) {
         SCOPED_TRACE(music.filename().string());
+        auto expected = expected_frames_file(music);
         if (fs::file_size(music) <= limit) {
-            build_and_run(music, false);
+            RunPlan plan;
+            if (expected) plan = {expected_frame_count + 10, true};
+            build_and_run(music, false, plan);
+            if (!HasFatalFailure()) {
+                expect_loaded(*run_.ram, module_, {1, 2});
+                if (expected) {
+                    std::cout << music.filename().string() << ": comparing " << expected_frame_count
+                              << " frames caught in Fuse\n";
+                    expect_frames(run_.trace, lines_of(*expected));
+                }
+            }
         } else {
             fs::path dir = temp_ / "kit";
             lay_out_kit(dir, music, false);
             auto build = run_tunefuse(dir, empty_path_);
             EXPECT_NE(build.exit_code, 0);
+            EXPECT_EQ(build.exit_code, 1);
             EXPECT_NE((build.out + build.err).find("does not fit"), std::string::npos)
                 << build.out << build.err;
         }
-        fs::remove_all(temp_ / "kit");
-        fs::remove_all(temp_ / "fuse");
+        clean_up_run();
     }
+}
+
+// The decoding of the debugger's records, one case per kind of OUT the players use.
+TEST(AyCapture, DecodesEveryOutInstructionTheTraceMeets) {
+    struct Case {
+        const char* name;
+        kit_test::OutRegisters out;
+        int port, value;
+    };
+    const Case cases[] = {
+        {"OUT (C),A", {1, 0x6010, 0xED, 0x79, 0x0D, 0xFFFD, 0x0102, 0x0304, 0x99}, 0xFFFD, 0x0D},
+        {"OUT (C),E", {1, 0x6010, 0xED, 0x59, 0x0D, 0xBFFD, 0x0102, 0x0304, 0x99}, 0xBFFD, 0x02},
+        {"OUT (C),D", {1, 0x6010, 0xED, 0x51, 0x0D, 0xBFFD, 0x0102, 0x0304, 0x99}, 0xBFFD, 0x01},
+        {"OUT (C),L", {1, 0x6010, 0xED, 0x69, 0x0D, 0xBFFD, 0x0102, 0x0304, 0x99}, 0xBFFD, 0x04},
+        {"OUT (C),0", {1, 0x6010, 0xED, 0x71, 0x0D, 0xBFFD, 0x0102, 0x0304, 0x99}, 0xBFFD, 0x00},
+        {"OUTI, B already lowered",
+         {1, 0x6010, 0xED, 0xA3, 0x0D, 0xBFFD, 0x0102, 0x0304, 0x99},
+         0xBFFD,
+         0x99},
+        {"OUTD", {1, 0x6010, 0xED, 0xAB, 0x0D, 0xBEFD, 0x0102, 0x0304, 0x42}, 0xBEFD, 0x42},
+        {"OUT (n),A", {1, 0x6010, 0xD3, 0xFD, 0xBF, 0x1234, 0x0102, 0x0304, 0x99}, 0xBFFD, 0xBF},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto write = kit_test::decode_out(c.out);
+        ASSERT_TRUE(write);
+        EXPECT_EQ(write->port, c.port);
+        EXPECT_EQ(write->value, c.value);
+    }
+    EXPECT_FALSE(kit_test::decode_out({1, 0x6010, 0x00, 0x3E, 0, 0, 0, 0, 0})) << "not an OUT";
+}
+
+// Frames are counted from the first write at or after the start entry, writes before it are
+// left out, and a frame without writes stays in its place.
+TEST(AyCapture, GroupsWritesIntoFramesFromTheStart) {
+    auto number = [](int value) {
+        char text[16];
+        std::snprintf(text, sizeof text, "0x%x\n", value);
+        return std::string(text);
+    };
+    auto write = [&](int frame, int port, int value) {
+        // OUT (C),A with A = value and BC = port.
+        return number(kit_test::trace_write_marker) + number(frame) + number(0x6010) + number(0xED) +
+               number(0x79) + number(value) + number(port) + number(0) + number(0) + number(0);
+    };
+    std::string output = "Fuse banner text\n" + write(5, 0xFFFD, 8) + write(5, 0xBFFD, 0) +
+                         number(kit_test::trace_start_marker) + number(9) + number(0x3F) +
+                         write(10, 0xFFFD, 0) + write(10, 0xBFFD, 0x34) + write(10, 0xFFFD, 13) +
+                         write(10, 0xBEFD, 10) + write(12, 0xFFFD, 1) + write(12, 0xBFFD, 2) +
+                         number(kit_test::trace_exit_marker) + number(2) + number(0x64);
+    auto trace = kit_test::read_fuse_trace(output);
+    ASSERT_TRUE(trace.error.empty()) << trace.error;
+    EXPECT_EQ(trace.start_frame, 9);
+    EXPECT_EQ(trace.i_before_start, 0x3F);
+    EXPECT_EQ(trace.interrupt_mode, 2);
+    EXPECT_EQ(trace.i_register, 0x64);
+    auto frames = kit_test::frames_after_start(trace, 3);
+    ASSERT_EQ(frames.size(), 3u);
+    EXPECT_EQ(kit_test::frame_line(frames[0]), "34 -- -- -- -- -- -- -- -- -- -- -- -- 0a");
+    EXPECT_EQ(kit_test::frame_line(frames[1]), "-- -- -- -- -- -- -- -- -- -- -- -- -- ff");
+    EXPECT_EQ(kit_test::frame_line(frames[2]), "-- 02 -- -- -- -- -- -- -- -- -- -- -- ff");
 }
 
 }  // namespace

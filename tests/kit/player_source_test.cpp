@@ -38,7 +38,9 @@ protected:
             GTEST_SKIP() << "the kit has no tools/pasmo (apt-get install pasmo)";
         fs::create_directories(dir_.path() / "asm");
         fs::create_directories(dir_.path() / "bin");
-        fs::copy_file(test::kit_dir() / "asm" / "tunefuse.asm", dir_ / "asm/tunefuse.asm");
+        // The player source and the PT3 player it includes.
+        for (const auto& entry : fs::directory_iterator(test::kit_dir() / "asm"))
+            fs::copy_file(entry.path(), dir_.path() / "asm" / entry.path().filename());
         test::write_string(dir_ / "bin/author.bin", "Tunefuse 1.6.1 Kestrin 2017-Song/Someone/music.pt3\r\n");
     }
 
