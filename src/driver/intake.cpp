@@ -75,7 +75,12 @@ void copy_music_to_work_folder(RunState& run) {
     // A module chosen from the work folder itself is the user's file: it is neither copied onto
     // itself nor deleted at clean-up.
     run.music_is_work_copy = host::same_file(run.music_path, work_copy);
-    host::copy_file(run.music_path, work_copy);
+    // A music file that is missing, empty or a folder is reported already; any other failed copy
+    // (no bin/ folder, a work copy that cannot be replaced) would leave the build reading a
+    // stale or absent module.
+    bool music_usable = host::file_size(run.music_path) > 0;
+    if (!run.music_is_work_copy && !host::copy_file(run.music_path, work_copy) && music_usable)
+        note_problem(run, u"could not copy the music file to " + work_copy);
     host::set_current_directory(run.program_directory);
 }
 

@@ -1,3 +1,6 @@
+#include <cstdint>
+#include <string>
+
 #include "driver/fixed_names.hpp"
 #include "driver/stages.hpp"
 #include "host/console.hpp"
@@ -18,24 +21,50 @@ constexpr int title_offset = 30;
 constexpr int author_offset = 66;
 constexpr int header_field_characters = 33;
 constexpr int game_name_offset = 4;
-constexpr int game_name_characters = 10;
+constexpr int game_name_bytes = 10;
 
+// A tape is a run of blocks, each a two-byte length and that many bytes, that ends exactly at the
+// end of the file. Anything else would give an output tape that does not load.
+bool is_tape(const Text& path) {
+    int tape = host::open_file(host::new_number, path, host::share_read);
+    if (tape == 0) return false;
+    std::int64_t size = host::file_length(tape);
+    std::int64_t position = 0;
+    while (position + 2 <= size) {
+        std::uint8_t length[2] = {0, 0};
+        if (!host::seek_file(tape, position) || host::read_block(tape, length, 2) != 2) break;
+        std::int64_t block = length[0] | (length[1] << 8);
+        if (block == 0) break;
+        position += 2 + block;
+    }
+    host::close_file(tape);
+    return position == size;
+}
+
+// The name field of the game's first header: ten bytes of UTF-8 text, so at most ten characters.
+// It ends with the field, so that the length bytes after it never become part of the name.
 Text read_game_name() {
     int game = host::open_file(host::new_number, fixed_names().game_tape, host::share_read);
     if (game == 0) return {};
+    std::uint8_t field[game_name_bytes] = {};
     host::seek_file(game, game_name_offset);
-    Text name = host::trim_spaces(host::read_text(game, host::encoding_utf8, game_name_characters));
+    std::int64_t got = host::read_block(game, field, game_name_bytes);
     host::close_file(game);
-    return name;
+    std::string bytes(reinterpret_cast<const char*>(field), static_cast<std::size_t>(got));
+    bytes = bytes.substr(0, bytes.find_first_of(std::string("\0\n\r", 3)));
+    return host::trim_spaces(host::from_utf8(bytes));
 }
 
 }  // namespace
 
 void read_music_credits(RunState& run) {
     const FixedNames& names = fixed_names();
-    host::open_file(music_file, in_program_directory(run, names.music_work_copy), host::share_read);
+    Text work_copy = in_program_directory(run, names.music_work_copy);
+    // An absent or empty work copy has been reported as such; it says nothing about the module.
+    bool have_module = host::file_size(work_copy) > 0;
+    host::open_file(music_file, work_copy, host::share_read);
     Text identification = host::read_text(music_file, host::encoding_single_byte, identification_characters);
-    if (identification != u"ProTracker 3." && identification != u"Vortex Tracke")
+    if (have_module && identification != u"ProTracker 3." && identification != u"Vortex Tracke")
         note_problem(run, u"the music file is not a PT3 module: " + run.music_file_name);
     host::seek_file(music_file, title_offset);
     run.title = host::read_text(music_file, host::encoding_single_byte, header_field_characters);
@@ -60,6 +89,8 @@ void create_loader(RunState& run) {
                                                run.music_file_name, run.screen_flag);
     if (host::file_size(names.game_tape) <= 0)
         note_problem(run, Text(names.game_tape) + u" is missing or empty");
+    else if (!is_tape(names.game_tape))
+        note_problem(run, Text(names.game_tape) + u" is not a tape file");
     run.game_name = read_game_name();
     int end = loader::build_header(*run.tape_image, run.game_name, run.loader_length);
     loader::write_tape(*run.tape_image, *run.program, names.loader_tape, end);

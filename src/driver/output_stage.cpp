@@ -56,6 +56,12 @@ std::int64_t join_tapes(RunState& run) {
 
 void write_joined_tape(RunState& run, std::int64_t total) {
     Text output_name = run.game_name + fixed_names().tape_extension;
+    // A build that has gone wrong makes no tape that would not load, and leaves a good tape from
+    // an earlier run as it was. As with any tape not made, its name is not printed.
+    if (!run.problems.empty()) {
+        note_problem(run, u"no output tape was written: " + output_name);
+        return;
+    }
     bool created = usable_as_file_name(run.game_name) &&
                    host::create_file(output_tape_file, in_program_directory(run, output_name.c_str())) != 0;
     if (!created) {

@@ -194,8 +194,12 @@ TEST_F(BuildTest, MissingGameTapeIsReported) {
     fs::remove(dir / "game.tap");
     auto result = run();
     EXPECT_EQ(result.exit_code, 1);
-    EXPECT_EQ(result.out, report(default_music_lines, "", "Finished.tap"));
-    EXPECT_EQ(result.err, "tunefuse: error: game.tap is missing or empty\n");
+    // Nothing is joined into a tape that would not load; the launch is still tried.
+    EXPECT_EQ(result.out, report(default_music_lines, "", ""));
+    EXPECT_EQ(result.err,
+              "tunefuse: error: game.tap is missing or empty\n"
+              "tunefuse: error: no output tape was written: Finished.tap\n");
+    EXPECT_FALSE(fs::exists(dir / "Finished.tap"));
 }
 
 TEST_F(BuildTest, MusicChosenOnTheCommandLine) {

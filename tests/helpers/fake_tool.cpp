@@ -7,11 +7,17 @@
 //                       separated by the unit separator 0x1F
 //   FAKE_<NAME>_MODE    (NAME = ZX7, PASMO, BIN2TAP, XDG_OPEN, OPEN) how to behave:
 //                       "fail" exits 3 without output, "silent" exits 0 without output,
-//                       "crash" dies of SIGSEGV, "slow" sleeps a second first
+//                       "crash" dies of SIGSEGV, "killed" of SIGKILL (which no sanitizer
+//                       runtime can catch), "slow" sleeps a second first; these
+//                       misbehave first and then do the tool's work as usual:
+//                       "hang" sleeps FAKE_TOOL_SECONDS seconds (default 3), "flood-out" and
+//                       "flood-err" write 50 MB to standard output or error, "partial-line"
+//                       writes text without a line end, "one-byte" writes a single byte
 #include <signal.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -20,9 +26,12 @@
 
 namespace {
 
+// The name without its folder, and without ".exe" where the host gives programs that suffix.
 std::string base_name(const std::string& path) {
-    auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+    auto slash = path.find_last_of("/\\");
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".exe") == 0) name.resize(name.size() - 4);
+    return name;
 }
 
 std::string mode_for(const std::string& name) {
@@ -82,6 +91,30 @@ int make_tape(const std::vector<std::string>& args) {
     return 0;
 }
 
+int hang_seconds() {
+    const char* value = std::getenv("FAKE_TOOL_SECONDS");
+    return value ? std::atoi(value) : 3;
+}
+
+// 50 MB in 64 KB writes, lines of 63 characters and a line feed.
+void flood(std::FILE* stream) {
+    std::string chunk;
+    while (chunk.size() < 65536) chunk += std::string(63, 'x') + "\n";
+    for (int i = 0; i < 800; ++i) std::fwrite(chunk.data(), 1, chunk.size(), stream);
+    std::fflush(stream);
+}
+
+// The misbehaviours that come before the tool's usual work.
+void misbehave(const std::string& mode) {
+    if (mode == "slow") sleep(1);
+    if (mode == "hang") sleep(static_cast<unsigned>(hang_seconds()));
+    if (mode == "flood-out") flood(stdout);
+    if (mode == "flood-err") flood(stderr);
+    if (mode == "partial-line") std::fputs("working without a line end", stdout);
+    if (mode == "one-byte") std::fputc('.', stdout);
+    std::fflush(stdout);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -92,7 +125,12 @@ int main(int argc, char** argv) {
     if (mode == "fail") return 3;
     if (mode == "silent") return 0;
     if (mode == "crash") raise(SIGSEGV);
-    if (mode == "slow") sleep(1);
+#ifdef SIGKILL
+    if (mode == "killed") raise(SIGKILL);
+#else
+    if (mode == "killed") std::_Exit(137);  // Windows has no SIGKILL: end at once, without clean-up
+#endif
+    misbehave(mode);
     if (name == "zx7") return compress(args);
     if (name == "pasmo") return assemble(args);
     if (name == "bin2tap") return make_tape(args);

@@ -12,7 +12,9 @@ fs::path unused_name_beside(const fs::path& file) {
     std::random_device seed;
     std::mt19937_64 random(seed());
     const char* digits = "0123456789abcdef";
-    for (;;) {
+    // A name that always seems taken (the file system refuses to look it up) ends the search; the
+    // write beside it then fails as it would anyway.
+    for (int attempt = 0; attempt < 100; ++attempt) {
         std::string suffix = ".tmp-";
         for (int i = 0; i < 8; ++i) suffix += digits[random() % 16];
         fs::path candidate = file;
@@ -20,6 +22,7 @@ fs::path unused_name_beside(const fs::path& file) {
         std::error_code ignored;
         if (!fs::exists(candidate, ignored)) return candidate;
     }
+    return {};
 }
 
 bool write_all(const fs::path& file, const Bytes& bytes, std::ios::openmode mode) {
@@ -67,7 +70,7 @@ bool replace_file(const fs::path& file, const Bytes& bytes, std::string& problem
         return false;
     }
     fs::path fresh = unused_name_beside(file);
-    if (write_all(fresh, bytes, std::ios::trunc)) {
+    if (!fresh.empty() && write_all(fresh, bytes, std::ios::trunc)) {
         fs::rename(fresh, file, error);
         if (!error) return true;
     }

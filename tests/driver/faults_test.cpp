@@ -1,0 +1,542 @@
+// The build under faults: tools that misbehave, a damaged program directory, odd game tapes,
+// game names and music files, and a run cut off by a signal. Every case runs the real program
+// in a temporary program directory, in a process group of its own, and checks the report, the
+// exit code and standard error, that the user's files are byte-identical afterwards, that
+// nothing was written outside the program directory, and that no process of the run is left.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <thread>
+
+#include "test_support.hpp"
+
+namespace {
+
+using test::Bytes;
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// One tape block: length, flag, contents and XOR checksum.
+Bytes tape_block(std::uint8_t flag, const Bytes& contents) {
+    Bytes block = {static_cast<std::uint8_t>((contents.size() + 2) & 0xFF),
+                   static_cast<std::uint8_t>((contents.size() + 2) >> 8), flag};
+    std::uint8_t check = flag;
+    for (auto byte : contents) block.push_back(byte), check ^= byte;
+    block.push_back(check);
+    return block;
+}
+
+// A game tape: a CODE header with the 10 name bytes given, then data blocks of block_size bytes
+// until data_size bytes are on the tape.
+Bytes make_game_tape(const std::string& name10, std::size_t data_size = 100, std::size_t block_size = 60000) {
+    Bytes header = {3};
+    for (char c : name10) header.push_back(static_cast<std::uint8_t>(c));
+    header.insert(header.end(), {0x64, 0x00, 0x00, 0x7D, 0x00, 0x80});
+    Bytes tape = tape_block(0x00, header);
+    for (std::size_t done = 0; done < data_size; done += block_size) {
+        Bytes data = tape_block(0xFF, Bytes(std::min(block_size, data_size - done), 0xAA));
+        tape.insert(tape.end(), data.begin(), data.end());
+    }
+    return tape;
+}
+
+Bytes make_module(std::size_t size = 2048) {
+    std::string header = "ProTracker 3.5 compilation of " + std::string("Tune") + std::string(28, ' ') +
+                         " by " + "Me" + std::string(30, ' ') + " ";
+    Bytes module = test::bytes_of(header);
+    module.resize(size, 0x01);
+    return module;
+}
+
+// What a fault run gives back beyond the usual results.
+struct FaultResult : test::ProcessResult {
+    bool timed_out = false;
+    bool processes_left = false;  // a process of the run's group outlived it
+};
+
+bool group_alive(pid_t group) {
+    return kill(-group, 0) == 0 || errno != ESRCH;
+}
+
+// Waits a little for the rest of a process group (a tool, the opener) to go; true if it stays.
+bool group_stays(pid_t group) {
+    for (int i = 0; i < 50 && group_alive(group); ++i) std::this_thread::sleep_for(100ms);
+    return group_alive(group);
+}
+
+[[noreturn]] void exec_in_group(const std::vector<std::string>& argv, const test::ProcessOptions& options,
+                                int out_fd, int err_fd) {
+    setpgid(0, 0);
+    int none = open("/dev/null", O_RDONLY);
+    dup2(none, 0);
+    dup2(out_fd, 1);
+    dup2(err_fd, 2);
+    if (chdir(options.working_directory.c_str()) != 0) _exit(126);
+    for (const auto& [name, value] : options.env) setenv(name.c_str(), value.c_str(), 1);
+    std::vector<char*> args;
+    for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+}
+
+// Called with the process group and the standard output so far, while the run goes on.
+using Watcher = std::function<void(pid_t group, const std::string& out)>;
+
+// Collects both outputs until they close or the time is up, calling the watcher between reads.
+void collect(FaultResult& result, int out_fd, int err_fd, pid_t group, int timeout_seconds,
+             const Watcher& watcher) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
+    pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
+    for (int open_count = 2; open_count > 0;) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            result.timed_out = true;
+            kill(-group, SIGKILL);
+            break;
+        }
+        if (watcher) watcher(group, result.out);
+        if (poll(fds, 2, 100) <= 0) continue;
+        for (auto& p : fds) {
+            if (p.fd < 0 || !(p.revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            char chunk[65536];
+            ssize_t got = read(p.fd, chunk, sizeof chunk);
+            if (got > 0) {
+                (p.fd == out_fd ? result.out : result.err).append(chunk, static_cast<std::size_t>(got));
+                continue;
+            }
+            close(p.fd);
+            p.fd = -1;
+            --open_count;
+        }
+    }
+    for (auto& p : fds)
+        if (p.fd >= 0) close(p.fd);
+}
+
+FaultResult run_in_group(const std::vector<std::string>& argv, const test::ProcessOptions& options,
+                         const Watcher& watcher) {
+    int out_pipe[2], err_pipe[2];
+    if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) throw std::runtime_error("pipe failed");
+    pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        close(out_pipe[0]);
+        close(err_pipe[0]);
+        exec_in_group(argv, options, out_pipe[1], err_pipe[1]);
+    }
+    setpgid(pid, pid);
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+    FaultResult result;
+    collect(result, out_pipe[0], err_pipe[0], pid, options.timeout_seconds, watcher);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.processes_left = group_stays(pid);
+    if (result.processes_left) kill(-pid, SIGKILL);
+    return result;
+}
+
+// Every file and folder under root, with its contents, leaving out the given subfolders.
+std::map<std::string, Bytes> snapshot(const fs::path& root, const std::vector<std::string>& left_out) {
+    std::map<std::string, Bytes> entries;
+    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
+        std::string name = fs::relative(it->path(), root).string();
+        if (std::find(left_out.begin(), left_out.end(), name) != left_out.end()) {
+            it.disable_recursion_pending();
+            continue;
+        }
+        entries[name] = it->is_regular_file() ? test::read_bytes(it->path()) : test::bytes_of("<folder>");
+    }
+    return entries;
+}
+
+const std::string player_marker = "BIN2TAP tunefuse.bin 25500\n";
+
+class FaultsTest : public ::testing::Test {
+protected:
+    void SetUp() override { lay_out("kit"); }
+
+    // A fresh program directory of the given name under the temporary folder, with the stand-in
+    // tools, the player source, the music, the game and another tape of the user's.
+    void lay_out(const std::string& name) {
+        dir = temp / name;
+        test::lay_out_program_directory(dir);
+        for (const char* tool : {"zx7", "pasmo", "bin2tap"})
+            fs::copy_file(test::helper("fake_tool"), dir / "tools" / tool);
+        if (!fs::exists(temp / "path" / "xdg-open")) {
+            fs::create_directories(temp / "path");
+            fs::create_directories(temp / "log");
+            fs::copy_file(test::helper("fake_tool"), temp / "path" / "xdg-open");
+        }
+        test::write_string(dir / "asm" / "tunefuse.asm", " org 25500\n ret\n");
+        test::write_bytes(dir / "music.pt3", make_module());
+        test::write_bytes(dir / "game.tap", make_game_tape("demo      "));
+        test::write_bytes(dir / "other.tap", make_game_tape("other     "));
+        user_files = {dir / "music.pt3", dir / "game.tap", dir / "other.tap"};
+    }
+
+    // Runs the program; checks afterwards, for every case, that it ended by itself, left no
+    // process behind, kept the user's files and wrote nothing outside the program directory.
+    FaultResult run(std::vector<std::string> args = {}, const Watcher& watcher = {}) {
+        std::map<fs::path, Bytes> kept;
+        for (const fs::path& file : user_files)
+            if (fs::is_regular_file(file)) kept[file] = test::read_bytes(file);
+        const std::vector<std::string> inside = {dir.filename().string(), "log"};
+        auto outside = snapshot(temp.path(), inside);
+
+        args.insert(args.begin(), (dir / "tunefuse").string());
+        test::ProcessOptions options;
+        options.working_directory = temp.path();
+        options.env = {{"PATH", (temp / "path").string() + ":/usr/bin:/bin"},
+                       {"FAKE_TOOL_LOG", (temp / "log").string()}};
+        for (const auto& [name, value] : env) options.env[name] = value;
+        options.timeout_seconds = 60;
+        FaultResult result = run_in_group(args, options, watcher);
+
+        EXPECT_FALSE(result.timed_out) << "the run did not end";
+        EXPECT_FALSE(result.processes_left) << "a process of the run was left behind";
+        for (const auto& [file, bytes] : kept) EXPECT_EQ(test::read_bytes(file), bytes) << file << " changed";
+        EXPECT_EQ(snapshot(temp.path(), inside), outside) << "something was written outside";
+        return result;
+    }
+
+    // The output tape holds the loader, the player and the game tape, in that order.
+    void expect_complete_tape(const std::string& name) {
+        ASSERT_TRUE(fs::is_regular_file(dir / name)) << name;
+        std::string tape = test::read_string(dir / name);
+        std::string game = test::read_string(dir / "game.tap");
+        ASSERT_GT(tape.size(), game.size() + player_marker.size()) << name;
+        EXPECT_EQ(tape.substr(tape.size() - game.size()), game) << name;
+        EXPECT_EQ(tape.substr(tape.size() - game.size() - player_marker.size(), player_marker.size()),
+                  player_marker)
+            << name;
+    }
+
+    // A build that went wrong: exit code 1, the problem on standard error, and no output tape.
+    void expect_failure(const FaultResult& result, const std::string& problem, const std::string& label) {
+        EXPECT_EQ(result.exit_code, 1) << label << "\n" << result.err;
+        EXPECT_NE(result.err.find("tunefuse: error: " + problem), std::string::npos) << label << "\n"
+                                                                                     << result.err;
+        EXPECT_NE(result.out.find("KTHNXBAI!\n"), std::string::npos) << label;
+        EXPECT_FALSE(fs::exists(dir / "demo.tap")) << label;
+    }
+
+    void expect_success(const FaultResult& result, const std::string& label) {
+        EXPECT_EQ(result.exit_code, 0) << label << "\n" << result.err.substr(0, 2000);
+        expect_complete_tape("demo.tap");
+    }
+
+    std::vector<std::vector<std::string>> launches() {
+        std::vector<std::vector<std::string>> calls;
+        std::ifstream in(temp / "log" / "xdg-open.args");
+        for (std::string line; std::getline(in, line);) calls.push_back({line});
+        return calls;
+    }
+
+    test::TempDir temp;
+    fs::path dir;
+    std::vector<fs::path> user_files;
+    std::map<std::string, std::string> env;
+};
+
+TEST_F(FaultsTest, MisbehavingToolsAreSurvived) {
+    struct Case {
+        const char* variable;
+        const char* mode;
+    };
+    for (const Case& c : {Case{"FAKE_ZX7_MODE", "hang"}, Case{"FAKE_BIN2TAP_MODE", "flood-out"},
+                          Case{"FAKE_ZX7_MODE", "partial-line"}, Case{"FAKE_PASMO_MODE", "partial-line"},
+                          Case{"FAKE_BIN2TAP_MODE", "one-byte"}, Case{"FAKE_ZX7_MODE", "one-byte"}}) {
+        env = {{c.variable, c.mode}, {"FAKE_TOOL_SECONDS", "2"}};
+        auto result = run();
+        std::string label = std::string(c.variable) + "=" + c.mode;
+        expect_success(result, label);
+        EXPECT_EQ(result.err, "") << label;
+        fs::remove(dir / "demo.tap");
+    }
+}
+
+TEST_F(FaultsTest, ToolFloodingStandardErrorReachesTheUser) {
+    env = {{"FAKE_PASMO_MODE", "flood-err"}};
+    auto result = run();
+    expect_success(result, "flood-err");
+    // The tool's standard error is the program's own: every byte arrives, and nothing else.
+    EXPECT_EQ(result.err.size(), 800u * 65536u);
+    EXPECT_EQ(result.err.find("tunefuse: error"), std::string::npos);
+}
+
+TEST_F(FaultsTest, CrashingToolIsReported) {
+    for (const char* variable : {"FAKE_ZX7_MODE", "FAKE_PASMO_MODE", "FAKE_BIN2TAP_MODE"}) {
+        env = {{variable, "killed"}};
+        auto result = run();
+        expect_failure(result, "", variable);
+        EXPECT_NE(result.err.find("exited with code " + std::to_string(128 + SIGKILL)), std::string::npos)
+            << variable << "\n"
+            << result.err;
+    }
+}
+
+TEST_F(FaultsTest, DamagedProgramDirectory) {
+    struct Case {
+        const char* label;
+        std::function<void(const fs::path&)> damage;
+        std::string problem;
+    };
+    // Each case gets a program directory of its own, kit0, kit1 and so on.
+    auto p = [this](std::size_t i) { return (temp / ("kit" + std::to_string(i))).string() + "/"; };
+    const std::vector<Case> cases = {
+        {"no bin folder", [](const fs::path& d) { fs::remove_all(d / "bin"); },
+         "could not copy the music file to " + p(0) + "bin/music.pt3"},
+        {"no tools folder", [](const fs::path& d) { fs::remove_all(d / "tools"); },
+         "could not start the compressor: " + p(1) + "tools/zx7"},
+        {"no asm folder", [](const fs::path& d) { fs::remove_all(d / "asm"); },
+         "the assembler exited with code 1"},
+        {"loader tape is a folder", [](const fs::path& d) { fs::create_directories(d / "KRZCode.tap"); },
+         "could not write the loader tape KRZCode.tap"},
+        {"player is a folder", [](const fs::path& d) { fs::create_directories(d / "tunefuse.bin"); },
+         "the assembled player was not produced"},
+        {"work copy is a folder", [](const fs::path& d) { fs::create_directories(d / "bin" / "music.pt3"); },
+         "could not copy the music file"},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        lay_out("kit" + std::to_string(i));
+        c.damage(dir);
+        auto result = run();
+        expect_failure(result, c.problem, c.label);
+    }
+}
+
+TEST_F(FaultsTest, OutputTapeInTheWay) {
+    // A folder of the output tape's name is left alone.
+    fs::create_directories(dir / "demo.tap");
+    test::write_bytes(dir / "demo.tap" / "inside", {1, 2, 3});
+    auto result = run();
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_NE(result.err.find("tunefuse: error: could not create the output tape demo.tap"),
+              std::string::npos)
+        << result.err;
+    EXPECT_EQ(test::read_bytes(dir / "demo.tap" / "inside"), (Bytes{1, 2, 3}));
+}
+
+TEST_F(FaultsTest, WriteProtectedFilesOfEarlierRuns) {
+    // Stale intermediates that are write-protected are the program's own: they are replaced.
+    for (const char* name : {"KRZCode.tap", "tunefuse.bin"}) {
+        test::write_bytes(dir / name, Bytes(5000, 0x55));
+        fs::permissions(dir / name, fs::perms::owner_read);
+        auto result = run();
+        expect_success(result, name);
+        EXPECT_FALSE(fs::exists(dir / name)) << name;
+        fs::remove(dir / "demo.tap");
+    }
+}
+
+TEST_F(FaultsTest, WriteProtectedOutputTape) {
+    Bytes old_tape(3000, 0x77);
+    test::write_bytes(dir / "demo.tap", old_tape);
+    fs::permissions(dir / "demo.tap", fs::perms::owner_read | fs::perms::group_read);
+    bool writable = access((dir / "demo.tap").c_str(), W_OK) == 0;
+    auto result = run();
+    if (writable) {
+        // The superuser writes through the protection, as it does everywhere on this host.
+        expect_success(result, "write-protected output tape, written by the superuser");
+    } else {
+        EXPECT_EQ(result.exit_code, 1);
+        EXPECT_EQ(test::read_bytes(dir / "demo.tap"), old_tape);
+    }
+}
+
+TEST_F(FaultsTest, ProgramDirectoryNotWritable) {
+    fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec);
+    if (access(dir.c_str(), W_OK) == 0) {
+        fs::permissions(dir, fs::perms::owner_all);
+        GTEST_SKIP() << "running as a user who may write anywhere (root): a read-only folder does not bite";
+    }
+    auto result = run();
+    fs::permissions(dir, fs::perms::owner_all);
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_NE(result.err.find("tunefuse: error: "), std::string::npos);
+    EXPECT_FALSE(fs::exists(dir / "demo.tap"));
+}
+
+TEST_F(FaultsTest, GameTapesThatAreNotGood) {
+    struct Case {
+        const char* label;
+        Bytes game;
+        std::string problem;
+    };
+    Bytes not_a_tape = test::bytes_of(std::string(3000, 'x'));
+    Bytes short_tape = make_game_tape("demo      ");
+    short_tape.resize(10);
+    Bytes cut_tape = make_game_tape("demo      ");
+    cut_tape.pop_back();
+    for (const Case& c : {Case{"empty", {}, "game.tap is missing or empty"},
+                          Case{"shorter than 14 bytes", short_tape, "game.tap is not a tape file"},
+                          Case{"not a tape", not_a_tape, "game.tap is not a tape file"},
+                          Case{"last block cut short", cut_tape, "game.tap is not a tape file"}}) {
+        test::write_bytes(dir / "game.tap", c.game);
+        auto result = run();
+        expect_failure(result, c.problem, c.label);
+        EXPECT_FALSE(fs::exists(dir / "Finished.tap")) << c.label;
+        EXPECT_FALSE(fs::exists(dir / "xxxxxxxxxx.tap")) << c.label;
+    }
+}
+
+TEST_F(FaultsTest, LargeGameTape) {
+    test::write_bytes(dir / "game.tap", make_game_tape("demo      ", 4 * 1024 * 1024));
+    auto result = run();
+    expect_success(result, "4 MB game tape");
+}
+
+TEST_F(FaultsTest, GameNames) {
+    struct Case {
+        std::string name10;  // the name field of the game tape's header
+        std::string output;  // the tape made, empty when the name is refused
+    };
+    const std::vector<Case> cases = {
+        {"game      ", ""},
+        {"KRZCode   ", ""},
+        {"GAME      ", "GAME.tap"},
+        {"a/b       ", ""},
+        {"a\\b       ", ""},
+        {"..        ", ""},
+        {"../escape ", ""},
+        {"/tmp/x    ", ""},
+        {"my game   ", "my game.tap"},
+        {"say \"hi\"  ", ""},
+        {"a&b       ", "a&b.tap"},
+        {"a|b       ", ""},
+        {"%PATH%    ", "%PATH%.tap"},
+        {"a;rm b    ", "a;rm b.tap"},
+        {"$(id)`id` ", "$(id)`id`.tap"},
+        // Ten bytes, seven characters: the name ends with its field, not in the length after it.
+        {"Gam\xC3\xA9\xE2\x98\x83  ", "Gam\xC3\xA9\xE2\x98\x83.tap"},
+        // Bytes that are no UTF-8 become replacement characters, each a character a file name may hold.
+        {"\xFF\xFE\x80game   ", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBDgame.tap"},
+        {"          ", "Finished.tap"},
+        {"\x01\x02    ab", ""},
+    };
+    for (const Case& c : cases) {
+        test::write_bytes(dir / "game.tap", make_game_tape(c.name10));
+        fs::remove(temp / "log" / "xdg-open.args");
+        auto result = run();
+        if (c.output.empty()) {
+            EXPECT_EQ(result.exit_code, 1) << c.name10;
+            EXPECT_NE(result.err.find("tunefuse: error: could not create the output tape"), std::string::npos)
+                << c.name10 << "\n"
+                << result.err;
+            continue;
+        }
+        EXPECT_EQ(result.exit_code, 0) << c.name10 << "\n" << result.err;
+        expect_complete_tape(c.output);
+        // The opener gets the tape's path as one word, exactly; nothing reads the name as a command.
+        EXPECT_EQ(launches(), (std::vector<std::vector<std::string>>{{(dir / c.output).string()}}))
+            << c.name10;
+        fs::remove(dir / c.output);
+    }
+    // Only the tapes of the cases above were ever made.
+    for (const auto& entry : fs::directory_iterator(dir))
+        EXPECT_TRUE(entry.path().filename() != "escape.tap") << entry.path();
+}
+
+TEST_F(FaultsTest, MusicFilesThatAreNotGood) {
+    struct Case {
+        const char* label;
+        std::function<void(const fs::path&)> make;
+        std::string problem;  // empty: the build succeeds
+    };
+    const fs::path music = dir / "music.pt3";
+    const std::vector<Case> cases = {
+        {"a folder", [](const fs::path& m) { fs::create_directories(m); }, "music file is a folder"},
+        {"empty", [](const fs::path& m) { test::write_bytes(m, {}); }, "music file is empty"},
+        {"98 bytes", [](const fs::path& m) { test::write_bytes(m, make_module(98)); }, ""},
+        {"not a PT3", [](const fs::path& m) { test::write_string(m, std::string(500, '\x01')); },
+         "the music file is not a PT3 module: music.pt3"},
+        {"1 MB", [](const fs::path& m) { test::write_bytes(m, make_module(1024 * 1024)); }, ""},
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(music);
+        c.make(music);
+        user_files = {dir / "game.tap", dir / "other.tap", music};
+        auto result = run();
+        if (c.problem.empty()) {
+            expect_success(result, c.label);
+            EXPECT_EQ(result.err, "") << c.label;
+        } else {
+            expect_failure(result, c.problem, c.label);
+        }
+        EXPECT_FALSE(fs::exists(dir / "bin" / "music.pt3")) << c.label;
+        fs::remove(dir / "demo.tap");
+    }
+}
+
+TEST_F(FaultsTest, MusicPathsWithOddCharacters) {
+    fs::create_directories(temp / "my songs");
+    for (const std::string name : {"my s\xC3\xB4ng.pt3", "a & b; c%.pt3", "it's (new).pt3"}) {
+        fs::path music = temp / "my songs" / name;
+        test::write_bytes(music, make_module(1500));
+        user_files = {dir / "game.tap", dir / "other.tap", dir / "music.pt3", music};
+        auto result = run({music.string()});
+        expect_success(result, name);
+        EXPECT_NE(result.out.find("Music file selected \t: " + name + "\n"), std::string::npos) << result.out;
+        fs::remove(dir / "demo.tap");
+    }
+}
+
+TEST_F(FaultsTest, MusicPathWithQuotesIsNotFound) {
+    // Double quotes are taken out of the parameter, as on the program's other hosts, where no file
+    // name holds one: the file is not found, and nothing else is picked instead.
+    fs::path music = temp / "say \"hi\".pt3";
+    test::write_bytes(music, make_module(1500));
+    user_files.push_back(music);
+    auto result = run({music.string()});
+    expect_failure(result, "music file not found: " + (temp / "say hi.pt3").string(), "quotes");
+}
+
+// Sends the signal to the whole run, as a terminal does, once the assembler has started.
+Watcher signal_while_assembling(int signal_number, bool& sent) {
+    return [signal_number, &sent](pid_t group, const std::string& out) {
+        if (sent || out.find("Music Title") == std::string::npos) return;
+        std::this_thread::sleep_for(200ms);
+        kill(-group, signal_number);
+        sent = true;
+    };
+}
+
+TEST_F(FaultsTest, InterruptedRunsAndTheRunAfter) {
+    auto first = run();
+    expect_success(first, "first run");
+    Bytes good_tape = test::read_bytes(dir / "demo.tap");
+    fs::remove(dir / "demo.tap");
+
+    for (int signal_number : {SIGHUP, SIGINT}) {
+        env = {{"FAKE_PASMO_MODE", "hang"}, {"FAKE_TOOL_SECONDS", "30"}};
+        bool sent = false;
+        auto cut = run({}, signal_while_assembling(signal_number, sent));
+        ASSERT_TRUE(sent) << signal_number;
+        EXPECT_EQ(cut.exit_code, 128 + signal_number) << cut.err;
+        EXPECT_FALSE(fs::exists(dir / "demo.tap"));
+        if (signal_number == SIGHUP) {
+            // The report written so far, including the text waiting in the buffer, reaches the reader.
+            EXPECT_EQ(cut.out.substr(cut.out.size() - 19), "Assembling code\t\t: ");
+        }
+
+        env = {};
+        auto again = run();
+        expect_success(again, "the run after an interrupted one");
+        EXPECT_EQ(test::read_bytes(dir / "demo.tap"), good_tape);
+        fs::remove(dir / "demo.tap");
+    }
+}
+
+}  // namespace
