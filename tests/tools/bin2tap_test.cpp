@@ -187,6 +187,7 @@ TEST(Bin2tapProgram, ErrorsLeaveTheOutputAsItWas) {
 
 TEST(Bin2tapProgram, TzxlistReadsTheBlocksBack) {
     const fs::path tzxlist = "/usr/bin/tzxlist";
+    if (std::string(TUNEFUSE_EXE_SUFFIX) == ".exe") GTEST_SKIP() << "tzxlist is a Linux program";
     if (!fs::exists(tzxlist)) GTEST_SKIP() << "tzxlist (Debian package fuse-emulator-utils) is not installed";
     test::TempDir dir;
     test::write_bytes(dir / "tunefuse.bin", kCode);
