@@ -9,6 +9,7 @@ packages=(
   pasmo
   fuse-emulator-utils fuse-emulator-sdl opense-basic
   libz80ex-dev zlib1g-dev
+  clang libclang-rt-14-dev libclang-common-14-dev
 )
 
 missing=()
