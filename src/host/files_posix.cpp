@@ -2,7 +2,7 @@
 // and close, plus the sharing modes, which POSIX does not have. Windows refuses a second
 // opening of a file whose first opener did not share it; here a registry of the files this
 // process holds open, keyed by device and inode, refuses it the same way. Without it the join
-// of Part 1.4 would empty the user's game.tap when the output tape has the same name
+// of the output stage would empty the user's game.tap when the output tape has the same name
 // ("game" + ".tap") while game.tap is open for reading.
 #include <fcntl.h>
 #include <sys/stat.h>

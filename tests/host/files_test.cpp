@@ -1,4 +1,4 @@
-// Numbered files (Part 3.3) against the real file system: buffering, text reading and
+// Numbered files against the real file system: buffering, text reading and
 // writing, the file table, and the sharing modes that keep the join from emptying game.tap.
 #include "host/files.hpp"
 
@@ -535,7 +535,7 @@ TEST_F(FilesTest, TheJoinCannotEmptyTheGameTapeItReads) {
     if (host::host_kind == host::HostKind::windows)
         GTEST_SKIP() << "the test reads game.tap while it is open exclusively, which Windows refuses; "
                         "windows_host_test has the join";
-    // Part 1.4 with a game named "game": the output tape is game.tap itself.
+    // The join of a game named "game": the output tape is game.tap itself.
     const Bytes game =
         test::hex_bytes("13 00 00 00 67 61 6D 65 20 20 20 20 20 20 02 00 00 00 02 00 0B 04 00 FF 01 02 FC");
     test::write_bytes(file("game.tap"), game);
@@ -634,7 +634,7 @@ TEST_F(FilesTest, AClosedFileCanBeOpenedExclusivelyAgain) {
 TEST_F(FilesTest, AReplacedFileAtTheSamePathIsAnotherFile) {
     if (host::host_kind == host::HostKind::windows)
         GTEST_SKIP() << "Windows does not delete a file that is open without delete sharing";
-    // Deleting an open file and making a new one under its name (as Part 2.2 does) gives a
+    // Deleting an open file and making a new one under its name (as the loader tape writer does) gives a
     // file of its own, which the old opening does not hold.
     test::write_string(file("KRZCode.tap"), "old");
     ASSERT_NE(host::open_file(0, name("KRZCode.tap")), 0);

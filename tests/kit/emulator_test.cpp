@@ -11,7 +11,7 @@
 #include <sstream>
 
 #include "ay_capture.hpp"
-#include "spectrum_snapshot.hpp"
+#include "rzx_snapshot.hpp"
 #include "test_support.hpp"
 
 namespace {

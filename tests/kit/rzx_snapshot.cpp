@@ -1,4 +1,4 @@
-#include "spectrum_snapshot.hpp"
+#include "rzx_snapshot.hpp"
 
 #include <zlib.h>
 
