@@ -110,7 +110,7 @@ void launch_tape(RunState& run) {
     host::print_line(u"Trying to launch...");
     Text tape = in_program_directory(run, (run.game_name + names.tape_extension).c_str());
     // Opening the tape is a courtesy, not part of the build: a host without an opener is fine.
-    host::start_program(names.tape_opener, names.tape_opener_options + host::quoted_path(tape),
+    host::start_program(names.tape_opener, names.tape_opener_options + host::opener_argument(tape),
                         run.program_directory, host::start_wait);
 }
 

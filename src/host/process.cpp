@@ -80,6 +80,12 @@ Text quoted_path(const Text& path) {
     return out;
 }
 
+Text opener_argument(const Text& path) {
+    Text quoted = quoted_path(path);
+    if (host_kind != HostKind::windows || quoted.empty() || quoted.front() != quote) return quoted;
+    return quote + quoted + quote;
+}
+
 // The tool's output is of no interest, but it must be read to its end: a tool that fills the
 // pipe would otherwise wait for ever. Reading blocks, so no core is spent while the tool works;
 // the exit code is taken only once every byte has been read.

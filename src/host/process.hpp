@@ -63,4 +63,9 @@ std::int32_t run_tool(const Text& tool_path, const Text& arguments);
 // command line would split or interpret, otherwise enclosed in double quotes.
 Text quoted_path(const Text& path);
 
+// The text that hands one path to the host's tape opener: the path quoted as above, and on
+// Windows, whose command interpreter takes the outer pair of quotes off a line that holds
+// special characters, wrapped in one more pair when it was quoted.
+Text opener_argument(const Text& path);
+
 }  // namespace host

@@ -220,7 +220,7 @@ bool windows_code_page_decides(int encoding, const Text& text) {
 
 class ReadTextTest : public FilesTest, public ::testing::WithParamInterface<TextCase> {};
 
-TEST_P(ReadTextTest, ReadsOneTextAndStopsWhereThePartSays) {
+TEST_P(ReadTextTest, ReadsOneTextAndStopsAtTheFirstStop) {
     const TextCase& c = GetParam();
     if (windows_code_page_decides(c.encoding, c.expected))
         GTEST_SKIP() << "single-byte text is the ANSI code page on Windows; windows_host_test covers it";
@@ -265,7 +265,7 @@ const TextCase text_cases[] = {
     {"Utf16ByFileEncoding", "61 00 62 00", 0x19, 0, 1, u"a", 0x62},
 };
 
-INSTANTIATE_TEST_SUITE_P(Part33, ReadTextTest, ::testing::ValuesIn(text_cases),
+INSTANTIATE_TEST_SUITE_P(Examples, ReadTextTest, ::testing::ValuesIn(text_cases),
                          [](const ::testing::TestParamInfo<TextCase>& info) { return info.param.title; });
 
 TEST_F(FilesTest, ReadTextStopsAt33Characters) {
@@ -284,7 +284,7 @@ TEST_F(FilesTest, ReadTextTakesTenUtf8CharactersFromMoreThanTenBytes) {
     EXPECT_EQ(next_byte(), '!');
 }
 
-TEST_F(FilesTest, TheMusicHeaderReadsOfPart12) {
+TEST_F(FilesTest, TheMusicHeaderReadsOfTheMetadataStage) {
     Bytes module(200, ' ');
     const std::string title = "Title of the tune";
     const std::string author = "by someone with a very long name indeed";
@@ -365,7 +365,7 @@ const LineCase line_cases[] = {
     {"EmptyTextUtf16", 25, u"", "0D 00 0A 00", 4},
 };
 
-INSTANTIATE_TEST_SUITE_P(Part33, WriteTextLineTest, ::testing::ValuesIn(line_cases),
+INSTANTIATE_TEST_SUITE_P(Examples, WriteTextLineTest, ::testing::ValuesIn(line_cases),
                          [](const ::testing::TestParamInfo<LineCase>& info) { return info.param.title; });
 
 TEST_F(FilesTest, WriteTextLinesFollowEachOther) {
@@ -670,7 +670,7 @@ TEST_F(FilesTest, CloseAllFilesFromAnotherThreadWhileWriting) {
     closer.join();
 }
 
-// The Part's reading rules over a byte array, to check the buffered implementation against.
+// The reading rules over a byte array, to check the buffered implementation against.
 struct ReferenceFile {
     Bytes data;
     std::size_t position = 0;
