@@ -1,0 +1,188 @@
+// The whole build on Windows, end to end: tunefuse.exe in a temporary program directory with
+// stand-in tools built as Windows programs, its report read back from UTF-16LE.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "test_support.hpp"
+
+namespace {
+
+using test::Bytes;
+namespace fs = std::filesystem;
+
+const std::string banner_lines =
+    "Tunefuse 1.6.1 Kestrin 2017\n"
+    "https://tunefuse.zxkit.org/download\n"
+    "https://groups.zxkit.org/tunefuse\n"
+    "\n";
+
+const std::string closing_lines =
+    "Clean up\t\t: Done\n"
+    "\n"
+    "Trying to launch...\n"
+    "\n"
+    "KTHNXBAI!\n"
+    "20/07/17 01:17am zorbel\n";
+
+std::string report(const std::string& output) {
+    return banner_lines + "Music file selected \t: music.pt3\n" +
+           "Music file size     \t: 2048 bytes (~ 2kb)\n" + "Compressing \t\t: music.pt3 - Done\n" +
+           "Compressed Size     \t: 1500 bytes (~ 1kb)\n" + "Creating Loader\t\t: Done\n" +
+           "Music Author \t\t: Me                               \n" +
+           "Music Title\t\t: Tune                             \n" + "Assembling code\t\t: Done\n" +
+           "Tunefuse+VTII+music    \t: 300 bytes (~ 0kb)\n" + "Building tapes\t\t: " + output + " Done\n" +
+           closing_lines;
+}
+
+// Redirected output is UTF-16LE: every unit here is ASCII, so every second byte must be 0. Line
+// ends come back as LF alone, for comparison with the report above.
+std::string from_utf16le(const std::string& bytes) {
+    std::string text;
+    if (bytes.size() % 2 != 0) return "odd byte count: " + bytes;
+    for (std::size_t i = 0; i < bytes.size(); i += 2) {
+        if (bytes[i + 1] != '\0') return "not UTF-16LE ASCII: " + bytes;
+        if (bytes[i] != '\r') text.push_back(bytes[i]);
+    }
+    return text;
+}
+
+Bytes make_module() {
+    std::string header = "ProTracker 3.5 compilation of ";
+    header += ("Tune" + std::string(32, ' ')).substr(0, 32) + " by " +
+              ("Me" + std::string(32, ' ')).substr(0, 32) + " ";
+    Bytes module = test::bytes_of(header);
+    module.resize(2048, 0x01);
+    return module;
+}
+
+Bytes tape_block(std::uint8_t flag, const Bytes& contents) {
+    Bytes block = {static_cast<std::uint8_t>((contents.size() + 2) & 0xFF),
+                   static_cast<std::uint8_t>((contents.size() + 2) >> 8), flag};
+    std::uint8_t check = flag;
+    for (auto byte : contents) block.push_back(byte), check ^= byte;
+    block.push_back(check);
+    return block;
+}
+
+Bytes make_game_tape(const std::string& name10) {
+    Bytes header = {3};
+    for (char c : name10) header.push_back(static_cast<std::uint8_t>(c));
+    header.insert(header.end(), {100, 0, 0x00, 0x7D, 0x00, 0x80});
+    Bytes tape = tape_block(0x00, header);
+    Bytes data = tape_block(0xFF, Bytes(100, 0xAA));
+    tape.insert(tape.end(), data.begin(), data.end());
+    return tape;
+}
+
+std::vector<std::vector<std::string>> recorded_calls(const fs::path& log) {
+    std::vector<std::vector<std::string>> calls;
+    std::ifstream in(log, std::ios::binary);
+    for (std::string line; std::getline(in, line);) {
+        std::vector<std::string> args;
+        std::size_t start = 0;
+        for (std::size_t sep; (sep = line.find('\x1f', start)) != std::string::npos; start = sep + 1)
+            args.push_back(line.substr(start, sep - start));
+        if (!line.empty()) args.push_back(line.substr(start));
+        calls.push_back(args);
+    }
+    return calls;
+}
+
+class WindowsBuildTest : public ::testing::Test {
+protected:
+    void lay_out(const std::string& folder) {
+        dir = temp.path() / folder;
+        test::lay_out_program_directory(dir);
+        for (const char* tool : {"zx7.exe", "pasmo.exe", "bin2tap.exe"})
+            fs::copy_file(test::helper("fake_tool"), dir / "tools" / tool);
+        // The program's own folder comes first in the search for "cmd.exe".
+        fs::copy_file(test::helper("fake_tool"), dir / "cmd.exe");
+        fs::create_directories(temp / "log");
+        test::write_string(dir / "asm" / "tunefuse.asm", " org 25500\n ret\n");
+        test::write_bytes(dir / "music.pt3", make_module());
+        game = make_game_tape("demo      ");
+        test::write_bytes(dir / "game.tap", game);
+    }
+
+    test::ProcessResult run() {
+        test::ProcessOptions options;
+        options.working_directory = temp.path();
+        options.env = {{"FAKE_TOOL_LOG", (temp / "log").string()}};
+        for (const auto& [name, value] : env) options.env[name] = value;
+        return test::run_process({(dir / "tunefuse.exe").string()}, options);
+    }
+
+    std::vector<std::vector<std::string>> calls(const std::string& tool) {
+        return recorded_calls(temp / "log" / (tool + ".args"));
+    }
+
+    std::string p() const { return dir.string() + "\\"; }
+
+    test::TempDir temp;
+    fs::path dir;
+    Bytes game;
+    std::map<std::string, std::string> env;
+};
+
+TEST_F(WindowsBuildTest, CompleteBuild) {
+    lay_out("kit");
+    auto result = run();
+    EXPECT_EQ(result.exit_code, 0) << from_utf16le(result.err);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(from_utf16le(result.out), report("demo.tap"));
+
+    EXPECT_EQ(calls("zx7"), (std::vector<std::vector<std::string>>{{p() + "bin\\music.pt3"}}));
+    EXPECT_EQ(
+        calls("pasmo"),
+        (std::vector<std::vector<std::string>>{{"--err", p() + "asm\\tunefuse.asm", p() + "tunefuse.bin"}}));
+    EXPECT_EQ(calls("bin2tap"), (std::vector<std::vector<std::string>>{
+                                    {"-append", "-o", "KRZCode.tap", p() + "tunefuse.bin", "-a", "25500"}}));
+    EXPECT_EQ(calls("cmd"), (std::vector<std::vector<std::string>>{{"/c", p() + "demo.tap"}}));
+
+    Bytes output = test::read_bytes(dir / "demo.tap");
+    Bytes player = test::bytes_of("BIN2TAP tunefuse.bin 25500\n");
+    ASSERT_GT(output.size(), player.size() + game.size());
+    std::size_t loader_size = output.size() - player.size() - game.size();
+    EXPECT_EQ(Bytes(output.begin() + 4, output.begin() + 14), test::bytes_of("demo      "));
+    EXPECT_EQ(Bytes(output.begin() + loader_size, output.end() - game.size()), player);
+    EXPECT_EQ(Bytes(output.end() - game.size(), output.end()), game);
+
+    for (const char* name : {"KRZCode.tap", "tunefuse.bin", "screen.bin", "bin\\author.bin", "bin\\music.pt3",
+                             "bin\\music.pt3.zx7"})
+        EXPECT_FALSE(fs::exists(dir / name)) << name;
+    EXPECT_EQ(test::read_bytes(dir / "game.tap"), game);
+}
+
+TEST_F(WindowsBuildTest, ProgramDirectoryWithSpacesAndAmpersand) {
+    lay_out("my kit & more");
+    auto result = run();
+    EXPECT_EQ(result.exit_code, 0) << from_utf16le(result.err);
+    EXPECT_EQ(from_utf16le(result.out), report("demo.tap"));
+    EXPECT_EQ(calls("zx7"), (std::vector<std::vector<std::string>>{{p() + "bin\\music.pt3"}}));
+    EXPECT_EQ(
+        calls("pasmo"),
+        (std::vector<std::vector<std::string>>{{"--err", p() + "asm\\tunefuse.asm", p() + "tunefuse.bin"}}));
+    EXPECT_TRUE(fs::exists(dir / "demo.tap"));
+}
+
+TEST_F(WindowsBuildTest, FailingAndMissingToolsAreReportedInUtf16) {
+    lay_out("kit");
+    env["FAKE_ZX7_MODE"] = "fail";
+    auto result = run();
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_NE(from_utf16le(result.err).find("tunefuse: error: the compressor exited with code 3\n"),
+              std::string::npos)
+        << from_utf16le(result.err);
+
+    env.clear();
+    fs::remove(dir / "tools" / "pasmo.exe");
+    result = run();
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_NE(from_utf16le(result.err)
+                  .find("tunefuse: error: could not start the assembler: " + p() + "tools\\pasmo.exe\n"),
+              std::string::npos)
+        << from_utf16le(result.err);
+}
+
+}  // namespace
