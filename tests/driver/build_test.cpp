@@ -5,72 +5,17 @@
 
 #include <fstream>
 
+#include "build_inputs.hpp"
 #include "test_support.hpp"
 
 namespace {
 
+using test::build_report;
 using test::Bytes;
+using test::default_music_lines;
+using test::make_game_tape;
+using test::make_module;
 namespace fs = std::filesystem;
-
-const std::string banner_lines =
-    "Tunefuse 1.6.1 Kestrin 2017\n"
-    "https://tunefuse.zxkit.org/download\n"
-    "https://groups.zxkit.org/tunefuse\n"
-    "\n";
-
-const std::string closing_lines =
-    "Clean up\t\t: Done\n"
-    "\n"
-    "Trying to launch...\n"
-    "\n"
-    "KTHNXBAI!\n"
-    "20/07/17 01:17am zorbel\n";
-
-// A PT3 module of the given size with a padded title and author in its header.
-Bytes make_module(const std::string& title, const std::string& author, std::size_t size = 2048) {
-    std::string header = "ProTracker 3.5 compilation of ";
-    header += (title + std::string(32, ' ')).substr(0, 32) + " by ";
-    header += (author + std::string(32, ' ')).substr(0, 32) + " ";
-    Bytes module = test::bytes_of(header);
-    module.resize(size, 0x01);
-    return module;
-}
-
-// One tape block: length, flag, contents and XOR checksum.
-Bytes tape_block(std::uint8_t flag, const Bytes& contents) {
-    Bytes block = {static_cast<std::uint8_t>((contents.size() + 2) & 0xFF),
-                   static_cast<std::uint8_t>((contents.size() + 2) >> 8), flag};
-    std::uint8_t check = flag;
-    for (auto byte : contents) block.push_back(byte), check ^= byte;
-    block.push_back(check);
-    return block;
-}
-
-// A game tape: a CODE header with a 10-byte name, and its data block.
-Bytes make_game_tape(const std::string& name10, std::size_t data_size = 100) {
-    Bytes header = {3};
-    for (char c : name10) header.push_back(static_cast<std::uint8_t>(c));
-    header.insert(header.end(), {static_cast<std::uint8_t>(data_size & 0xFF),
-                                 static_cast<std::uint8_t>(data_size >> 8), 0x00, 0x7D, 0x00, 0x80});
-    Bytes tape = tape_block(0x00, header);
-    Bytes data = tape_block(0xFF, Bytes(data_size, 0xAA));
-    tape.insert(tape.end(), data.begin(), data.end());
-    return tape;
-}
-
-std::vector<std::vector<std::string>> recorded_calls(const fs::path& log) {
-    std::vector<std::vector<std::string>> calls;
-    std::ifstream in(log);
-    for (std::string line; std::getline(in, line);) {
-        std::vector<std::string> args;
-        std::size_t start = 0;
-        for (std::size_t sep; (sep = line.find('\x1f', start)) != std::string::npos; start = sep + 1)
-            args.push_back(line.substr(start, sep - start));
-        if (!line.empty()) args.push_back(line.substr(start));
-        calls.push_back(args);
-    }
-    return calls;
-}
 
 class BuildTest : public ::testing::Test {
 protected:
@@ -100,7 +45,7 @@ protected:
     }
 
     std::vector<std::vector<std::string>> calls(const std::string& tool) {
-        return recorded_calls(temp / "log" / (tool + ".args"));
+        return test::recorded_calls(temp / "log" / (tool + ".args"));
     }
 
     std::string p() const { return dir.string() + "/"; }
@@ -111,24 +56,11 @@ protected:
     std::map<std::string, std::string> env;
 };
 
-std::string report(const std::string& music_lines, const std::string& middle, const std::string& output) {
-    return banner_lines + music_lines + "Compressing \t\t: music.pt3 - Done\n" +
-           "Compressed Size     \t: 1500 bytes (~ 1kb)\n" + middle + "Creating Loader\t\t: Done\n" +
-           "Music Author \t\t: Me                               \n" +
-           "Music Title\t\t: Tune                             \n" + "Assembling code\t\t: Done\n" +
-           "Tunefuse+VTII+music    \t: 300 bytes (~ 0kb)\n" + "Building tapes\t\t: " + output + " Done\n" +
-           closing_lines;
-}
-
-const std::string default_music_lines =
-    "Music file selected \t: music.pt3\n"
-    "Music file size     \t: 2048 bytes (~ 2kb)\n";
-
 TEST_F(BuildTest, CompleteBuildWithoutScreen) {
     auto result = run();
     EXPECT_EQ(result.exit_code, 0) << result.err;
     EXPECT_EQ(result.err, "");
-    EXPECT_EQ(result.out, report(default_music_lines, "", "demo.tap"));
+    EXPECT_EQ(result.out, build_report("demo.tap"));
 
     EXPECT_EQ(calls("zx7"), (std::vector<std::vector<std::string>>{{p() + "bin/music.pt3"}}));
     EXPECT_EQ(
@@ -154,7 +86,7 @@ TEST_F(BuildTest, CompleteBuildWithScreen) {
     test::write_bytes(dir / "screen.scr", screen);
     auto result = run();
     EXPECT_EQ(result.exit_code, 0) << result.err;
-    EXPECT_EQ(result.out, report(default_music_lines, "Found screen\t\t: screen.scr\n", "demo.tap"));
+    EXPECT_EQ(result.out, build_report("demo.tap", default_music_lines, "Found screen\t\t: screen.scr\n"));
     EXPECT_EQ(calls("bin2tap"), (std::vector<std::vector<std::string>>{
                                     {"-append", "-o", "KRZCode.tap", p() + "screen.bin", "-a", "16384"},
                                     {"-append", "-o", "KRZCode.tap", p() + "tunefuse.bin", "-a", "25500"}}));
@@ -177,7 +109,7 @@ TEST_F(BuildTest, IntermediatesAreRemovedAndUserFilesKept) {
 TEST_F(BuildTest, EmptyScreenIsNoScreen) {
     test::write_bytes(dir / "screen.scr", {});
     auto result = run();
-    EXPECT_EQ(result.out, report(default_music_lines, "", "demo.tap"));
+    EXPECT_EQ(result.out, build_report("demo.tap"));
     EXPECT_EQ(calls("bin2tap").size(), 1u);
 }
 
@@ -185,7 +117,7 @@ TEST_F(BuildTest, UnnamedGameGivesFinished) {
     test::write_bytes(dir / "game.tap", make_game_tape("          "));
     auto result = run();
     EXPECT_EQ(result.exit_code, 0) << result.err;
-    EXPECT_EQ(result.out, report(default_music_lines, "", "Finished.tap"));
+    EXPECT_EQ(result.out, build_report("Finished.tap"));
     EXPECT_TRUE(fs::exists(dir / "Finished.tap"));
     EXPECT_EQ(calls("xdg-open"), (std::vector<std::vector<std::string>>{{p() + "Finished.tap"}}));
 }
@@ -195,7 +127,7 @@ TEST_F(BuildTest, MissingGameTapeIsReported) {
     auto result = run();
     EXPECT_EQ(result.exit_code, 1);
     // Nothing is joined into a tape that would not load; the launch is still tried.
-    EXPECT_EQ(result.out, report(default_music_lines, "", ""));
+    EXPECT_EQ(result.out, build_report(""));
     EXPECT_EQ(result.err,
               "tunefuse: error: game.tap is missing or empty\n"
               "tunefuse: error: no output tape was written: Finished.tap\n");
@@ -218,14 +150,14 @@ TEST_F(BuildTest, MusicChosenOnTheCommandLine) {
         fs::remove(temp / "log" / "zx7.args");
         auto result = run(c.args, c.working_directory);
         EXPECT_EQ(result.exit_code, 0) << c.args[0] << ": " << result.err;
-        EXPECT_EQ(result.out.substr(banner_lines.size(), lines.size()), lines) << c.args[0];
+        EXPECT_EQ(result.out.substr(test::banner_lines.size(), lines.size()), lines) << c.args[0];
     }
 }
 
 TEST_F(BuildTest, EmptyParameterMeansDefaultMusic) {
     auto result = run({""});
     EXPECT_EQ(result.exit_code, 0) << result.err;
-    EXPECT_EQ(result.out, report(default_music_lines, "", "demo.tap"));
+    EXPECT_EQ(result.out, build_report("demo.tap"));
 }
 
 TEST_F(BuildTest, MissingMusicReportsMinusOne) {
@@ -254,7 +186,7 @@ TEST_F(BuildTest, FailingToolsAreReportedAfterTheClosingLines) {
         auto result = run();
         EXPECT_EQ(result.exit_code, 1) << c.variable << " " << c.mode;
         EXPECT_NE(result.err.find(c.error), std::string::npos) << result.err;
-        EXPECT_NE(result.out.find(closing_lines), std::string::npos);
+        EXPECT_NE(result.out.find(test::closing_lines), std::string::npos);
     }
 }
 
@@ -326,7 +258,7 @@ TEST_F(BuildTest, LaunchWithoutOpenerIsNoError) {
     fs::remove(temp / "path" / "xdg-open");
     auto result = run();
     EXPECT_EQ(result.exit_code, 0) << result.err;
-    EXPECT_EQ(result.out, report(default_music_lines, "", "demo.tap"));
+    EXPECT_EQ(result.out, build_report("demo.tap"));
 }
 
 TEST_F(BuildTest, CreditsLineUsesTrimmedTitleAndAuthor) {

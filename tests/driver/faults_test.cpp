@@ -17,45 +17,15 @@
 #include <functional>
 #include <thread>
 
+#include "build_inputs.hpp"
 #include "test_support.hpp"
 
 namespace {
 
 using test::Bytes;
+using test::make_game_tape;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-// One tape block: length, flag, contents and XOR checksum.
-Bytes tape_block(std::uint8_t flag, const Bytes& contents) {
-    Bytes block = {static_cast<std::uint8_t>((contents.size() + 2) & 0xFF),
-                   static_cast<std::uint8_t>((contents.size() + 2) >> 8), flag};
-    std::uint8_t check = flag;
-    for (auto byte : contents) block.push_back(byte), check ^= byte;
-    block.push_back(check);
-    return block;
-}
-
-// A game tape: a CODE header with the 10 name bytes given, then data blocks of block_size bytes
-// until data_size bytes are on the tape.
-Bytes make_game_tape(const std::string& name10, std::size_t data_size = 100, std::size_t block_size = 60000) {
-    Bytes header = {3};
-    for (char c : name10) header.push_back(static_cast<std::uint8_t>(c));
-    header.insert(header.end(), {0x64, 0x00, 0x00, 0x7D, 0x00, 0x80});
-    Bytes tape = tape_block(0x00, header);
-    for (std::size_t done = 0; done < data_size; done += block_size) {
-        Bytes data = tape_block(0xFF, Bytes(std::min(block_size, data_size - done), 0xAA));
-        tape.insert(tape.end(), data.begin(), data.end());
-    }
-    return tape;
-}
-
-Bytes make_module(std::size_t size = 2048) {
-    std::string header = "ProTracker 3.5 compilation of " + std::string("Tune") + std::string(28, ' ') +
-                         " by " + "Me" + std::string(30, ' ') + " ";
-    Bytes module = test::bytes_of(header);
-    module.resize(size, 0x01);
-    return module;
-}
 
 // What a fault run gives back beyond the usual results.
 struct FaultResult : test::ProcessResult {
@@ -179,7 +149,7 @@ protected:
             fs::copy_file(test::helper("fake_tool"), temp / "path" / "xdg-open");
         }
         test::write_string(dir / "asm" / "tunefuse.asm", " org 25500\n ret\n");
-        test::write_bytes(dir / "music.pt3", make_module());
+        test::write_bytes(dir / "music.pt3", test::make_module());
         test::write_bytes(dir / "game.tap", make_game_tape("demo      "));
         test::write_bytes(dir / "other.tap", make_game_tape("other     "));
         user_files = {dir / "music.pt3", dir / "game.tap", dir / "other.tap"};
@@ -459,10 +429,12 @@ TEST_F(FaultsTest, MusicFilesThatAreNotGood) {
     const std::vector<Case> cases = {
         {"a folder", [](const fs::path& m) { fs::create_directories(m); }, "music file is a folder"},
         {"empty", [](const fs::path& m) { test::write_bytes(m, {}); }, "music file is empty"},
-        {"98 bytes", [](const fs::path& m) { test::write_bytes(m, make_module(98)); }, ""},
+        {"98 bytes", [](const fs::path& m) { test::write_bytes(m, test::make_module("Tune", "Me", 98)); },
+         ""},
         {"not a PT3", [](const fs::path& m) { test::write_string(m, std::string(500, '\x01')); },
          "the music file is not a PT3 module: music.pt3"},
-        {"1 MB", [](const fs::path& m) { test::write_bytes(m, make_module(1024 * 1024)); }, ""},
+        {"1 MB",
+         [](const fs::path& m) { test::write_bytes(m, test::make_module("Tune", "Me", 1024 * 1024)); }, ""},
     };
     for (const Case& c : cases) {
         fs::remove_all(music);
@@ -484,7 +456,7 @@ TEST_F(FaultsTest, MusicPathsWithOddCharacters) {
     fs::create_directories(temp / "my songs");
     for (const std::string name : {"my s\xC3\xB4ng.pt3", "a & b; c%.pt3", "it's (new).pt3"}) {
         fs::path music = temp / "my songs" / name;
-        test::write_bytes(music, make_module(1500));
+        test::write_bytes(music, test::make_module("Tune", "Me", 1500));
         user_files = {dir / "game.tap", dir / "other.tap", dir / "music.pt3", music};
         auto result = run({music.string()});
         expect_success(result, name);
@@ -497,7 +469,7 @@ TEST_F(FaultsTest, MusicPathWithQuotesIsNotFound) {
     // Double quotes are taken out of the parameter, as on the program's other hosts, where no file
     // name holds one: the file is not found, and nothing else is picked instead.
     fs::path music = temp / "say \"hi\".pt3";
-    test::write_bytes(music, make_module(1500));
+    test::write_bytes(music, test::make_module("Tune", "Me", 1500));
     user_files.push_back(music);
     auto result = run({music.string()});
     expect_failure(result, "music file not found: " + (temp / "say hi.pt3").string(), "quotes");

@@ -4,36 +4,13 @@
 
 #include <fstream>
 
+#include "build_inputs.hpp"
 #include "test_support.hpp"
 
 namespace {
 
 using test::Bytes;
 namespace fs = std::filesystem;
-
-const std::string banner_lines =
-    "Tunefuse 1.6.1 Kestrin 2017\n"
-    "https://tunefuse.zxkit.org/download\n"
-    "https://groups.zxkit.org/tunefuse\n"
-    "\n";
-
-const std::string closing_lines =
-    "Clean up\t\t: Done\n"
-    "\n"
-    "Trying to launch...\n"
-    "\n"
-    "KTHNXBAI!\n"
-    "20/07/17 01:17am zorbel\n";
-
-std::string report(const std::string& output) {
-    return banner_lines + "Music file selected \t: music.pt3\n" +
-           "Music file size     \t: 2048 bytes (~ 2kb)\n" + "Compressing \t\t: music.pt3 - Done\n" +
-           "Compressed Size     \t: 1500 bytes (~ 1kb)\n" + "Creating Loader\t\t: Done\n" +
-           "Music Author \t\t: Me                               \n" +
-           "Music Title\t\t: Tune                             \n" + "Assembling code\t\t: Done\n" +
-           "Tunefuse+VTII+music    \t: 300 bytes (~ 0kb)\n" + "Building tapes\t\t: " + output + " Done\n" +
-           closing_lines;
-}
 
 // Redirected output is UTF-16LE: every unit here is ASCII, so every second byte must be 0. Line
 // ends come back as LF alone, for comparison with the report above.
@@ -47,48 +24,6 @@ std::string from_utf16le(const std::string& bytes) {
     return text;
 }
 
-Bytes make_module() {
-    std::string header = "ProTracker 3.5 compilation of ";
-    header += ("Tune" + std::string(32, ' ')).substr(0, 32) + " by " +
-              ("Me" + std::string(32, ' ')).substr(0, 32) + " ";
-    Bytes module = test::bytes_of(header);
-    module.resize(2048, 0x01);
-    return module;
-}
-
-Bytes tape_block(std::uint8_t flag, const Bytes& contents) {
-    Bytes block = {static_cast<std::uint8_t>((contents.size() + 2) & 0xFF),
-                   static_cast<std::uint8_t>((contents.size() + 2) >> 8), flag};
-    std::uint8_t check = flag;
-    for (auto byte : contents) block.push_back(byte), check ^= byte;
-    block.push_back(check);
-    return block;
-}
-
-Bytes make_game_tape(const std::string& name10) {
-    Bytes header = {3};
-    for (char c : name10) header.push_back(static_cast<std::uint8_t>(c));
-    header.insert(header.end(), {100, 0, 0x00, 0x7D, 0x00, 0x80});
-    Bytes tape = tape_block(0x00, header);
-    Bytes data = tape_block(0xFF, Bytes(100, 0xAA));
-    tape.insert(tape.end(), data.begin(), data.end());
-    return tape;
-}
-
-std::vector<std::vector<std::string>> recorded_calls(const fs::path& log) {
-    std::vector<std::vector<std::string>> calls;
-    std::ifstream in(log, std::ios::binary);
-    for (std::string line; std::getline(in, line);) {
-        std::vector<std::string> args;
-        std::size_t start = 0;
-        for (std::size_t sep; (sep = line.find('\x1f', start)) != std::string::npos; start = sep + 1)
-            args.push_back(line.substr(start, sep - start));
-        if (!line.empty()) args.push_back(line.substr(start));
-        calls.push_back(args);
-    }
-    return calls;
-}
-
 class WindowsBuildTest : public ::testing::Test {
 protected:
     void lay_out(const std::string& folder) {
@@ -100,8 +35,8 @@ protected:
         fs::copy_file(test::helper("fake_tool"), dir / "cmd.exe");
         fs::create_directories(temp / "log");
         test::write_string(dir / "asm" / "tunefuse.asm", " org 25500\n ret\n");
-        test::write_bytes(dir / "music.pt3", make_module());
-        game = make_game_tape("demo      ");
+        test::write_bytes(dir / "music.pt3", test::make_module());
+        game = test::make_game_tape("demo      ");
         test::write_bytes(dir / "game.tap", game);
     }
 
@@ -114,7 +49,7 @@ protected:
     }
 
     std::vector<std::vector<std::string>> calls(const std::string& tool) {
-        return recorded_calls(temp / "log" / (tool + ".args"));
+        return test::recorded_calls(temp / "log" / (tool + ".args"));
     }
 
     std::string p() const { return dir.string() + "\\"; }
@@ -130,7 +65,7 @@ TEST_F(WindowsBuildTest, CompleteBuild) {
     auto result = run();
     EXPECT_EQ(result.exit_code, 0) << from_utf16le(result.err);
     EXPECT_EQ(result.err, "");
-    EXPECT_EQ(from_utf16le(result.out), report("demo.tap"));
+    EXPECT_EQ(from_utf16le(result.out), test::build_report("demo.tap"));
 
     EXPECT_EQ(calls("zx7"), (std::vector<std::vector<std::string>>{{p() + "bin\\music.pt3"}}));
     EXPECT_EQ(
@@ -158,7 +93,7 @@ TEST_F(WindowsBuildTest, ProgramDirectoryWithSpacesAndAmpersand) {
     lay_out("my kit & more");
     auto result = run();
     EXPECT_EQ(result.exit_code, 0) << from_utf16le(result.err);
-    EXPECT_EQ(from_utf16le(result.out), report("demo.tap"));
+    EXPECT_EQ(from_utf16le(result.out), test::build_report("demo.tap"));
     EXPECT_EQ(calls("zx7"), (std::vector<std::vector<std::string>>{{p() + "bin\\music.pt3"}}));
     EXPECT_EQ(
         calls("pasmo"),
