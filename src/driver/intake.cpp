@@ -13,6 +13,9 @@ constexpr char16_t banner[] = u"Tunefuse 1.6.1 Kestrin 2017";
 constexpr char16_t download_page[] = u"https://tunefuse.zxkit.org/download";
 constexpr char16_t community_page[] = u"https://groups.zxkit.org/tunefuse";
 
+// The Spectrum's display file and attributes.
+constexpr std::int64_t screen_bytes = 6912;
+
 }  // namespace
 
 Text size_line(const Text& label, std::int64_t size) {
@@ -54,7 +57,7 @@ void show_banner(RunState& run) {
 
 void choose_music(RunState& run) {
     run.first_parameter = host::program_parameter(0);
-    run.program_directory = host::path_part(host::program_file_name());
+    run.program_directory = host::program_directory();
     // A relative parameter is taken as it stands: the working directory is still the one the
     // program was started in.
     if (run.first_parameter.empty())
@@ -75,6 +78,8 @@ void copy_music_to_work_folder(RunState& run) {
     // A module chosen from the work folder itself is the user's file: it is neither copied onto
     // itself nor deleted at clean-up.
     run.music_is_work_copy = host::same_file(run.music_path, work_copy);
+    // A work copy left write-protected by an interrupted run must not block the copy.
+    if (!run.music_is_work_copy) host::delete_file(work_copy, host::delete_force);
     // A music file that is missing, empty or a folder is reported already; any other failed copy
     // (no bin/ folder, a work copy that cannot be replaced) would leave the build reading a
     // stale or absent module.
@@ -86,8 +91,13 @@ void copy_music_to_work_folder(RunState& run) {
 
 void detect_loading_screen(RunState& run) {
     const FixedNames& names = fixed_names();
-    if (host::file_size(names.loading_screen) <= 0) return;
+    std::int64_t size = host::file_size(names.loading_screen);
+    if (size <= 0) return;
     run.screen_flag = 1;
+    // Loaded at 16384, a longer file would run past the screen into the system variables.
+    if (size > screen_bytes)
+        note_problem(run, Text(names.loading_screen) + u" is larger than a screen (" +
+                              host::decimal_text(screen_bytes) + u" bytes)");
     host::print_line(Text(u"Found screen\t\t: ") + names.loading_screen);
     if (!host::copy_file(names.loading_screen, names.screen_copy))
         note_problem(run, u"could not copy the loading screen to " + Text(names.screen_copy));

@@ -26,7 +26,7 @@ constexpr int game_name_bytes = 10;
 // A tape is a run of blocks, each a two-byte length and that many bytes, that ends exactly at the
 // end of the file. Anything else would give an output tape that does not load.
 bool is_tape(const Text& path) {
-    int tape = host::open_file(host::new_number, path, host::share_read);
+    int tape = host::open_file(host::new_number, path, host::share_read | host::read_only);
     if (tape == 0) return false;
     std::int64_t size = host::file_length(tape);
     std::int64_t position = 0;
@@ -44,7 +44,7 @@ bool is_tape(const Text& path) {
 // The name field of the game's first header: ten bytes of UTF-8 text, so at most ten characters.
 // It ends with the field, so that the length bytes after it never become part of the name.
 Text read_game_name() {
-    int game = host::open_file(host::new_number, fixed_names().game_tape, host::share_read);
+    int game = host::open_file(host::new_number, fixed_names().game_tape, host::share_read | host::read_only);
     if (game == 0) return {};
     std::uint8_t field[game_name_bytes] = {};
     host::seek_file(game, game_name_offset);
@@ -62,7 +62,7 @@ void read_music_credits(RunState& run) {
     Text work_copy = in_program_directory(run, names.music_work_copy);
     // An absent or empty work copy has been reported as such; it says nothing about the module.
     bool have_module = host::file_size(work_copy) > 0;
-    host::open_file(music_file, work_copy, host::share_read);
+    host::open_file(music_file, work_copy, host::share_read | host::read_only);
     Text identification = host::read_text(music_file, host::encoding_single_byte, identification_characters);
     if (have_module && identification != u"ProTracker 3." && identification != u"Vortex Tracke")
         note_problem(run, u"the music file is not a PT3 module: " + run.music_file_name);

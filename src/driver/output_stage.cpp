@@ -22,10 +22,21 @@ constexpr int output_tape_file = 7;
 // host, so that a tape makes the same output everywhere.
 constexpr char16_t forbidden_in_names[] = u"<>:\"/\\|?*";
 
+// Names Windows keeps for devices, with or without an extension: a tape named so would go to
+// the device instead of a file.
+bool device_name(const Text& name) {
+    Text base = host::trim_spaces(name.substr(0, name.find(u'.')));
+    for (char16_t& unit : base)
+        if (unit >= u'a' && unit <= u'z') unit = static_cast<char16_t>(unit - u'a' + u'A');
+    if (base == u"CON" || base == u"PRN" || base == u"AUX" || base == u"NUL") return true;
+    return base.size() == 4 && (base.starts_with(u"COM") || base.starts_with(u"LPT")) && base[3] >= u'1' &&
+           base[3] <= u'9';
+}
+
 // The game name comes from a tape the user may have downloaded: it must name a file in the
 // program directory and nothing else.
 bool usable_as_file_name(const Text& name) {
-    if (name.empty() || name == u"." || name == u"..") return false;
+    if (name.empty() || name == u"." || name == u".." || device_name(name)) return false;
     for (char16_t unit : name) {
         if (unit < 0x20 || Text(forbidden_in_names).find(unit) != Text::npos) return false;
     }
@@ -68,7 +79,11 @@ void write_joined_tape(RunState& run, std::int64_t total) {
         note_problem(run, u"could not create the output tape " + output_name);
         return;
     }
-    if (total == 0 || host::write_block(output_tape_file, run.join_buffer, total) != total)
+    Text output_path = in_program_directory(run, output_name.c_str());
+    std::int64_t written = total == 0 ? 0 : host::write_block(output_tape_file, run.join_buffer, total);
+    // The last bytes reach the disk only when the file is closed: judge the tape by what is there.
+    host::close_file(output_tape_file);
+    if (written != total || host::file_size(output_path) != total)
         note_problem(run, u"could not write the output tape " + output_name);
     host::print_text(output_name);
 }
@@ -79,7 +94,8 @@ void write_output_tape(RunState& run) {
     const FixedNames& names = fixed_names();
     if (run.game_name.empty()) run.game_name = names.unnamed_game;
     host::open_file(loader_tape_file, in_program_directory(run, names.loader_tape));
-    host::open_file(game_tape_file, in_program_directory(run, names.game_tape));
+    // The user's game is only read: a write-protected game tape joins as well as any.
+    host::open_file(game_tape_file, in_program_directory(run, names.game_tape), host::read_only);
     run.loader_tape_length = tape_length(run, loader_tape_file, names.loader_tape);
     run.game_tape_length = tape_length(run, game_tape_file, names.game_tape);
     std::int64_t total = join_tapes(run);
@@ -96,9 +112,11 @@ void clean_up(RunState& run) {
     const std::array<const char16_t*, 6> intermediates = {names.loader_tape,     names.player_code,
                                                           names.screen_copy,     names.credits_file,
                                                           names.music_work_copy, names.compressed_music};
+    // The intermediates are the run's own files, so a write-protected one goes too and cannot
+    // stand in the way of the next run.
     for (const char16_t* name : intermediates) {
         if (name == names.music_work_copy && run.music_is_work_copy) continue;
-        host::delete_file(in_program_directory(run, name));
+        host::delete_file(in_program_directory(run, name), host::delete_force);
     }
     host::print_line(u"Done");
 }
@@ -109,7 +127,10 @@ void launch_tape(RunState& run) {
     host::print_line(u"");
     host::print_line(u"Trying to launch...");
     Text tape = in_program_directory(run, (run.game_name + names.tape_extension).c_str());
-    // Opening the tape is a courtesy, not part of the build: a host without an opener is fine.
+    // A build that went wrong made no tape: opening one left from an earlier run would look like
+    // success. Opening the tape is a courtesy, not part of the build: a host without an opener is
+    // fine.
+    if (!run.problems.empty()) return;
     host::start_program(names.tape_opener, names.tape_opener_options + host::opener_argument(tape),
                         run.program_directory, host::start_wait);
 }

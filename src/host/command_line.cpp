@@ -1,5 +1,7 @@
 #include "host/command_line.hpp"
 
+#include "host/platform.hpp"
+
 namespace host {
 
 namespace {
@@ -118,6 +120,13 @@ std::vector<Text> split_like_c_runtime(const Text& line) {
         words.push_back(runtime_word(line, i));
     }
     return words;
+}
+
+Text program_directory() {
+    Text name = program_file_name();
+    const char16_t* separators = host_kind == HostKind::windows ? u"\\/" : u"/";
+    std::size_t last = name.find_last_of(separators);
+    return last == Text::npos ? Text() : name.substr(0, last + 1);
 }
 
 Text path_part(const Text& path) {

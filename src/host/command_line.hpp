@@ -18,6 +18,10 @@ void remember_arguments(int argc, char** argv);
 // The full path of the program's own executable file.
 Text program_file_name();
 
+// The directory that holds the program's executable file, ending in a separator. Unlike
+// path_part, it takes the folder names as they are: a "|" in them is an ordinary character.
+Text program_directory();
+
 // The directory part of a path, up to and including its last "\" or "/"; empty when there is
 // none. A leading double quote is skipped, and nothing after a "|" is looked at.
 Text path_part(const Text& path);

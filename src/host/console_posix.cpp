@@ -47,6 +47,9 @@ void wait_for_hangup(sigset_t hangup) {
 }
 
 void install_console_event_handler() {
+    // Started to ignore hangups (nohup): the build runs on when the terminal goes.
+    struct sigaction current {};
+    if (sigaction(SIGHUP, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) return;
     sigset_t hangup;
     sigemptyset(&hangup);
     sigaddset(&hangup, SIGHUP);

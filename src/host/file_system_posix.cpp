@@ -53,7 +53,7 @@ std::int64_t size_of_first_match(const std::string& pattern) {
 
 std::int64_t file_size(const Text& name) {
     if (name.empty()) return no_such_file;
-    std::string path = native_path(name.substr(0, 260));
+    std::string path = native_path(name);
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     std::int64_t size = size_of_entry(path);
     if (size == no_such_file && has_wildcards(path)) size = size_of_first_match(path);

@@ -195,6 +195,9 @@ int open_numbered_file(int number, const Text& path, std::uint32_t flags, bool c
             handle = file_os::open(path, file_os::Access::write_only, sharing,
                                    file_os::Disposition::truncate_existing);
         }
+    } else if (flags & read_only) {
+        handle =
+            file_os::open(path, file_os::Access::read_only, sharing, file_os::Disposition::open_existing);
     } else {
         handle = file_os::open(path, file_os::Access::read_write, sharing, file_os::Disposition::open_always);
     }

@@ -18,11 +18,14 @@ inline constexpr int new_number = -1;
 // program opens on every host.
 inline constexpr std::uint32_t share_read = 0x20000;  // others may read
 inline constexpr std::uint32_t share_all = 0x40000;   // others may read, write and delete
+// With open_file: open an existing file for reading only (a write-protected file opens too); a
+// missing file is not created, and writes to the file fail.
+inline constexpr std::uint32_t read_only = 0x100000;
 
 // Encoding codes.
-inline constexpr int encoding_of_file = 0;      // read_text: use the file's own encoding
+inline constexpr int encoding_of_file = 0;  // read_text: use the file's own encoding
 inline constexpr int encoding_utf8 = 2;
-inline constexpr int encoding_single_byte = 24; // the host's single-byte code page
+inline constexpr int encoding_single_byte = 24;  // the host's single-byte code page
 inline constexpr int encoding_utf16le = 25;
 
 inline constexpr int file_buffer_size = 4096;

@@ -14,7 +14,7 @@ namespace host::file_os {
 using Handle = std::intptr_t;
 inline constexpr Handle no_handle = -1;
 
-enum class Access { read_write, write_only };
+enum class Access { read_write, write_only, read_only };
 
 // What other openers may do while the file is open (FILE_SHARE_* on Windows). On POSIX the
 // backend enforces it between the files this process opens.
@@ -24,6 +24,7 @@ enum class Disposition {
     open_always,        // open, creating a missing file empty; contents kept
     create_always,      // create, or empty an existing file
     truncate_existing,  // empty an existing file; a missing one is an error
+    open_existing,      // open an existing file as it is; a missing one is an error
 };
 
 // Opens the file. An opening refused by the sharing of an earlier opening of the same file

@@ -51,14 +51,18 @@ bool lets_others_write(Sharing sharing) {
 
 // Windows' rule, both ways round: the new opening must be allowed by the earlier one's
 // sharing, and must itself share what the earlier one already does with the file.
+bool reads(Access access) {
+    return access != Access::write_only;
+}
+bool writes(Access access) {
+    return access != Access::read_only;
+}
+
 bool can_open_beside(const Claim& earlier, Access access, Sharing sharing) {
-    const bool reads = access == Access::read_write;
-    const bool earlier_reads = earlier.access == Access::read_write;
-    // Every opening writes: there is no read-only access in this layer.
-    if (reads && !lets_others_read(earlier.sharing)) return false;
-    if (!lets_others_write(earlier.sharing)) return false;
-    if (earlier_reads && !lets_others_read(sharing)) return false;
-    if (!lets_others_write(sharing)) return false;
+    if (reads(access) && !lets_others_read(earlier.sharing)) return false;
+    if (writes(access) && !lets_others_write(earlier.sharing)) return false;
+    if (reads(earlier.access) && !lets_others_read(sharing)) return false;
+    if (writes(earlier.access) && !lets_others_write(sharing)) return false;
     return true;
 }
 
@@ -85,8 +89,9 @@ Handle open(const Text& path, Access access, Sharing sharing, Disposition dispos
         return no_handle;
     }
 
-    int flags = O_CLOEXEC | (access == Access::read_write ? O_RDWR : O_WRONLY);
-    if (disposition != Disposition::truncate_existing) flags |= O_CREAT;
+    int flags = O_CLOEXEC | (reads(access) ? (writes(access) ? O_RDWR : O_RDONLY) : O_WRONLY);
+    if (disposition == Disposition::open_always || disposition == Disposition::create_always)
+        flags |= O_CREAT;
     int descriptor;
     do {
         descriptor = ::open(name.c_str(), flags, 0666);
@@ -105,8 +110,8 @@ Handle open(const Text& path, Access access, Sharing sharing, Disposition dispos
         ::close(descriptor);
         return no_handle;
     }
-    if (disposition != Disposition::open_always && S_ISREG(opened.st_mode) &&
-        ::ftruncate(descriptor, 0) != 0) {
+    bool empties = disposition == Disposition::create_always || disposition == Disposition::truncate_existing;
+    if (empties && S_ISREG(opened.st_mode) && ::ftruncate(descriptor, 0) != 0) {
         ::close(descriptor);
         return no_handle;
     }

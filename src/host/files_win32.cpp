@@ -31,6 +31,7 @@ DWORD creation(Disposition disposition) {
     switch (disposition) {
         case Disposition::create_always: return CREATE_ALWAYS;
         case Disposition::truncate_existing: return TRUNCATE_EXISTING;
+        case Disposition::open_existing: return OPEN_EXISTING;
         default: return OPEN_ALWAYS;
     }
 }
@@ -39,7 +40,9 @@ DWORD creation(Disposition disposition) {
 
 Handle open(const Text& path, Access access, Sharing sharing, Disposition disposition) {
     if (path.empty() || path.find(u'\0') != Text::npos) return no_handle;
-    const DWORD wanted = access == Access::read_write ? GENERIC_READ | GENERIC_WRITE : GENERIC_WRITE;
+    const DWORD wanted = access == Access::read_write  ? GENERIC_READ | GENERIC_WRITE
+                         : access == Access::read_only ? GENERIC_READ
+                                                       : GENERIC_WRITE;
     // The retry of a create (write access, truncate) passes no attributes, as an existing file
     // keeps its own.
     const DWORD attributes =

@@ -33,6 +33,9 @@ struct ChildRecord {
 
 namespace {
 
+// Whether the program was started with hangups ignored, as nohup does; set at start-up.
+bool hangup_ignored_at_start = false;
+
 // What program_exit_code gives while the child still runs, the same code a Windows host reports.
 constexpr std::int32_t still_active = 259;
 
@@ -89,10 +92,15 @@ void remove_from_list(ChildRecord* child) {
 
 // The argument vector the child sees: the command line split as a Windows C runtime splits it.
 std::vector<std::string> argument_vector(const Text& program, const Text& arguments) {
-    std::vector<std::string> words;
-    for (const Text& word : split_like_c_runtime(build_command_line(program, arguments))) {
-        words.push_back(to_utf8(word));
+    std::vector<Text> split = split_like_c_runtime(build_command_line(program, arguments));
+    // A POSIX path may hold a double quote, which a quoted command line cannot carry: an unquoted
+    // program text is the program as it stands, and only the arguments are split.
+    if (!program.empty() && program.front() != u'"') {
+        split = split_like_c_runtime(u"program " + arguments);
+        split.front() = program;
     }
+    std::vector<std::string> words;
+    for (const Text& word : split) words.push_back(to_utf8(word));
     return words;
 }
 
@@ -134,6 +142,8 @@ public:
         sigset_t all;
         sigemptyset(&none);
         sigfillset(&all);
+        // A hangup the program was started to ignore (nohup) stays ignored for its tools too.
+        if (hangup_ignored_at_start) sigdelset(&all, SIGHUP);
         posix_spawnattr_setsigmask(&attributes_, &none);
         posix_spawnattr_setsigdefault(&attributes_, &all);
         posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
@@ -191,6 +201,8 @@ StartResult keep_record(pid_t pid, int output, int options, bool ended, std::int
 }  // namespace
 
 void init_process_layer() {
+    struct sigaction hangup {};
+    hangup_ignored_at_start = sigaction(SIGHUP, nullptr, &hangup) == 0 && hangup.sa_handler == SIG_IGN;
     std::lock_guard<std::mutex> hold(child_list_lock);
     child_list = nullptr;
     unwatched_children.clear();

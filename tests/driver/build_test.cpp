@@ -126,12 +126,14 @@ TEST_F(BuildTest, MissingGameTapeIsReported) {
     fs::remove(dir / "game.tap");
     auto result = run();
     EXPECT_EQ(result.exit_code, 1);
-    // Nothing is joined into a tape that would not load; the launch is still tried.
+    // Nothing is joined into a tape that would not load, and no empty game tape is left behind.
     EXPECT_EQ(result.out, build_report(""));
     EXPECT_EQ(result.err,
               "tunefuse: error: game.tap is missing or empty\n"
+              "tunefuse: error: could not read game.tap\n"
               "tunefuse: error: no output tape was written: Finished.tap\n");
     EXPECT_FALSE(fs::exists(dir / "Finished.tap"));
+    EXPECT_FALSE(fs::exists(dir / "game.tap"));
 }
 
 TEST_F(BuildTest, MusicChosenOnTheCommandLine) {
@@ -209,7 +211,8 @@ TEST_F(BuildTest, StalePlayerIsNotUsed) {
 }
 
 TEST_F(BuildTest, GameNamesThatWouldHitOtherFiles) {
-    for (const std::string name : {"game      ", "KRZCode   ", "../escape ", "a/b       ", "a\\b       "}) {
+    for (const std::string name : {"game      ", "KRZCode   ", "../escape ", "a/b       ", "a\\b       ",
+                                   "CON       ", "nul.x     "}) {
         test::write_bytes(dir / "game.tap", make_game_tape(name));
         Bytes before = test::read_bytes(dir / "game.tap");
         auto result = run();
@@ -230,18 +233,58 @@ TEST_F(BuildTest, SecondRunReplacesTheOutputTape) {
     EXPECT_EQ(test::read_bytes(dir / "demo.tap"), first);
 }
 
-TEST_F(BuildTest, ProgramDirectoryWithSpaces) {
+// Folder names that a command line would split or a path reader would cut: the tape comes out
+// the same, and nothing is written outside the program directory.
+TEST_F(BuildTest, ProgramDirectoryNames) {
     run();
     Bytes plain = test::read_bytes(dir / "demo.tap");
-    fs::path spaced = temp / "my kit";
-    fs::rename(dir, spaced);
-    fs::remove(spaced / "demo.tap");
-    dir = spaced;
+    fs::remove(dir / "demo.tap");
+    for (const std::string& folder : std::vector<std::string>{
+             "my kit", "pipe|kit", "quote\"kit", std::string(120, 'x') + "/" + std::string(140, 'y')}) {
+        fs::path moved = temp / "places" / folder;
+        fs::create_directories(moved.parent_path());
+        fs::rename(dir, moved);
+        dir = moved;
+        auto result = run();
+        EXPECT_EQ(result.exit_code, 0) << folder << ": " << result.err;
+        EXPECT_EQ(calls("zx7").back(), std::vector<std::string>{p() + "bin/music.pt3"}) << folder;
+        EXPECT_EQ(calls("xdg-open").back(), std::vector<std::string>{p() + "demo.tap"}) << folder;
+        EXPECT_EQ(test::read_bytes(dir / "demo.tap"), plain) << folder;
+        fs::remove(dir / "demo.tap");
+        for (const char* stray : {"KRZCode.tap", "tunefuse.bin", "game.tap", "demo.tap"})
+            EXPECT_FALSE(fs::exists(temp / stray) || fs::exists(temp / "places" / stray))
+                << folder << " " << stray;
+    }
+}
+
+TEST_F(BuildTest, OutputThatCannotBeWrittenWholeIsReported) {
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full to stand for a full disk";
+    fs::create_symlink("/dev/full", dir / "demo.tap");
     auto result = run();
-    EXPECT_EQ(result.exit_code, 0) << result.err;
-    EXPECT_EQ(calls("zx7").back(), std::vector<std::string>{p() + "bin/music.pt3"});
-    EXPECT_EQ(calls("xdg-open").back(), std::vector<std::string>{p() + "demo.tap"});
-    EXPECT_EQ(test::read_bytes(dir / "demo.tap"), plain);
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_NE(result.err.find("tunefuse: error: could not write the output tape demo.tap\n"),
+              std::string::npos)
+        << result.err;
+}
+
+TEST_F(BuildTest, FailedBuildOpensNoEarlierTape) {
+    run();
+    ASSERT_TRUE(fs::exists(dir / "demo.tap"));
+    fs::remove(temp / "log" / "xdg-open.args");
+    env["FAKE_PASMO_MODE"] = "fail";
+    auto result = run();
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_NE(result.out.find("Trying to launch...\n"), std::string::npos);
+    EXPECT_TRUE(calls("xdg-open").empty());
+}
+
+TEST_F(BuildTest, ScreenLargerThanTheDisplayIsReported) {
+    test::write_bytes(dir / "screen.scr", Bytes(6913, 0x38));
+    auto result = run();
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_NE(result.err.find("tunefuse: error: screen.scr is larger than a screen (6912 bytes)\n"),
+              std::string::npos)
+        << result.err;
 }
 
 TEST_F(BuildTest, LaunchIsWaitedFor) {

@@ -39,11 +39,13 @@ bool says_ready(const fs::path& output) {
     return fs::exists(output) && test::read_string(output).find("ready") != std::string::npos;
 }
 
-Child start_probe_and_wait_until_ready(const fs::path& dir) {
+Child start_probe_and_wait_until_ready(const fs::path& dir, bool ignore_hangups = false) {
     fs::path data = dir / "data";
     fs::path output = dir / "out";
     pid_t pid = fork();
     if (pid == 0) {
+        // nohup starts a program this way: hangups ignored from the start.
+        if (ignore_hangups) signal(SIGHUP, SIG_IGN);
         FILE* out = freopen(output.c_str(), "w", stdout);
         (void)out;
         execl(test::helper("console_probe").c_str(), "console_probe", "hangup", data.c_str(), nullptr);
@@ -67,6 +69,17 @@ TEST(Console, HangupWritesOutBufferedFilesBeforeTheEnd) {
     kill(child.pid, SIGHUP);
     EXPECT_EQ(wait_for_signal(child.pid), SIGHUP);
     EXPECT_EQ(test::read_string(child.data), std::string(100, 'x'));
+}
+
+TEST(Console, HangupIgnoredFromTheStartIsIgnored) {
+    test::TempDir dir;
+    Child child = start_probe_and_wait_until_ready(dir.path(), true);
+    kill(child.pid, SIGHUP);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    int status = 0;
+    EXPECT_EQ(waitpid(child.pid, &status, WNOHANG), 0) << "the probe should still run";
+    kill(child.pid, SIGKILL);
+    EXPECT_EQ(wait_for_signal(child.pid), SIGKILL);
 }
 
 TEST(Console, InterruptEndsAtOnceWithoutWritingBuffers) {

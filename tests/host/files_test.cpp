@@ -297,6 +297,27 @@ TEST_F(FilesTest, TheMusicHeaderReadsOfTheMetadataStage) {
     EXPECT_EQ(host::read_text(0, 24, 33), host::ascii_text(author.substr(0, 33)));
 }
 
+TEST_F(FilesTest, ReadOnlyOpeningReadsButNeitherCreatesNorWrites) {
+    EXPECT_EQ(host::open_file(1, name("missing.tap"), host::read_only), 0);
+    EXPECT_FALSE(test::fs::exists(file("missing.tap")));
+
+    open_with(test::bytes_of("abc"), host::read_only | host::share_read);
+    EXPECT_EQ(next_byte(), 'a');
+    host::write_byte(0, 'z');
+    host::close_file(0);
+    EXPECT_EQ(test::read_string(file("in.bin")), "abc");
+}
+
+TEST_F(FilesTest, ReadOnlyOpeningsShareOnlyAsTheyAllow) {
+    test::write_string(file("game.tap"), "game");
+    ASSERT_NE(host::open_file(1, name("game.tap"), host::read_only | host::share_read), 0);
+    EXPECT_NE(host::open_file(2, name("game.tap"), host::read_only | host::share_read), 0);
+    host::close_file(2);
+    // Writing beside a reader that shares only reading is refused, and the file stays whole.
+    EXPECT_EQ(host::create_file(3, name("game.tap")), 0);
+    EXPECT_EQ(test::read_string(file("game.tap")), "game");
+}
+
 TEST_F(FilesTest, ReadTextOnAnEmptyNewFileIsEmpty) {
     ASSERT_NE(host::open_file(0, name("new.bin")), 0);
     EXPECT_EQ(host::read_text(0, 24, 33), u"");
