@@ -499,8 +499,10 @@ TEST_F(FaultsTest, InterruptedRunsAndTheRunAfter) {
         EXPECT_EQ(cut.exit_code, 128 + signal_number) << cut.err;
         EXPECT_FALSE(fs::exists(dir / "demo.tap"));
         if (signal_number == SIGHUP) {
-            // The report written so far, including the text waiting in the buffer, reaches the reader.
-            EXPECT_EQ(cut.out.substr(cut.out.size() - 19), "Assembling code\t\t: ");
+            // The report written so far, including the text waiting in the buffer, reaches the
+            // reader. Where exactly it stops depends on how far the main thread got while the
+            // files were being closed.
+            EXPECT_NE(cut.out.find("Assembling code\t\t: "), std::string::npos);
         }
 
         env = {};
