@@ -39,7 +39,7 @@ void wait_for_hangup(sigset_t hangup) {
     int signal_number = 0;
     if (sigwait(&hangup, &signal_number) != 0) return;
     std::fflush(stdout);
-    close_all_files();
+    close_all_files_for_good();
     signal(SIGHUP, SIG_DFL);
     pthread_sigmask(SIG_UNBLOCK, &hangup, nullptr);
     raise(SIGHUP);

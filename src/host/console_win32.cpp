@@ -27,7 +27,7 @@ HANDLE output_handle() {
 // operation. The memory blocks are left to the process end: the main thread may still be using
 // them. Every other event, Ctrl+C and Ctrl+Break among them, ends the process at once.
 BOOL WINAPI console_event_handler(DWORD event) {
-    if (event == CTRL_CLOSE_EVENT) close_all_files();
+    if (event == CTRL_CLOSE_EVENT) close_all_files_for_good();
     return FALSE;
 }
 

@@ -47,6 +47,7 @@ struct FileTable {
         std::vector<std::unique_ptr<FileRecord>>(first_table_size);
     std::vector<NewNumberFile> new_number_files;  // the most recently opened first
     int next_new_number = -2;
+    bool closed_for_good = false;  // the run is ending: no file may be opened any more
 };
 
 // One lock for the whole table: the console event handler may close every file from its own
@@ -172,7 +173,7 @@ int take_new_number() {
 int open_numbered_file(int number, const Text& path, std::uint32_t flags, bool create) {
     std::lock_guard<std::recursive_mutex> guard(table_lock());
     FileTable& files = table();
-    if (number < new_number || number > largest_fixed_number) return 0;
+    if (number < new_number || number > largest_fixed_number || files.closed_for_good) return 0;
 
     if (number >= 0) {
         const auto slot = static_cast<std::size_t>(number);
@@ -292,6 +293,12 @@ void close_file(int number) {
     if (found == list.end()) return;
     close_record(*found->record);
     list.erase(found);
+}
+
+void close_all_files_for_good() {
+    std::lock_guard<std::recursive_mutex> guard(table_lock());
+    table().closed_for_good = true;
+    close_all_files();
 }
 
 void close_all_files() {

@@ -66,6 +66,11 @@ int write_text_line(int number, const Text& text);
 // Writes the low 8 bits of value as one byte. 1 on success, 0 on failure.
 int write_byte(int number, std::int32_t value);
 
+// Closes every open file as close_all_files does and refuses every later create or open. The
+// console event handler ends the run this way: whatever the main thread does until the process
+// is gone, it can no longer start a file, such as an output tape, that would be left half-made.
+void close_all_files_for_good();
+
 // Reads up to count bytes; returns the number read (0 when the number is not open).
 std::int64_t read_block(int number, std::uint8_t* destination, std::int64_t count);
 

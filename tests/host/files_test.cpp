@@ -840,3 +840,23 @@ TEST_F(FilesTest, RandomBytesThroughReadTextNeverCrash) {
 }
 
 }  // namespace
+
+namespace {
+
+// The end of a run cut short: once every file is closed for good, a late create makes nothing.
+TEST(FilesAtTheEnd, NoFileOpensAfterTheFilesAreClosedForGood) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    test::TempDir dir;
+    const std::string path = (dir / "late.tap").string();
+    EXPECT_EXIT(
+        {
+            host::close_all_files_for_good();
+            const bool opened = host::create_file(7, host::from_utf8(path)) != 0 ||
+                                host::open_file(host::new_number, host::from_utf8(path)) != 0;
+            std::exit(opened ? 1 : 0);
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_FALSE(test::fs::exists(path));
+}
+
+}  // namespace
