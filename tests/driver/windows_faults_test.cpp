@@ -1,0 +1,304 @@
+// The build on Windows under faults: stand-in tools that misbehave, a damaged program directory,
+// odd game tapes, game names and music files. Every case runs tunefuse.exe in a program directory
+// of its own and checks the exit code, the error line on standard error (UTF-16LE), that every
+// file that was there before is byte-identical afterwards, and that nothing was left or written
+// besides the output tape of a good build. The program closes every run with a two-second pause,
+// so the runs of a table go a few at a time.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <future>
+#include <set>
+
+#include "build_inputs.hpp"
+#include "test_support.hpp"
+
+namespace {
+
+using test::Bytes;
+using test::make_game_tape;
+namespace fs = std::filesystem;
+
+constexpr std::size_t runs_at_once = 5;
+
+// Redirected output is UTF-16LE: every unit here is ASCII, so every second byte must be 0. Line
+// ends come back as LF alone.
+std::string from_utf16le(const std::string& bytes) {
+    std::string text;
+    if (bytes.size() % 2 != 0) return "odd byte count: " + bytes;
+    for (std::size_t i = 0; i < bytes.size(); i += 2) {
+        if (bytes[i + 1] != '\0') return "not UTF-16LE ASCII: " + bytes;
+        if (bytes[i] != '\r') text.push_back(bytes[i]);
+    }
+    return text;
+}
+
+// One fault: how the laid-out program directory is changed, the stand-in tools' modes, and what
+// the build must say.
+struct Case {
+    std::string label;
+    std::function<void(const fs::path& dir)> prepare = [](const fs::path&) {};
+    std::map<std::string, std::string> env = {};
+    // The error text after "tunefuse: error: ", "$kit\" standing for the program directory with
+    // its backslash; empty when the build succeeds.
+    std::string problem = "";
+    std::string output = "demo.tap";  // the tape a successful build makes
+};
+
+// Every file and folder under root: files with their contents, folders as a marker.
+std::map<std::string, Bytes> snapshot(const fs::path& root) {
+    std::map<std::string, Bytes> entries;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        std::string name = fs::relative(entry.path(), root).string();
+        entries[name] = entry.is_regular_file() ? test::read_bytes(entry.path()) : test::bytes_of("<folder>");
+    }
+    return entries;
+}
+
+std::string with_directory(std::string text, const fs::path& dir) {
+    const std::string marker = "$kit\\";
+    if (auto at = text.find(marker); at != std::string::npos)
+        text.replace(at, marker.size(), dir.string() + "\\");
+    return text;
+}
+
+// What one run found before and after.
+struct Outcome {
+    fs::path dir;
+    fs::path log;
+    std::map<std::string, Bytes> before;
+    test::ProcessResult result;
+};
+
+class WindowsFaultsTest : public ::testing::Test {
+protected:
+    // A program directory with the stand-in tools and opener, the player source, and the user's
+    // music, game, loading screen and another tape.
+    void lay_out(const fs::path& dir, const fs::path& log) {
+        test::lay_out_program_directory(dir);
+        for (const char* tool : {"zx7.exe", "pasmo.exe", "bin2tap.exe"})
+            fs::copy_file(test::helper("fake_tool"), dir / "tools" / tool);
+        // The program's own folder comes first in the search for "cmd.exe".
+        fs::copy_file(test::helper("fake_tool"), dir / "cmd.exe");
+        fs::create_directories(log);
+        test::write_string(dir / "asm" / "tunefuse.asm", " org 25500\n ret\n");
+        test::write_bytes(dir / "music.pt3", test::make_module());
+        test::write_bytes(dir / "game.tap", make_game_tape("demo      "));
+        test::write_bytes(dir / "screen.scr", Bytes(6912, 0x38));
+        test::write_bytes(dir / "other.tap", make_game_tape("other     "));
+    }
+
+    test::ProcessResult run(const Outcome& outcome, const Case& c) {
+        test::ProcessOptions options;
+        options.working_directory = temp.path();
+        options.env = c.env;
+        options.env["FAKE_TOOL_LOG"] = outcome.log.string();
+        options.timeout_seconds = 60;
+        return test::run_process({(outcome.dir / "tunefuse.exe").string()}, options);
+    }
+
+    // Lays out and prepares a program directory per case, runs them a few at a time, then checks
+    // each, and that nothing was written outside the program directories.
+    void run_table(const std::vector<Case>& cases) {
+        std::vector<Outcome> outcomes(cases.size());
+        for (std::size_t i = 0; i < cases.size(); ++i) {
+            outcomes[i].dir = temp / ("kit" + std::to_string(i));
+            outcomes[i].log = temp / ("log" + std::to_string(i));
+            lay_out(outcomes[i].dir, outcomes[i].log);
+            cases[i].prepare(outcomes[i].dir);
+            outcomes[i].before = snapshot(outcomes[i].dir);
+        }
+        auto outside = top_level_names();
+        for (std::size_t first = 0; first < cases.size(); first += runs_at_once) {
+            std::vector<std::future<test::ProcessResult>> running;
+            std::size_t end = std::min(cases.size(), first + runs_at_once);
+            for (std::size_t i = first; i < end; ++i)
+                running.push_back(std::async(
+                    std::launch::async, [this, &outcomes, &cases, i] { return run(outcomes[i], cases[i]); }));
+            for (std::size_t i = first; i < end; ++i) outcomes[i].result = running[i - first].get();
+        }
+        for (std::size_t i = 0; i < cases.size(); ++i) check(cases[i], outcomes[i]);
+        EXPECT_EQ(top_level_names(), outside) << "something was written outside";
+    }
+
+    std::set<std::string> top_level_names() {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(temp.path()))
+            names.insert(entry.path().filename().string());
+        return names;
+    }
+
+    void check(const Case& c, const Outcome& outcome) {
+        const auto& [dir, log, before, result] = outcome;
+        std::string err = from_utf16le(result.err);
+        auto after = snapshot(dir);
+        // Every file there before the run is still there, byte for byte.
+        for (const auto& [name, bytes] : before) {
+            auto found = after.find(name);
+            ASSERT_NE(found, after.end()) << c.label << ": " << name << " is gone";
+            EXPECT_EQ(found->second, bytes) << c.label << ": " << name << " changed";
+        }
+        if (!c.problem.empty()) {
+            EXPECT_EQ(result.exit_code, 1) << c.label << "\n" << err;
+            EXPECT_NE(err.find("tunefuse: error: " + with_directory(c.problem, dir) + "\n"),
+                      std::string::npos)
+                << c.label << "\n"
+                << err;
+            EXPECT_NE(from_utf16le(result.out).find("KTHNXBAI!\n"), std::string::npos) << c.label;
+            // No tape and no intermediate is left, and no tape of an earlier run is opened.
+            EXPECT_EQ(after.size(), before.size()) << c.label;
+            EXPECT_FALSE(fs::exists(log / "cmd.args")) << c.label;
+            return;
+        }
+        EXPECT_EQ(result.exit_code, 0) << c.label << "\n" << err;
+        EXPECT_EQ(result.err, "") << c.label;
+        EXPECT_EQ(after.size(), before.size() + 1) << c.label << ": only the output tape is new";
+        expect_complete_tape(c, after, dir);
+        // The opener was started once, for this tape. The path is wrapped in a second pair of quotes
+        // for cmd.exe, so the stand-in, which reads its command line as a C runtime does, gets it
+        // split at its spaces; how the real cmd.exe reads it is the process tests' matter.
+        auto calls = test::recorded_calls(log / "cmd.args");
+        ASSERT_EQ(calls.size(), 1u) << c.label;
+        ASSERT_GE(calls[0].size(), 2u) << c.label;
+        EXPECT_EQ(calls[0][0], "/c") << c.label;
+        std::string path = calls[0][1];
+        for (std::size_t i = 2; i < calls[0].size(); ++i) path += " " + calls[0][i];
+        EXPECT_EQ(path, (dir / c.output).string()) << c.label;
+    }
+
+    // The output tape holds the loader, the screen, the player and the game tape, in that order.
+    void expect_complete_tape(const Case& c, const std::map<std::string, Bytes>& after, const fs::path& dir) {
+        auto found = after.find(c.output);
+        ASSERT_NE(found, after.end()) << c.label << ": no " << c.output;
+        const Bytes& tape = found->second;
+        Bytes end = test::bytes_of("BIN2TAP screen.bin 16384\nBIN2TAP tunefuse.bin 25500\n");
+        Bytes game = test::read_bytes(dir / "game.tap");
+        end.insert(end.end(), game.begin(), game.end());
+        ASSERT_GT(tape.size(), end.size()) << c.label;
+        EXPECT_EQ(Bytes(tape.end() - static_cast<std::ptrdiff_t>(end.size()), tape.end()), end) << c.label;
+    }
+
+    test::TempDir temp;
+};
+
+auto game_named(const std::string& name10) {
+    return [name10](const fs::path& dir) { test::write_bytes(dir / "game.tap", make_game_tape(name10)); };
+}
+
+auto game_tape(const Bytes& bytes) {
+    return [bytes](const fs::path& dir) { test::write_bytes(dir / "game.tap", bytes); };
+}
+
+auto music(const std::function<void(const fs::path&)>& make) {
+    return [make](const fs::path& dir) {
+        fs::remove(dir / "music.pt3");
+        make(dir / "music.pt3");
+    };
+}
+
+auto remove_folder(const char* name) {
+    return [name](const fs::path& dir) { fs::remove_all(dir / name); };
+}
+
+TEST_F(WindowsFaultsTest, MisbehavingTools) {
+    run_table({
+        {.label = "compressor fails",
+         .env = {{"FAKE_ZX7_MODE", "fail"}},
+         .problem = "the compressor exited with code 3"},
+        {.label = "assembler fails",
+         .env = {{"FAKE_PASMO_MODE", "fail"}},
+         .problem = "the assembler exited with code 3"},
+        {.label = "bin2tap fails",
+         .env = {{"FAKE_BIN2TAP_MODE", "fail"}},
+         .problem = "bin2tap exited with code 3"},
+        {.label = "compressor killed",
+         .env = {{"FAKE_ZX7_MODE", "killed"}},
+         .problem = "the compressor exited with code 137"},
+        {.label = "assembler killed",
+         .env = {{"FAKE_PASMO_MODE", "killed"}},
+         .problem = "the assembler exited with code 137"},
+        {.label = "bin2tap killed",
+         .env = {{"FAKE_BIN2TAP_MODE", "killed"}},
+         .problem = "bin2tap exited with code 137"},
+        {.label = "bin2tap writes 50 MB", .env = {{"FAKE_BIN2TAP_MODE", "flood-out"}}},
+        {.label = "compressor writes a partial line", .env = {{"FAKE_ZX7_MODE", "partial-line"}}},
+        {.label = "assembler writes a partial line", .env = {{"FAKE_PASMO_MODE", "partial-line"}}},
+        {.label = "bin2tap leaves one byte", .env = {{"FAKE_BIN2TAP_MODE", "one-byte"}}},
+        {.label = "compressor leaves one byte", .env = {{"FAKE_ZX7_MODE", "one-byte"}}},
+    });
+}
+
+TEST_F(WindowsFaultsTest, DamagedProgramDirectory) {
+    run_table({
+        {.label = "no bin folder",
+         .prepare = remove_folder("bin"),
+         .problem = "could not copy the music file to $kit\\bin\\music.pt3"},
+        {.label = "no tools folder",
+         .prepare = remove_folder("tools"),
+         .problem = "could not start the compressor: $kit\\tools\\zx7.exe"},
+        {.label = "no asm folder",
+         .prepare = remove_folder("asm"),
+         .problem = "the assembler exited with code 1"},
+        {.label = "loader tape is a folder",
+         .prepare = [](const fs::path& dir) { fs::create_directories(dir / "KRZCode.tap"); },
+         .problem = "could not write the loader tape KRZCode.tap"},
+        {.label = "output tape is a folder",
+         .prepare =
+             [](const fs::path& dir) {
+                 fs::create_directories(dir / "demo.tap");
+                 test::write_bytes(dir / "demo.tap" / "inside", {1, 2, 3});
+             },
+         .problem = "could not create the output tape demo.tap"},
+    });
+}
+
+TEST_F(WindowsFaultsTest, GameTapesThatAreNotGood) {
+    Bytes short_tape = make_game_tape("demo      ");
+    short_tape.resize(10);
+    Bytes cut_tape = make_game_tape("demo      ");
+    cut_tape.pop_back();
+    run_table({
+        {.label = "empty", .prepare = game_tape({}), .problem = "game.tap is missing or empty"},
+        {.label = "shorter than 14 bytes",
+         .prepare = game_tape(short_tape),
+         .problem = "game.tap is not a tape file"},
+        {.label = "not a tape",
+         .prepare = game_tape(Bytes(3000, 'x')),
+         .problem = "game.tap is not a tape file"},
+        {.label = "last block cut short",
+         .prepare = game_tape(cut_tape),
+         .problem = "game.tap is not a tape file"},
+    });
+}
+
+TEST_F(WindowsFaultsTest, GameNames) {
+    std::vector<Case> cases;
+    // Names that would overwrite the user's game or the loader tape (file names are not case
+    // sensitive here), leave the program directory, or name an alternate stream or a device.
+    for (const std::string name : {"game", "GAME", "KRZCode", "krzcode", "a\\b", "..", "..\\escape", "a|b",
+                                   "say \"hi\"", "why?", "a*b", "c:x", "a:b", "CON", "nul.x", "com1"}) {
+        cases.push_back({.label = name,
+                         .prepare = game_named((name + std::string(10, ' ')).substr(0, 10)),
+                         .problem = "could not create the output tape " + name + ".tap"});
+    }
+    cases.push_back({.label = "all spaces", .prepare = game_named("          "), .output = "Finished.tap"});
+    cases.push_back({.label = "ampersand", .prepare = game_named("a&b       "), .output = "a&b.tap"});
+    cases.push_back({.label = "spaces inside", .prepare = game_named("my game   "), .output = "my game.tap"});
+    run_table(cases);
+}
+
+TEST_F(WindowsFaultsTest, MusicFilesThatAreNotGood) {
+    run_table({
+        {.label = "a folder",
+         .prepare = music([](const fs::path& m) { fs::create_directories(m); }),
+         .problem = "music file is a folder: $kit\\music.pt3"},
+        {.label = "empty",
+         .prepare = music([](const fs::path& m) { test::write_bytes(m, {}); }),
+         .problem = "music file is empty: $kit\\music.pt3"},
+        {.label = "not a PT3",
+         .prepare = music([](const fs::path& m) { test::write_string(m, std::string(500, '\x01')); }),
+         .problem = "the music file is not a PT3 module: music.pt3"},
+    });
+}
+
+}  // namespace
