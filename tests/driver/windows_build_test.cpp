@@ -12,18 +12,6 @@ namespace {
 using test::Bytes;
 namespace fs = std::filesystem;
 
-// Redirected output is UTF-16LE: every unit here is ASCII, so every second byte must be 0. Line
-// ends come back as LF alone, for comparison with the report above.
-std::string from_utf16le(const std::string& bytes) {
-    std::string text;
-    if (bytes.size() % 2 != 0) return "odd byte count: " + bytes;
-    for (std::size_t i = 0; i < bytes.size(); i += 2) {
-        if (bytes[i + 1] != '\0') return "not UTF-16LE ASCII: " + bytes;
-        if (bytes[i] != '\r') text.push_back(bytes[i]);
-    }
-    return text;
-}
-
 class WindowsBuildTest : public ::testing::Test {
 protected:
     void lay_out(const std::string& folder) {
@@ -63,9 +51,9 @@ protected:
 TEST_F(WindowsBuildTest, CompleteBuild) {
     lay_out("kit");
     auto result = run();
-    EXPECT_EQ(result.exit_code, 0) << from_utf16le(result.err);
+    EXPECT_EQ(result.exit_code, 0) << test::from_utf16le(result.err);
     EXPECT_EQ(result.err, "");
-    EXPECT_EQ(from_utf16le(result.out), test::build_report("demo.tap"));
+    EXPECT_EQ(test::from_utf16le(result.out), test::build_report("demo.tap"));
 
     EXPECT_EQ(calls("zx7"), (std::vector<std::vector<std::string>>{{p() + "bin\\music.pt3"}}));
     EXPECT_EQ(
@@ -92,8 +80,8 @@ TEST_F(WindowsBuildTest, CompleteBuild) {
 TEST_F(WindowsBuildTest, ProgramDirectoryWithSpacesAndAmpersand) {
     lay_out("my kit & more");
     auto result = run();
-    EXPECT_EQ(result.exit_code, 0) << from_utf16le(result.err);
-    EXPECT_EQ(from_utf16le(result.out), test::build_report("demo.tap"));
+    EXPECT_EQ(result.exit_code, 0) << test::from_utf16le(result.err);
+    EXPECT_EQ(test::from_utf16le(result.out), test::build_report("demo.tap"));
     EXPECT_EQ(calls("zx7"), (std::vector<std::vector<std::string>>{{p() + "bin\\music.pt3"}}));
     EXPECT_EQ(
         calls("pasmo"),
@@ -106,18 +94,18 @@ TEST_F(WindowsBuildTest, FailingAndMissingToolsAreReportedInUtf16) {
     env["FAKE_ZX7_MODE"] = "fail";
     auto result = run();
     EXPECT_EQ(result.exit_code, 1);
-    EXPECT_NE(from_utf16le(result.err).find("tunefuse: error: the compressor exited with code 3\n"),
+    EXPECT_NE(test::from_utf16le(result.err).find("tunefuse: error: the compressor exited with code 3\n"),
               std::string::npos)
-        << from_utf16le(result.err);
+        << test::from_utf16le(result.err);
 
     env.clear();
     fs::remove(dir / "tools" / "pasmo.exe");
     result = run();
     EXPECT_EQ(result.exit_code, 1);
-    EXPECT_NE(from_utf16le(result.err)
+    EXPECT_NE(test::from_utf16le(result.err)
                   .find("tunefuse: error: could not start the assembler: " + p() + "tools\\pasmo.exe\n"),
               std::string::npos)
-        << from_utf16le(result.err);
+        << test::from_utf16le(result.err);
 }
 
 }  // namespace

@@ -21,18 +21,6 @@ namespace fs = std::filesystem;
 
 constexpr std::size_t runs_at_once = 5;
 
-// Redirected output is UTF-16LE: every unit here is ASCII, so every second byte must be 0. Line
-// ends come back as LF alone.
-std::string from_utf16le(const std::string& bytes) {
-    std::string text;
-    if (bytes.size() % 2 != 0) return "odd byte count: " + bytes;
-    for (std::size_t i = 0; i < bytes.size(); i += 2) {
-        if (bytes[i + 1] != '\0') return "not UTF-16LE ASCII: " + bytes;
-        if (bytes[i] != '\r') text.push_back(bytes[i]);
-    }
-    return text;
-}
-
 // One fault: how the laid-out program directory is changed, the stand-in tools' modes, and what
 // the build must say.
 struct Case {
@@ -130,7 +118,7 @@ protected:
 
     void check(const Case& c, const Outcome& outcome) {
         const auto& [dir, log, before, result] = outcome;
-        std::string err = from_utf16le(result.err);
+        std::string err = test::from_utf16le(result.err);
         auto after = snapshot(dir);
         // Every file there before the run is still there, byte for byte.
         for (const auto& [name, bytes] : before) {
@@ -144,7 +132,7 @@ protected:
                       std::string::npos)
                 << c.label << "\n"
                 << err;
-            EXPECT_NE(from_utf16le(result.out).find("KTHNXBAI!\n"), std::string::npos) << c.label;
+            EXPECT_NE(test::from_utf16le(result.out).find("KTHNXBAI!\n"), std::string::npos) << c.label;
             // No tape and no intermediate is left, and no tape of an earlier run is opened.
             EXPECT_EQ(after.size(), before.size()) << c.label;
             EXPECT_FALSE(fs::exists(log / "cmd.args")) << c.label;

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "ay_capture.hpp"
+#include "player_limit.hpp"
 #include "rzx_snapshot.hpp"
 #include "test_support.hpp"
 
@@ -561,16 +562,6 @@ TEST_F(KitEmulator, BackgroundPlayerLeavesTheGamesRegistersAndMemoryAlone) {
         EXPECT_EQ(silence.value[reg], 0) << "R" << reg;
     }
     EXPECT_LT(last_frame_with_writes, frames - 60) << "the AY was still written long after stop";
-}
-
-// The largest module the player takes, as its source states it.
-std::size_t stated_module_limit() {
-    std::string source = test::read_string(test::kit_dir() / "asm" / "tunefuse.asm");
-    std::size_t at = source.find("max_module_size");
-    if (at == std::string::npos) return 0;
-    at = source.find("equ", at);
-    if (at == std::string::npos) return 0;
-    return std::strtoul(source.c_str() + at + 3, nullptr, 10);
 }
 
 // Every corpus module that fits loads and runs; those with expected frames play them

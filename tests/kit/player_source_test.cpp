@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "player_limit.hpp"
 #include "test_support.hpp"
 
 namespace {
@@ -14,15 +15,6 @@ using test::Bytes;
 constexpr int load_address = 25500;
 constexpr int game_address = 32000;
 constexpr std::uint8_t jp_opcode = 0xC3;
-
-std::size_t stated_module_limit() {
-    std::string source = test::read_string(test::kit_dir() / "asm" / "tunefuse.asm");
-    std::size_t at = source.find("max_module_size");
-    if (at == std::string::npos) return 0;
-    at = source.find("equ", at);
-    if (at == std::string::npos) return 0;
-    return std::strtoul(source.c_str() + at + 3, nullptr, 10);
-}
 
 // A PT3-like module of `size` bytes that compresses well, as real modules do.
 Bytes module_of_size(std::size_t size) {

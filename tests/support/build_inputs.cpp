@@ -52,6 +52,16 @@ std::vector<std::vector<std::string>> recorded_calls(const fs::path& log) {
     return calls;
 }
 
+std::string from_utf16le(const std::string& bytes) {
+    std::string text;
+    if (bytes.size() % 2 != 0) return "odd byte count: " + bytes;
+    for (std::size_t i = 0; i < bytes.size(); i += 2) {
+        if (bytes[i + 1] != '\0') return "not UTF-16LE ASCII: " + bytes;
+        if (bytes[i] != '\r') text.push_back(bytes[i]);
+    }
+    return text;
+}
+
 const std::string banner_lines =
     "Tunefuse 1.6.1 Kestrin 2017\n"
     "https://tunefuse.zxkit.org/download\n"

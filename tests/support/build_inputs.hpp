@@ -24,6 +24,10 @@ Bytes make_module(const std::string& title = "Tune", const std::string& author =
 // per run.
 std::vector<std::vector<std::string>> recorded_calls(const fs::path& log);
 
+// The report as the Windows program writes it when redirected (UTF-16LE, CR LF), turned into
+// ASCII text with LF line ends; a text saying what is wrong when it is not ASCII UTF-16LE.
+std::string from_utf16le(const std::string& bytes);
+
 // The report lines before the music choice, and from clean-up to the end.
 extern const std::string banner_lines;
 extern const std::string closing_lines;
