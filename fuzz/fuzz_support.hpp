@@ -9,6 +9,8 @@
 #include <string>
 
 #include "host/text.hpp"
+#include "loader/loader_program.hpp"
+#include "loader/tape_blocks.hpp"
 
 namespace fuzz {
 
@@ -24,6 +26,11 @@ void write_file(const std::filesystem::path& file, const std::string& bytes);
 
 // The whole file; empty when it cannot be read.
 std::string read_file(const std::filesystem::path& file);
+
+// Puts a loader program and a tape image back in the state a new one starts in, without
+// allocating their 64 KB buffers again for every input.
+void reset(loader::LoaderProgram& program);
+void reset(loader::TapeImage& image);
 
 // Ends the process with a message and an abort (which libFuzzer keeps as a crash) when the
 // condition does not hold.

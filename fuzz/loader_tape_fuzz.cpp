@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 
 #include "fuzz_support.hpp"
@@ -86,20 +85,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Text game_name = fuzz::text_from_bytes(input.ConsumeRandomLengthString(64));
     const int screen_flag = input.ConsumeIntegralInRange(0, 2);
 
-    auto program = std::make_unique<loader::LoaderProgram>();
-    auto image = std::make_unique<loader::TapeImage>();
-    loader::build_token_texts(*program);
-    const int length = loader::compose_loader(*program, banner, title, author, music_file_name, screen_flag);
+    static loader::LoaderProgram program;
+    static loader::TapeImage image;
+    fuzz::reset(program);
+    fuzz::reset(image);
+    loader::build_token_texts(program);
+    const int length = loader::compose_loader(program, banner, title, author, music_file_name, screen_flag);
     fuzz::require(length >= 0 && length < loader::program_buffer_slots, "loader length out of range");
-    const int end = loader::build_header(*image, game_name, length);
+    const int end = loader::build_header(image, game_name, length);
 
     static const auto path = fuzz::scratch_directory() / "KRZCode.tap";
-    loader::write_tape(*image, *program, path.u16string(), end);
+    loader::write_tape(image, program, path.u16string(), end);
     const std::int64_t written = host::file_size(path.u16string());
     if (length + 25 > loader::tape_image_slots) {
         fuzz::require(written == host::no_such_file, "a loader too long for the tape was written");
         return 0;
     }
-    check_tape(fuzz::read_file(path), *program, game_name);
+    check_tape(fuzz::read_file(path), program, game_name);
     return 0;
 }

@@ -85,7 +85,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     static loader::LoaderProgram program;
     static loader::TapeImage image;
-    program = loader::LoaderProgram{};
+    fuzz::reset(program);
+    fuzz::reset(image);
     driver::RunState run;
     run.program = &program;
     run.tape_image = &image;

@@ -20,6 +20,8 @@ CC=${CC:-clang} CXX=${CXX:-clang++} cmake -S "$source_dir" -B "$build_dir" -DTUN
     -DTUNEFUSE_TESTS=OFF -DTUNEFUSE_SANITIZE=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
 cmake --build "$build_dir" -j"${TUNEFUSE_JOBS:-2}" --target "${targets[@]}"
 
+# Scratch files go to memory where the host has it: the file-based targets run several times faster.
+if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then export TMPDIR=/dev/shm; fi
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 findings=$build_dir/findings
