@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -43,9 +44,14 @@ bool group_stays(pid_t group) {
     return group_alive(group);
 }
 
+// A user id with no special rights, for runs where write protection has to bite even though the
+// tests run as the superuser.
+constexpr uid_t unprivileged_user = 65534;
+
 [[noreturn]] void exec_in_group(const std::vector<std::string>& argv, const test::ProcessOptions& options,
-                                int out_fd, int err_fd) {
+                                int out_fd, int err_fd, uid_t run_as) {
     setpgid(0, 0);
+    if (run_as != 0 && (setgroups(0, nullptr) != 0 || setgid(run_as) != 0 || setuid(run_as) != 0)) _exit(125);
     int none = open("/dev/null", O_RDONLY);
     dup2(none, 0);
     dup2(out_fd, 1);
@@ -92,8 +98,9 @@ void collect(FaultResult& result, int out_fd, int err_fd, pid_t group, int timeo
         if (p.fd >= 0) close(p.fd);
 }
 
+// Runs argv in a process group of its own, as the user run_as unless that is 0.
 FaultResult run_in_group(const std::vector<std::string>& argv, const test::ProcessOptions& options,
-                         const Watcher& watcher) {
+                         const Watcher& watcher, uid_t run_as) {
     int out_pipe[2], err_pipe[2];
     if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) throw std::runtime_error("pipe failed");
     pid_t pid = fork();
@@ -101,7 +108,7 @@ FaultResult run_in_group(const std::vector<std::string>& argv, const test::Proce
     if (pid == 0) {
         close(out_pipe[0]);
         close(err_pipe[0]);
-        exec_in_group(argv, options, out_pipe[1], err_pipe[1]);
+        exec_in_group(argv, options, out_pipe[1], err_pipe[1], run_as);
     }
     setpgid(pid, pid);
     close(out_pipe[1]);
@@ -171,7 +178,7 @@ protected:
                        {"FAKE_TOOL_LOG", (temp / "log").string()}};
         for (const auto& [name, value] : env) options.env[name] = value;
         options.timeout_seconds = 60;
-        FaultResult result = run_in_group(args, options, watcher);
+        FaultResult result = run_in_group(args, options, watcher, run_as);
 
         EXPECT_FALSE(result.timed_out) << "the run did not end";
         EXPECT_FALSE(result.processes_left) << "a process of the run was left behind";
@@ -216,6 +223,7 @@ protected:
     test::TempDir temp;
     fs::path dir;
     std::vector<fs::path> user_files;
+    uid_t run_as = 0;  // the user the program runs as; 0 keeps the test's own
     std::map<std::string, std::string> env;
 };
 
@@ -327,11 +335,15 @@ TEST_F(FaultsTest, WriteProtectedOutputTape) {
 }
 
 TEST_F(FaultsTest, ProgramDirectoryNotWritable) {
-    fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec);
-    if (access(dir.c_str(), W_OK) == 0) {
-        fs::permissions(dir, fs::perms::owner_all);
-        GTEST_SKIP() << "running as a user who may write anywhere (root): a read-only folder does not bite";
+    if (geteuid() == 0) {
+        // The superuser writes through any protection, so the run goes to a user without rights,
+        // who owns the whole temporary tree as the test's own user would.
+        for (const auto& entry : fs::recursive_directory_iterator(temp.path()))
+            ASSERT_EQ(lchown(entry.path().c_str(), unprivileged_user, unprivileged_user), 0) << entry.path();
+        ASSERT_EQ(chown(temp.path().c_str(), unprivileged_user, unprivileged_user), 0);
+        run_as = unprivileged_user;
     }
+    fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec);
     auto result = run();
     fs::permissions(dir, fs::perms::owner_all);
     EXPECT_EQ(result.exit_code, 1);
