@@ -1,6 +1,7 @@
 #include "zx7_compress.hpp"
 
 #include <algorithm>
+#include <iterator>
 
 #include "zx7_format.hpp"
 
@@ -52,36 +53,71 @@ struct Longest {
     std::size_t far = 0;
 };
 
-// `runs[o]` holds the match length at offset o for the position after `position`; this turns
-// it into the lengths for `position` and returns the longest near and far ones. Working from
-// the end of the input backwards keeps this at one comparison per offset, so long runs of one
-// byte cost no more than any other data.
-Longest update_runs(std::span<const std::uint8_t> input, std::size_t position,
-                    std::vector<std::uint32_t>& runs) {
-    const std::uint8_t here = input[position];
-    const std::size_t last = std::min(position, kMaxOffset);
-    const std::size_t near_last = std::min(last, kMaxShortOffset);
-    const std::uint32_t cap = kMaxLength;
-    std::uint32_t near = 0;
-    std::uint32_t far = 0;
-    for (std::size_t offset = 1; offset <= near_last; ++offset) {
-        std::uint32_t length = input[position - offset] == here ? std::min(runs[offset] + 1, cap) : 0;
-        runs[offset] = length;
-        near = std::max(near, length);
-    }
-    for (std::size_t offset = near_last + 1; offset <= last; ++offset) {
-        std::uint32_t length = input[position - offset] == here ? std::min(runs[offset] + 1, cap) : 0;
-        runs[offset] = length;
-        far = std::max(far, length);
-    }
-    return {near, far};
-}
+constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
-std::uint16_t offset_reaching(const std::vector<std::uint32_t>& runs, std::size_t first, std::size_t length) {
-    std::size_t offset = first;
-    while (runs[offset] < length) ++offset;
-    return static_cast<std::uint16_t>(offset);
-}
+// The match length at every offset for the position being parsed. A match can only start
+// where the earlier byte equals the current one, so each position visits just those offsets,
+// found through a chain of the earlier positions holding the same byte value. A length counts
+// only while its stamp is the position it was worked out for, so the other offsets need no
+// clearing: random data costs a few steps per position, long runs of one byte no more than a
+// comparison per offset.
+class MatchTable {
+public:
+    explicit MatchTable(std::span<const std::uint8_t> input) : previous_same_(input.size(), kNone) {
+        std::size_t last_seen[256];
+        std::fill(std::begin(last_seen), std::end(last_seen), kNone);
+        for (std::size_t i = 0; i < input.size(); ++i) {
+            previous_same_[i] = last_seen[input[i]];
+            last_seen[input[i]] = i;
+        }
+    }
+
+    // Moves the table from position + 1 to position and returns its longest matches.
+    Longest advance(std::size_t position) {
+        Longest longest;
+        for (std::size_t earlier = first_earlier(position); earlier != kNone;
+             earlier = next_earlier(position, earlier)) {
+            const std::size_t offset = position - earlier;
+            const std::uint32_t length =
+                std::min<std::uint32_t>(length_at(offset, position + 1) + 1, kMaxLength);
+            runs_[offset] = length;
+            stamps_[offset] = position;
+            std::size_t& band = offset <= kMaxShortOffset ? longest.near : longest.far;
+            band = std::max<std::size_t>(band, length);
+        }
+        return longest;
+    }
+
+    // The nearest offset from `first` on whose match at `position` is at least `length` long.
+    std::uint16_t offset_reaching(std::size_t position, std::size_t first, std::size_t length) const {
+        for (std::size_t earlier = first_earlier(position);; earlier = next_earlier(position, earlier)) {
+            const std::size_t offset = position - earlier;
+            if (offset >= first && length_at(offset, position) >= length)
+                return static_cast<std::uint16_t>(offset);
+        }
+    }
+
+private:
+    std::uint32_t length_at(std::size_t offset, std::size_t position) const {
+        return stamps_[offset] == position ? runs_[offset] : 0;
+    }
+
+    std::size_t first_earlier(std::size_t position) const {
+        return within_reach(position, previous_same_[position]);
+    }
+
+    std::size_t next_earlier(std::size_t position, std::size_t earlier) const {
+        return within_reach(position, previous_same_[earlier]);
+    }
+
+    static std::size_t within_reach(std::size_t position, std::size_t earlier) {
+        return earlier != kNone && position - earlier <= kMaxOffset ? earlier : kNone;
+    }
+
+    std::vector<std::size_t> previous_same_;
+    std::vector<std::uint32_t> runs_ = std::vector<std::uint32_t>(kMaxOffset + 1, 0);
+    std::vector<std::size_t> stamps_ = std::vector<std::size_t>(kMaxOffset + 1, kNone);
+};
 
 // Tries the matches of up to `longest` bytes at `position` and keeps the cheapest in `best`.
 // The cost of the rest never grows as the match gets longer, and a gamma length costs the same
@@ -108,9 +144,9 @@ std::vector<Step> parse(std::span<const std::uint8_t> input) {
     const std::size_t size = input.size();
     std::vector<std::size_t> cost(size + 1, 0);
     std::vector<Step> steps(size);
-    std::vector<std::uint32_t> runs(kMaxOffset + 1, 0);
+    MatchTable matches(input);
     for (std::size_t position = size - 1; position >= 1; --position) {
-        Longest longest = update_runs(input, position, runs);
+        Longest longest = matches.advance(position);
         std::size_t best = kLiteralBits + cost[position + 1];
         std::uint32_t length = 1;
         bool near = try_matches(position, longest.near, 1, cost, best, length);
@@ -118,9 +154,9 @@ std::vector<Step> parse(std::span<const std::uint8_t> input) {
         Step& step = steps[position];
         step.length = length;
         if (far) {
-            step.offset = offset_reaching(runs, kMaxShortOffset + 1, length);
+            step.offset = matches.offset_reaching(position, kMaxShortOffset + 1, length);
         } else if (near) {
-            step.offset = offset_reaching(runs, 1, length);
+            step.offset = matches.offset_reaching(position, 1, length);
         }
         cost[position] = best;
     }
