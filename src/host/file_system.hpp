@@ -13,8 +13,10 @@ inline constexpr std::int64_t no_such_file = -1;
 inline constexpr std::int64_t is_directory = -2;
 
 // The size in bytes; -1 for a missing file or an empty name; -2 for a directory (with or
-// without trailing separators). "\" and "/" both separate. A name holding wildcards ("*",
-// "?") is looked up as a pattern and gives the size of the first matching entry.
+// without trailing separators). The separators are the host's own: "\" and "/" on Windows,
+// "/" alone elsewhere, where "\" is an ordinary character of a file or folder name. A name
+// holding wildcards ("*", "?") is looked up as a pattern and gives the size of the first
+// matching entry.
 std::int64_t file_size(const Text& name);
 
 // True when both names lead to one and the same existing file.

@@ -11,12 +11,10 @@ namespace host {
 
 namespace {
 
-// Both separators work on every host; POSIX calls want "/".
+// The name as the system takes it. "\" is kept as it is: it is part of a name here, so a
+// program directory whose name holds one is found, and never a different folder.
 std::string native_path(const Text& name) {
-    Text path = name;
-    for (char16_t& unit : path)
-        if (unit == u'\\') unit = u'/';
-    return to_utf8(path);
+    return to_utf8(name);
 }
 
 bool has_wildcards(const std::string& path) {

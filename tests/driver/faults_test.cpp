@@ -490,6 +490,24 @@ TEST_F(FaultsTest, MusicPathWithQuotesIsNotFound) {
     expect_failure(result, "music file not found: " + (temp / "say hi.pt3").string(), "quotes");
 }
 
+TEST_F(FaultsTest, ProgramDirectoryWithABackslashInItsName) {
+    // Here a backslash is an ordinary character of a folder name: an archive packed on Windows
+    // unpacks so with some tools. The folder the name would give if the backslash were read as a
+    // separator is somebody else's, and its files, named like the build's own, stay as they are.
+    fs::path look_alike = temp / "a" / "kit";
+    fs::create_directories(look_alike / "bin");
+    test::write_bytes(look_alike / "music.pt3", test::make_module("Other", "Someone", 1500));
+    for (const char* name : {"KRZCode.tap", "tunefuse.bin", "screen.bin", "bin/music.pt3",
+                             "bin/music.pt3.zx7", "bin/author.bin"})
+        test::write_string(look_alike / name, "not the build's");
+    lay_out("a\\kit");
+    auto result = run();
+    expect_success(result, "program directory a\\kit");
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out.find("Other"), std::string::npos) << "the other folder's music was used\n"
+                                                           << result.out;
+}
+
 // Sends the signal to the whole run, as a terminal does, once the assembler has started.
 Watcher signal_while_assembling(int signal_number, bool& sent) {
     return [signal_number, &sent](pid_t group, const std::string& out) {

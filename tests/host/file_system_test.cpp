@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "host/platform.hpp"
 #include "test_support.hpp"
 
 namespace {
@@ -24,11 +25,15 @@ TEST(FileSystem, FileSizeTable) {
         std::int64_t size;
     };
     Text base = text_of(dir.path());
+    // "\" separates on Windows alone; elsewhere it is part of a name, and names another file.
+    const bool windows = host::host_kind == host::HostKind::windows;
+    if (!windows) test::write_bytes(dir / "back\\slash", test::Bytes(7, 1));
     for (const Case& c :
-         {Case{base + u"/music.pt3", 2048}, Case{base + u"\\music.pt3", 2048}, Case{base + u"/empty.scr", 0},
-          Case{base + u"/missing", -1}, Case{u"", -1}, Case{base + u"/bin", -2}, Case{base + u"/bin/", -2},
-          Case{base + u"/bin//", -2}, Case{base + u"/bin\\", -2}, Case{base + u"/mus*", 2048},
-          Case{base + u"/music.pt?", 2048}, Case{base + u"/nothing*", -1}})
+         {Case{base + u"/music.pt3", 2048}, Case{base + u"\\music.pt3", windows ? 2048 : -1},
+          Case{base + u"/empty.scr", 0}, Case{base + u"/missing", -1}, Case{u"", -1},
+          Case{base + u"/bin", -2}, Case{base + u"/bin/", -2}, Case{base + u"/bin//", -2},
+          Case{base + u"/bin\\", windows ? -2 : -1}, Case{base + u"/back\\slash", windows ? -1 : 7},
+          Case{base + u"/mus*", 2048}, Case{base + u"/music.pt?", 2048}, Case{base + u"/nothing*", -1}})
         EXPECT_EQ(host::file_size(c.name), c.size) << host::to_utf8(c.name);
 }
 
