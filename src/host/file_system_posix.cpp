@@ -1,3 +1,5 @@
+// The whole-file operations on POSIX hosts. Names reach the system as they are: "/" alone
+// separates, and a "\" is part of a name.
 #include <fcntl.h>
 #include <glob.h>
 #include <sys/stat.h>
@@ -10,12 +12,6 @@
 namespace host {
 
 namespace {
-
-// The name as the system takes it. "\" is kept as it is: it is part of a name here, so a
-// program directory whose name holds one is found, and never a different folder.
-std::string native_path(const Text& name) {
-    return to_utf8(name);
-}
 
 bool has_wildcards(const std::string& path) {
     return path.find_first_of("*?") != std::string::npos;
@@ -51,7 +47,7 @@ std::int64_t size_of_first_match(const std::string& pattern) {
 
 std::int64_t file_size(const Text& name) {
     if (name.empty()) return no_such_file;
-    std::string path = native_path(name);
+    std::string path = to_utf8(name);
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     std::int64_t size = size_of_entry(path);
     if (size == no_such_file && has_wildcards(path)) size = size_of_first_match(path);
@@ -61,7 +57,7 @@ std::int64_t file_size(const Text& name) {
 bool same_file(const Text& first, const Text& second) {
     struct stat a, b;
     if (first.empty() || second.empty()) return false;
-    if (stat(native_path(first).c_str(), &a) != 0 || stat(native_path(second).c_str(), &b) != 0) return false;
+    if (stat(to_utf8(first).c_str(), &a) != 0 || stat(to_utf8(second).c_str(), &b) != 0) return false;
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
@@ -69,14 +65,14 @@ int copy_file(const Text& source, const Text& target) {
     if (source.empty() || target.empty()) return 0;
     // Copying a file onto itself would empty it before a byte is read.
     if (same_file(source, target)) return 0;
-    int in = open(native_path(source).c_str(), O_RDONLY | O_CLOEXEC);
+    int in = open(to_utf8(source).c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) return 0;
     struct stat info;
     if (fstat(in, &info) != 0 || S_ISDIR(info.st_mode)) {
         close(in);
         return 0;
     }
-    int out = open(native_path(target).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    int out = open(to_utf8(target).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     bool ok = out >= 0;
     char chunk[65536];
     while (ok) {
@@ -98,12 +94,12 @@ int copy_file(const Text& source, const Text& target) {
 
 int set_current_directory(const Text& path) {
     if (path.empty()) return 0;
-    return chdir(native_path(path).c_str()) == 0 ? 1 : 0;
+    return chdir(to_utf8(path).c_str()) == 0 ? 1 : 0;
 }
 
 int delete_file(const Text& name, int options) {
     if (name.empty()) return 0;
-    std::string path = native_path(name);
+    std::string path = to_utf8(name);
     struct stat info;
     if (lstat(path.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return 0;
     // A write-protected file has no write permission for its owner; plain deletion leaves it,
