@@ -4,7 +4,7 @@
 find_program(TUNEFUSE_PASMO pasmo)
 if(CMAKE_CROSSCOMPILING AND WIN32)
   # The host's pasmo still assembles the demo game at build time, but the Windows kit needs a
-  # Windows pasmo (scripts/build-windows-pasmo.sh makes one from Debian's source package).
+  # Windows pasmo (scripts/build-pasmo.sh makes one from Debian's source package).
   set(TUNEFUSE_WINDOWS_PASMO "" CACHE FILEPATH "pasmo.exe for the Windows kit's tools folder")
   if(TUNEFUSE_WINDOWS_PASMO)
     file(COPY_FILE ${TUNEFUSE_WINDOWS_PASMO} ${TUNEFUSE_KIT_DIR}/tools/pasmo.exe ONLY_IF_DIFFERENT)
