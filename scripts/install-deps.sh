@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages tunefuse needs to build, to make its demo tape and to run its
-# tests. Runs apt-get through sudo when not run as root; does nothing for packages already there.
+# tests, or the packages named as arguments instead (NAME:i386 adds the i386 architecture first).
+# Runs apt-get through sudo when not run as root; does nothing for packages already there.
+#   scripts/install-deps.sh [PACKAGE...]
 set -euo pipefail
 
 packages=(
@@ -11,6 +13,7 @@ packages=(
   libz80ex-dev zlib1g-dev
   clang libclang-rt-14-dev libclang-common-14-dev
 )
+[ $# -eq 0 ] || packages=("$@")
 
 missing=()
 for package in "${packages[@]}"; do
@@ -21,5 +24,8 @@ done
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive
+if printf '%s\n' "${missing[@]}" | grep -q ':i386$' && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $sudo dpkg --add-architecture i386
+fi
 $sudo apt-get update -qq
 $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -115,9 +115,17 @@ struct LoaderInputs {
     const Text& music_file_name;
 };
 
+// A keyword's token followed by a text. Built by appending rather than with operator+, which
+// GCC 12 wrongly warns about (-Wrestrict) once inlined in an optimised build.
+Text keyword_then(char16_t keyword, const Text& rest) {
+    Text text(1, keyword);
+    text.append(rest);
+    return text;
+}
+
 Text line_text(const LoaderProgram& program, LineText kind, const LoaderInputs& inputs) {
     switch (kind) {
-        case LineText::banner: return Text(1, keyword_rem) + inputs.banner_text;
+        case LineText::banner: return keyword_then(keyword_rem, inputs.banner_text);
         case LineText::music_credits:
             return music_credits_text(inputs.title, inputs.author, inputs.music_file_name);
         case LineText::token_1: return program.token_texts[0];
@@ -127,7 +135,7 @@ Text line_text(const LoaderProgram& program, LineText kind, const LoaderInputs& 
         case LineText::token_5: return program.token_texts[4];
         case LineText::start_game: return Text(std::begin(start_game_line), std::end(start_game_line));
         case LineText::go_back:
-            return Text(1, keyword_go_to) + number_literal(program.line_counter - line_number_step);
+            return keyword_then(keyword_go_to, number_literal(program.line_counter - line_number_step));
     }
     return Text();
 }
