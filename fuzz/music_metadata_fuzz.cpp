@@ -1,6 +1,7 @@
 // The build's metadata stages over arbitrary files: the PT3 header read and the credits line
-// (read_music_credits), and the loader with the game name read from game.tap (create_loader),
-// through the same file layer the program uses, in a scratch program directory.
+// (read_music_credits), the game tape's check (check_game_tape), and the loader with the game
+// name read from game.tap (create_loader), through the same file layer the program uses, in a
+// scratch program directory.
 #include <fuzzer/FuzzedDataProvider.h>
 #include <unistd.h>
 
@@ -98,6 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     driver::read_music_credits(run);
     check_credits(run, module);
+    driver::check_game_tape(run);
     driver::create_loader(run);
     check_loader_tape(run, game);
     return 0;

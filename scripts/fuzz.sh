@@ -12,8 +12,8 @@ source_dir=$PWD
 build_dir=${TUNEFUSE_FUZZ_BUILD:-$source_dir/build-fuzz}
 runs=${1:-20000}
 shift || true
-all_targets=(command_line_fuzz read_text_fuzz loader_tape_fuzz music_metadata_fuzz zx7_round_trip_fuzz
-             bin2tap_arguments_fuzz)
+all_targets=(command_line_fuzz read_text_fuzz loader_tape_fuzz music_metadata_fuzz game_tape_check_fuzz
+             zx7_round_trip_fuzz bin2tap_arguments_fuzz)
 targets=("${@:-${all_targets[@]}}")
 
 CC=${CC:-clang} CXX=${CXX:-clang++} cmake -S "$source_dir" -B "$build_dir" -DTUNEFUSE_FUZZ=ON \

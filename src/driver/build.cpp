@@ -10,6 +10,7 @@ int run_build(RunState& run) {
     compress_music(run);
     read_music_credits(run);
     detect_loading_screen(run);
+    check_game_tape(run);
     create_loader(run);
     report_music(run);
     assemble_player(run);

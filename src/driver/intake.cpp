@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "driver/fixed_names.hpp"
 #include "driver/stages.hpp"
 #include "host/command_line.hpp"
@@ -28,7 +30,12 @@ Text in_program_directory(const RunState& run, const char16_t* relative_name) {
 }
 
 void note_problem(RunState& run, const Text& what) {
-    run.problems.push_back(what);
+    if (std::find(run.problems.begin(), run.problems.end(), what) == run.problems.end())
+        run.problems.push_back(what);
+}
+
+void note_warning(RunState& run, const Text& what) {
+    run.warnings.push_back(what);
 }
 
 void start_up(RunState& run) {
@@ -104,6 +111,8 @@ void detect_loading_screen(RunState& run) {
 }
 
 int end_process(RunState& run) {
+    // The problems come last, so that the last line says why there is no tape.
+    for (const Text& warning : run.warnings) host::print_error_line(u"tunefuse: warning: " + warning);
     for (const Text& problem : run.problems) host::print_error_line(u"tunefuse: error: " + problem);
     host::end_run();
     return run.problems.empty() ? 0 : 1;

@@ -1,4 +1,7 @@
 #include <cstdint>
+#include <memory>
+#include <new>
+#include <span>
 #include <string>
 
 #include "driver/fixed_names.hpp"
@@ -6,6 +9,7 @@
 #include "host/console.hpp"
 #include "host/file_system.hpp"
 #include "host/files.hpp"
+#include "loader/game_tape_check.hpp"
 
 namespace driver {
 
@@ -23,22 +27,27 @@ constexpr int header_field_characters = 33;
 constexpr int game_name_offset = 4;
 constexpr int game_name_bytes = 10;
 
-// A tape is a run of blocks, each a two-byte length and that many bytes, that ends exactly at the
-// end of the file. Anything else would give an output tape that does not load.
-bool is_tape(const Text& path) {
-    int tape = host::open_file(host::new_number, path, host::share_read | host::read_only);
-    if (tape == 0) return false;
-    std::int64_t size = host::file_length(tape);
-    std::int64_t position = 0;
-    while (position + 2 <= size) {
-        std::uint8_t length[2] = {0, 0};
-        if (!host::seek_file(tape, position) || host::read_block(tape, length, 2) != 2) break;
-        std::int64_t block = length[0] | (length[1] << 8);
-        if (block == 0) break;
-        position += 2 + block;
-    }
-    host::close_file(tape);
-    return position == size;
+// The game tape's bytes for the check. They go when the check is done, before the join reads the
+// tape again, so that a long tape is never held twice.
+struct GameTapeBytes {
+    std::unique_ptr<std::uint8_t[]> bytes;  // none when the tape could not be read whole
+    std::size_t size = 0;
+};
+
+GameTapeBytes read_game_tape(const Text& path) {
+    GameTapeBytes tape;
+    // The user's game is only read.
+    int file = host::open_file(host::new_number, path, host::share_read | host::read_only);
+    if (file == 0) return tape;
+    std::int64_t size = host::file_length(file);
+    if (size > 0 && static_cast<std::uint64_t>(size) <= SIZE_MAX)
+        tape.bytes.reset(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(size)]);
+    if (tape.bytes && host::read_block(file, tape.bytes.get(), size) == size)
+        tape.size = static_cast<std::size_t>(size);
+    else
+        tape.bytes.reset();
+    host::close_file(file);
+    return tape;
 }
 
 // The name field of the game's first header: ten bytes of UTF-8 text, so at most ten characters.
@@ -82,15 +91,35 @@ void read_music_credits(RunState& run) {
     host::close_file(credits_file);
 }
 
+void check_game_tape(RunState& run) {
+    const FixedNames& names = fixed_names();
+    if (host::file_size(names.game_tape) <= 0) {
+        run.game_tape_missing = true;
+        Text game_tape = names.game_tape;
+        note_problem(run, game_tape +
+                              u" is missing or empty: copy your game's tape into the program directory as " +
+                              game_tape);
+        return;
+    }
+    GameTapeBytes tape = read_game_tape(names.game_tape);
+    if (!tape.bytes) {
+        note_problem(run, u"could not read " + Text(names.game_tape));
+        return;
+    }
+    std::span<const std::uint8_t> bytes(tape.bytes.get(), tape.size);
+    for (const loader::GameTapeFinding& finding : loader::check_game_tape(bytes, names.game_tape)) {
+        if (finding.severity == loader::Severity::error)
+            note_problem(run, finding.text);
+        else
+            note_warning(run, finding.text);
+    }
+}
+
 void create_loader(RunState& run) {
     const FixedNames& names = fixed_names();
     host::print_text(u"Creating Loader\t\t: ");
     run.loader_length = loader::compose_loader(*run.program, run.banner_text, run.title, run.author,
                                                run.music_file_name, run.screen_flag);
-    if (host::file_size(names.game_tape) <= 0)
-        note_problem(run, Text(names.game_tape) + u" is missing or empty");
-    else if (!is_tape(names.game_tape))
-        note_problem(run, Text(names.game_tape) + u" is not a tape file");
     run.game_name = read_game_name();
     int end = loader::build_header(*run.tape_image, run.game_name, run.loader_length);
     loader::write_tape(*run.tape_image, *run.program, names.loader_tape, end);

@@ -92,6 +92,13 @@ void write_joined_tape(RunState& run, std::int64_t total) {
 
 void write_output_tape(RunState& run) {
     const FixedNames& names = fixed_names();
+    // With no game there is nothing to join, and no name for a tape: the line names the tape that
+    // is missing instead, and no default name suggests that a tape was meant.
+    if (run.game_tape_missing) {
+        host::print_line(u"no " + Text(names.game_tape) + u" Done");
+        note_problem(run, u"no output tape was written");
+        return;
+    }
     if (run.game_name.empty()) run.game_name = names.unnamed_game;
     host::open_file(loader_tape_file, in_program_directory(run, names.loader_tape));
     // The user's game is only read: a write-protected game tape joins as well as any.

@@ -25,7 +25,8 @@ struct RunState {
     Text title;  // PT3 header fields as read, untrimmed
     Text author;
     int loader_length = 0;
-    Text game_name;  // name from the game tape's header, trimmed; may be empty
+    Text game_name;                  // name from the game tape's header, trimmed; may be empty
+    bool game_tape_missing = false;  // game.tap is missing or empty: no game to join or name a tape after
 
     Text tool_path;  // the external tool being run and its argument text
     Text tool_arguments;
@@ -40,6 +41,9 @@ struct RunState {
     // What kept the build from producing a complete tape, one entry per problem. Reported on
     // standard error after the closing lines; any entry makes the exit code 1.
     std::vector<Text> problems;
+    // What may keep the tape from working although it is made, one entry each. Reported on
+    // standard error before the problems; the exit code stays as the problems make it.
+    std::vector<Text> warnings;
 };
 
 // Runs the master stage list once, from start-up to the closing lines, and returns the exit

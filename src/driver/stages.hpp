@@ -13,8 +13,9 @@ void copy_music_to_work_folder(RunState& run);
 void detect_loading_screen(RunState& run);
 int end_process(RunState& run);
 
-// Music metadata and the loader (loader_stage.cpp).
+// Music metadata, the game tape and the loader (loader_stage.cpp).
 void read_music_credits(RunState& run);
+void check_game_tape(RunState& run);
 void create_loader(RunState& run);
 void report_music(RunState& run);
 
@@ -35,7 +36,11 @@ Text size_line(const Text& label, std::int64_t size);
 // The program directory followed by a fixed relative name.
 Text in_program_directory(const RunState& run, const char16_t* relative_name);
 
-// Notes a problem that keeps the build from producing a complete tape.
+// Notes a problem that keeps the build from producing a complete tape. A problem already noted
+// is not noted twice.
 void note_problem(RunState& run, const Text& what);
+
+// Notes something that may keep the tape from working, although it is made.
+void note_warning(RunState& run, const Text& what);
 
 }  // namespace driver

@@ -127,11 +127,13 @@ TEST_F(BuildTest, MissingGameTapeIsReported) {
     auto result = run();
     EXPECT_EQ(result.exit_code, 1);
     // Nothing is joined into a tape that would not load, and no empty game tape is left behind.
-    EXPECT_EQ(result.out, build_report(""));
-    EXPECT_EQ(result.err,
-              "tunefuse: error: game.tap is missing or empty\n"
-              "tunefuse: error: could not read game.tap\n"
-              "tunefuse: error: no output tape was written: Finished.tap\n");
+    // With no game there is no name for a tape: the report names the tape that is missing.
+    EXPECT_EQ(result.out, build_report("no game.tap"));
+    EXPECT_EQ(
+        result.err,
+        "tunefuse: error: game.tap is missing or empty: copy your game's tape into the program directory "
+        "as game.tap\n"
+        "tunefuse: error: no output tape was written\n");
     EXPECT_FALSE(fs::exists(dir / "Finished.tap"));
     EXPECT_FALSE(fs::exists(dir / "game.tap"));
 }

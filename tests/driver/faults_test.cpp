@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "build_inputs.hpp"
+#include "game_tape_cases.hpp"
 #include "test_support.hpp"
 
 namespace {
@@ -354,27 +355,51 @@ TEST_F(FaultsTest, ProgramDirectoryNotWritable) {
     EXPECT_FALSE(fs::exists(dir / "demo.tap"));
 }
 
-TEST_F(FaultsTest, GameTapesThatAreNotGood) {
-    struct Case {
-        const char* label;
-        Bytes game;
-        std::string problem;
-    };
-    Bytes not_a_tape = test::bytes_of(std::string(3000, 'x'));
-    Bytes short_tape = make_game_tape("demo      ");
-    short_tape.resize(10);
-    Bytes cut_tape = make_game_tape("demo      ");
-    cut_tape.pop_back();
-    for (const Case& c : {Case{"empty", {}, "game.tap is missing or empty"},
-                          Case{"shorter than 14 bytes", short_tape, "game.tap is not a tape file"},
-                          Case{"not a tape", not_a_tape, "game.tap is not a tape file"},
-                          Case{"last block cut short", cut_tape, "game.tap is not a tape file"}}) {
-        test::write_bytes(dir / "game.tap", c.game);
+TEST_F(FaultsTest, EmptyGameTape) {
+    test::write_bytes(dir / "game.tap", {});
+    auto result = run();
+    expect_failure(result, "", "empty game.tap");
+    EXPECT_EQ(
+        result.err,
+        "tunefuse: error: game.tap is missing or empty: copy your game's tape into the program directory "
+        "as game.tap\n"
+        "tunefuse: error: no output tape was written\n");
+    EXPECT_NE(result.out.find("Building tapes\t\t: no game.tap Done\n"), std::string::npos) << result.out;
+    EXPECT_FALSE(fs::exists(dir / "Finished.tap"));
+}
+
+// Every game tape of the shared table: what the build says, and that a tape is made exactly when
+// there is no error. A tape the loader could not start is not made, and none is opened.
+TEST_F(FaultsTest, GameTapesCheckedAgainstTheLoader) {
+    for (const test::GameTapeCase& c : test::game_tape_cases()) {
+        test::write_bytes(dir / "game.tap", c.tape);
+        fs::remove(temp / "log" / "xdg-open.args");
         auto result = run();
-        expect_failure(result, c.problem, c.label);
-        EXPECT_FALSE(fs::exists(dir / "Finished.tap")) << c.label;
-        EXPECT_FALSE(fs::exists(dir / "xxxxxxxxxx.tap")) << c.label;
+        EXPECT_EQ(result.err, test::game_tape_messages(c)) << c.label;
+        EXPECT_NE(result.out.find("KTHNXBAI!\n"), std::string::npos) << c.label;
+        if (c.error.empty()) {
+            EXPECT_EQ(result.exit_code, 0) << c.label;
+            expect_complete_tape(c.output);
+            EXPECT_EQ(launches().size(), 1u) << c.label;
+        } else {
+            EXPECT_EQ(result.exit_code, 1) << c.label;
+            EXPECT_FALSE(fs::exists(dir / c.output)) << c.label;
+            EXPECT_TRUE(launches().empty()) << c.label;
+        }
+        fs::remove(dir / c.output);
     }
+}
+
+TEST_F(FaultsTest, GameTapeErrorKeepsTheEarlierTape) {
+    auto first = run();
+    expect_success(first, "first run");
+    Bytes good_tape = test::read_bytes(dir / "demo.tap");
+    test::write_bytes(dir / "game.tap", make_game_tape("demo      ", 33537, 33537));
+    auto again = run();
+    EXPECT_EQ(again.exit_code, 1);
+    EXPECT_NE(again.err.find("runs past the end of memory at 65535"), std::string::npos) << again.err;
+    EXPECT_EQ(test::read_bytes(dir / "demo.tap"), good_tape);
+    EXPECT_EQ(launches().size(), 1u) << "the earlier tape was opened";
 }
 
 TEST_F(FaultsTest, LargeGameTape) {
@@ -409,7 +434,7 @@ TEST_F(FaultsTest, GameNames) {
         // Bytes that are no UTF-8 become replacement characters, each a character a file name may hold.
         {"\xFF\xFE\x80game   ", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBDgame.tap"},
         {"          ", "Finished.tap"},
-        {"\x01\x02    ab", ""},
+        {"\x01\x02      ab", ""},
     };
     for (const Case& c : cases) {
         test::write_bytes(dir / "game.tap", make_game_tape(c.name10));

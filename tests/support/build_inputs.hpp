@@ -12,9 +12,10 @@ namespace test {
 // One tape block: length, flag, contents and XOR checksum.
 Bytes tape_block(std::uint8_t flag, const Bytes& contents);
 
-// A game tape: a CODE header with the 10 name bytes given, then data blocks of at most
-// block_size bytes until data_size bytes are on the tape.
-Bytes make_game_tape(const std::string& name10, std::size_t data_size = 100, std::size_t block_size = 60000);
+// A game tape: a CODE header with the 10 name bytes given, for code at 32000, then data blocks of
+// at most block_size bytes until data_size bytes are on the tape. Blocks after the first are the
+// game's own to load; the first may have up to 33536 bytes, the most that fits from 32000 on.
+Bytes make_game_tape(const std::string& name10, std::size_t data_size = 100, std::size_t block_size = 33536);
 
 // A PT3 module of the given size whose header holds the title and author, padded with spaces.
 Bytes make_module(const std::string& title = "Tune", const std::string& author = "Me",
