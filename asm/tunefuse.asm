@@ -7,14 +7,15 @@
 ; bin/author.bin.
 ;
 ; The BASIC loader does CLEAR 25499, loads this block at 25500, calls 25500, loads the game,
-; calls 25511 and starts the game at 32000. Everything here therefore lies in 25500..31999.
+; calls 25511 and starts the game at 32000. Everything the player keeps therefore lies in
+; 25500..31999; what only init reads may lie past 31999, as the game loads over it later.
 ;
 ; Entry points (fixed addresses; games may call them too):
 ;     25500  init:   show the credits, unpack the music, set up the player, silence the AY.
 ;                    Once only: unpacking uses up the compressed music.
 ;     25503  play:   play one frame of the music (for games with their own interrupt handler)
 ;     25506  stop:   silence the AY; if the music played in the background, back to IM 1
-;     25509  word:   address of the unpacked PT3 module
+;     25509  word:   address of the unpacked PT3 module ($C000 when it lies in a RAM bank)
 ;     25511  start:  play the music in the background: one frame on every interrupt (IM 2)
 ;     25514  byte:   number of entry calls recorded in the trace below (at most 4 kept)
 ;     25515  bytes:  trace of the first entry calls: 1 = init, 2 = start, 3 = stop
@@ -28,7 +29,7 @@
 ;     it plays (see "the banked layout" further down). Where init finds no paging (a 48K, or a
 ;     128K locked in 48 BASIC) it says that the music needs a 128K and the game runs silent.
 ;
-; Memory plan, from 25500 upwards:
+; Memory plan of the main-memory layout, from 25500 upwards:
 ;     jump table and trace, the start and stop code;
 ;     the init-only code (credits, unpacker), which the IM 2 vector table at 25600..25856
 ;     replaces when the background playback starts;
@@ -66,9 +67,10 @@ credit_columns  equ 32
 credit_rows_max equ 4
 
 ; ---- the sizes of the build's work files -------------------------------------------------
-; pasmo learns a file's size only by placing its bytes, and every byte placed counts in the
-; block it writes. So the module and its compressed form are measured from 25500, where the
-; code below overwrites them; the block is therefore at least as long as the module.
+; The layout must be known before the code it shapes, and pasmo learns a file's size only by
+; placing its bytes, every one of which counts in the block it writes. So the module and its
+; compressed form are measured from 25500, where the code below overwrites them; a banked
+; block is therefore at least as long as the module (main-memory blocks always are).
 
         org load_address
 module_probe:
