@@ -1,5 +1,6 @@
 // The player source assembled by the real pasmo, outside the emulator: the entry table the
-// loader relies on, and the size limit at which assembly must stop with a clear message.
+// loader relies on, the layout each module size gets, and the limits at which assembly must
+// stop with a clear message.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
