@@ -1,9 +1,8 @@
 // The kit end to end: the real program, tools, pasmo and player source build a tape from the
 // demo inputs (or a corpus module); Debian's Fuse loads and runs it headless on a 48K or a
 // 128K; the test then reads the machine's RAM, every bank of it, from the recording's final
-// snapshot and checks what the loader,
-// the player and the game left there. Runs that let the music play also catch every write to
-// the AY and compare the frames with the expected ones.
+// snapshot and checks what the loader, the player and the game left there. Runs that let the
+// music play also catch every write to the AY and compare the frames with the expected ones.
 #include <gtest/gtest.h>
 
 #include <algorithm>
