@@ -500,8 +500,8 @@ play_from_bank:
         ret
 
 ; The end of init, kept out of the work area that pt3_init clears: sets up the player on
-; the unpacked module (bank paged in, HL = the module), pages the game's bank back and puts
-; the interrupt state on the stack back.
+; the unpacked module (bank paged in, HL = the module), pages the game's bank back and
+; restores the interrupt state kept on the stack.
 init_finish:
         call pt3_init               ; also silences the AY
         call page_game
@@ -747,7 +747,7 @@ player_size     equ 2422            ; bytes from 25500 to the module buffer
         endif
 
         if packed_end > game_address || module_end + work_size > game_address
-        .warning The music does not fit: the player takes bytes 25500 to 27921, and the unpacked PT3 module plus one eighth of its size (room to unpack in place) must end by 31999.
+        .warning The music does not fit: the player takes bytes 25500 to 27921, and above it both the unpacked PT3 module plus one eighth of its size (room to unpack in place) and the compressed module with the credits text must end by 31999.
         .error The music does not fit between 25500 and 31999
         endif
 
