@@ -7,19 +7,29 @@
 ; bin/author.bin.
 ;
 ; The BASIC loader does CLEAR 25499, loads this block at 25500, calls 25500, loads the game,
-; calls 25511 and starts the game at 32000. Everything here therefore lies in 25500..31999.
+; calls 25511 and starts the game at 32000. Everything the player keeps therefore lies in
+; 25500..31999; what only init reads may lie past 31999, as the game loads over it later.
 ;
 ; Entry points (fixed addresses; games may call them too):
 ;     25500  init:   show the credits, unpack the music, set up the player, silence the AY.
 ;                    Once only: unpacking uses up the compressed music.
 ;     25503  play:   play one frame of the music (for games with their own interrupt handler)
 ;     25506  stop:   silence the AY; if the music played in the background, back to IM 1
-;     25509  word:   address of the unpacked PT3 module
+;     25509  word:   address of the unpacked PT3 module ($C000 when it lies in a RAM bank)
 ;     25511  start:  play the music in the background: one frame on every interrupt (IM 2)
 ;     25514  byte:   number of entry calls recorded in the trace below (at most 4 kept)
 ;     25515  bytes:  trace of the first entry calls: 1 = init, 2 = start, 3 = stop
+;     25519  byte:   the RAM bank that holds the music, 0 when it lies in main memory
 ;
-; Memory plan, from 25500 upwards:
+; Two layouts, chosen here from the module's size:
+;   - a module of at most max_module_size bytes is unpacked into main memory and plays on
+;     every Spectrum with an AY (the plan below);
+;   - a larger one, up to one 16 KB bank, is unpacked by init into RAM bank music_bank_number
+;     at $C000 of a 128K Spectrum, and the interrupt handler pages that bank in for the frame
+;     it plays (see "the banked layout" further down). Where init finds no paging (a 48K, or a
+;     128K locked in 48 BASIC) it says that the music needs a 128K and the game runs silent.
+;
+; Memory plan of the main-memory layout, from 25500 upwards:
 ;     jump table and trace, the start and stop code;
 ;     the init-only code (credits, unpacker), which the IM 2 vector table at 25600..25856
 ;     replaces when the background playback starts;
@@ -33,6 +43,14 @@
 
 load_address    equ 25500
 game_address    equ 32000
+
+max_module_size equ 3622            ; largest module for main memory (checked at the end)
+max_banked_module_size equ 16384    ; one RAM bank
+music_bank_number equ 6             ; see the banked layout for why
+music_bank_address equ $c000
+bankm_sysvar    equ 23388           ; BANKM: the 128 ROM's copy of the last write to $7FFD
+paging_port     equ $7ffd           ; write only: a read on the 128 and +2 pages at random
+paging_kept_bits equ %11011000      ; ROM, screen and unused bits; the lock bit is never set
 
 ay_select       equ $fffd           ; AY register select port
 ay_data_high    equ $bf             ; high byte of the AY data port $bffd
@@ -48,16 +66,41 @@ credits_attr    equ $47             ; bright white ink on black paper
 credit_columns  equ 32
 credit_rows_max equ 4
 
+; ---- the sizes of the build's work files -------------------------------------------------
+; The layout must be known before the code it shapes, and pasmo learns a file's size only by
+; placing its bytes, every one of which counts in the block it writes. So the module and its
+; compressed form are measured from 25500, where the code below overwrites them; a banked
+; block is therefore at least as long as the module (main-memory blocks always are).
+
+        org load_address
+module_probe:
+        incbin "bin/music.pt3"
+module_size     equ $ - module_probe
+        org load_address
+packed_probe:
+        incbin "bin/music.pt3.zx7"
+packed_size     equ $ - packed_probe
+banked          equ module_size > max_module_size
+
         org load_address
 
 ; ---- jump table: these addresses are the code block's contract --------------------------
 entry_init:     jp init             ; 25500
+        if banked
+entry_play:     jp play_entry       ; 25503
+        else
 entry_play:     jp pt3_play         ; 25503
+        endif
 entry_stop:     jp stop             ; 25506
-module_pointer: dw module           ; 25509
+module_pointer: dw module           ; 25509: $C000 in the banked layout
 entry_start:    jp start            ; 25511
 trace_count:    db 0                ; 25514
 trace_log:      db 0, 0, 0, 0       ; 25515
+        if banked
+music_bank:     db music_bank_number ; 25519: set to 0 by init when the bank cannot be paged
+        else
+music_bank:     db 0                ; 25519
+        endif
 
 ; ---- background playback -----------------------------------------------------------------
 
@@ -66,6 +109,11 @@ trace_log:      db 0, 0, 0, 0       ; 25515
 start:
         ld a, 2
         call record_entry
+        if banked
+        ld a, (music_bank)
+        or a
+        ret z                       ; no paging here: nothing to play
+        endif
         ld a, (playing)
         or a
         ret nz
@@ -108,6 +156,7 @@ resident_low_end:
 
 ; ---- init-only code: the vector table takes its place when the music starts ----------
 
+        if !banked
 init:
         ld a, 1
         call record_entry
@@ -117,6 +166,7 @@ init:
         call zx7_unpack
         ld hl, module
         jp pt3_init                 ; also silences the AY
+        endif
 
 ; ---- ZX7 unpacker ------------------------------------------------------------------------
 ; HL = compressed data, DE = destination. Unpacks the whole stream; returns with DE just past
@@ -364,6 +414,9 @@ record_entry:
 
 playing:        db 0                ; 1 while the interrupt handler plays the music
 saved_i:        db 0                ; the I register from before the background playback
+        if banked
+game_stack:     dw 0                ; SP of the interrupted program while the bank is in
+        endif
 resident_high_end:
 
 ; ---- the interrupt handler ---------------------------------------------------------------
@@ -386,7 +439,11 @@ frame_interrupt:
         push bc
         push de
         push hl
+        if banked
+        call play_from_bank
+        else
         call pt3_play
+        endif
         pop hl
         pop de
         pop bc
@@ -402,13 +459,198 @@ frame_interrupt:
         jp rom_frame_interrupt
 
 
+; ---- the banked layout: playing from a RAM bank -----------------------------------------
+; The module lies at $C000 in RAM bank music_bank_number. Bank 6 is one of the four that
+; neither the game (bank 0 at $C000, banks 5 and 2 below it) nor the 128's editor (bank 7)
+; uses. Contention sets no choice apart: banks 1 and 3 are slowed on the 128 and +2, banks 4
+; and 6 on the +2A and +3, and the player reads only a few dozen bytes of the module a frame,
+; mostly while the top border is drawn. Bank 6 is the last of the four, so a 128K game that
+; takes free banks in order meets it last.
+; Paging goes through BANKM: the music bank is paged in with BANKM's other bits (ROM,
+; screen), and whatever BANKM says is paged back, with interrupts off in between. The port
+; itself is never read.
+
+        if banked
+
+; The play entry: one frame from the bank, whether the caller has interrupts on or off; they
+; are off while the bank is in and come back as they were. LD A,I can read IFF2 as 0 when an
+; interrupt is taken during it; that interrupt returns with EI, so a second look is right.
+play_entry:
+        ld a, i
+        jp pe, play_entry_masked
+        ld a, i
+play_entry_masked:
+        push af
+        di
+        call play_from_bank
+        jr restore_interrupts
+
+; One frame from the bank, with interrupts off. The game's stack may lie at $C000..$FFFF,
+; which the music bank hides, so the frame runs on a stack of its own.
+play_from_bank:
+        ld a, (music_bank)
+        or a
+        ret z                       ; no paging here: no music
+        ld (game_stack), sp
+        ld sp, player_stack_end
+        call page_music
+        call pt3_play
+        call page_game
+        ld sp, (game_stack)
+        ret
+
+; The end of init, kept out of the work area that pt3_init clears: sets up the player on
+; the unpacked module (bank paged in, HL = the module), pages the game's bank back and
+; restores the interrupt state kept on the stack.
+init_finish:
+        call pt3_init               ; also silences the AY
+        call page_game
+restore_interrupts:
+        pop af
+        ret po
+        ei
+        ret
+
+; Puts the music bank at $C000 with BANKM's other bits. Changes A and BC.
+page_music:
+        ld a, (music_bank)
+        ld c, a
+        ld a, (bankm_sysvar)
+        and paging_kept_bits
+        or c
+        jr page_write
+
+; Pages back exactly what BANKM says. Changes A and BC.
+page_game:
+        ld a, (bankm_sysvar)
+page_write:
+        ld bc, paging_port
+        out (c), a
+        ret
+
+        endif
+
 ; ---- the PT3 player ----------------------------------------------------------------------
         include "asm/pt3_player.asm"
 
+        if banked
+
+; ---- the banked layout: init and what it unpacks ---------------------------------------------
+; Past the player lie its work area and its stack, and over them, used only by init before
+; the work area is cleared: init's own code, the compressed music and the credits text.
+; The credits text comes last so that the compressed music, which init reads while the bank
+; is paged in, ends by 31999 at a fixed limit; the text itself may run past 31999, as the
+; padding below does, because init shows it before the game loads.
+
+player_stack_size equ 64
+pt3_work        equ $
+player_stack_end equ pt3_work + PT3_WORK_SIZE + player_stack_size
+module          equ music_bank_address
+
+init:
+        ld a, 1
+        call record_entry
+        call show_credits
+        ld a, i                     ; keep the interrupt state, as in play_entry
+        jp pe, init_masked
+        ld a, i
+init_masked:
+        push af
+        di
+        call find_paging
+        ld a, (music_bank)
+        or a
+        jr z, init_without_paging
+        call page_music
+        ld hl, packed_music
+        ld de, music_bank_address
+        call zx7_unpack
+        ld hl, music_bank_address
+        jp init_finish
+
+init_without_paging:
+        call pt3_mute
+        call show_needs_128k
+        jp restore_interrupts
+
+; Does the music bank page in? A changed byte at $C000 of the game's bank must leave the
+; music bank's byte as it was; without paging both are the same byte. The game's byte is put
+; back. Sets music_bank to 0 when paging does not work. Interrupts are off.
+find_paging:
+        ld hl, music_bank_address
+        call page_game
+        ld d, (hl)                  ; the game's byte
+        call page_music
+        ld e, (hl)                  ; the music bank's byte, or the game's again
+        call page_game
+        ld a, d
+        cpl
+        ld (hl), a
+        call page_music
+        ld a, (hl)
+        cp e
+        push af                     ; Z: the music bank kept its byte
+        call page_game
+        ld (hl), d
+        pop af
+        ret z
+        xor a
+        ld (music_bank), a
+        ret
+
+; One line above the credits (on the bottom row when there are none).
+show_needs_128k:
+        ld a, (credit_row)
+        or a
+        jr nz, needs_128k_row
+        ld a, 24
+needs_128k_row:
+        dec a
+        ld (credit_row), a
+        ld c, 1
+        call clear_credit_rows
+        ld hl, needs_128k_text
+        ld de, 0                    ; D = row offset, E = column
+needs_128k_char:
+        ld a, (hl)
+        push hl
+        push de
+        call draw_char
+        pop de
+        pop hl
+        inc hl
+        inc e
+        ld a, e
+        cp needs_128k_end - needs_128k_text
+        jr nz, needs_128k_char
+        ret
+
+needs_128k_text:
+        db "This music needs a 128K Spectrum"
+needs_128k_end:
+
+packed_music:
+        incbin "bin/music.pt3.zx7"
+packed_end:
+credits_text:
+        incbin "bin/author.bin"
+credits_end:
+credits_size    equ credits_end - credits_text
+        if credits_size < credit_columns * credit_rows_max
+credits_limit   equ credits_size
+        else
+credits_limit   equ credit_columns * credit_rows_max
+        endif
+; Zeros (they load fastest) over what is left of the module measured at the top.
+        if $ < load_address + module_size
+        ds load_address + module_size - $, 0
+        endif
+
+        else
+
 ; ---- the module buffer -------------------------------------------------------------------
-; The unpacked module goes at `module`. The sizes are measured by including the work copy
-; of the music and the compressed music here first; both are then overwritten, so only the
-; compressed music travels on tape (with zeros, which load fastest, below it).
+; The unpacked module goes at `module`. Only the compressed music travels on tape, with
+; zeros, which load fastest, below it.
 ; Unpacking in place is safe when the compressed data ends at least `unpack_margin` bytes
 ; after the unpacked module: a ZX7 stream never spends more than 9 bits on one byte of
 ; output, plus an 18-bit end marker and a padded bit byte, so the unread compressed bytes
@@ -417,19 +659,10 @@ frame_interrupt:
 ; unpacked over it.
 
 module:
-        incbin "bin/music.pt3"
-module_end:
-module_size     equ module_end - module
+module_end      equ module + module_size
 unpack_margin   equ module_size / 8 + 4
 pt3_work        equ module_end
 
-        org module
-packed_probe:
-        incbin "bin/music.pt3.zx7"
-packed_probe_end:
-packed_size     equ packed_probe_end - packed_probe
-
-        org module
 credits_text:
         incbin "bin/author.bin"
 credits_end:
@@ -446,6 +679,8 @@ credits_limit   equ credit_columns * credit_rows_max
 packed_music:
         incbin "bin/music.pt3.zx7"
 packed_end:
+
+        endif
 
 ; ---- is the layout sound? ------------------------------------------------------------------
 ; The vector table may replace only init-only code, and the handler must sit where every
@@ -466,13 +701,35 @@ packed_end:
 
 ; ---- does it fit? ------------------------------------------------------------------------
 ; The build shows pasmo's warnings (standard error); the error itself stops the assembly.
-; The limits named in the messages are checked below, so they cannot go stale. Past the
-; module come its room to unpack in place and the work area; they overlap, so the larger
-; of the two counts.
+; The limits named in the messages are checked below, so they cannot go stale.
 
-max_module_size equ 3622            ; largest module for which the sums below still fit
-player_size     equ 2422            ; bytes from 25500 to the module buffer
 work_size       equ PT3_WORK_SIZE
+
+        if banked
+
+max_packed_size equ 3849            ; largest compressed module for the banked layout
+
+        if packed_music + max_packed_size != game_address
+        .error max_packed_size is stale: set it to 32000 - packed_music
+        endif
+        if player_stack_end > game_address
+        .error the player's work area and stack run past 31999
+        endif
+        if module_size > max_banked_module_size
+        .warning The music does not fit: a PT3 module may have at most 16384 bytes, one RAM bank of a 128K Spectrum (up to 3622 bytes it plays on every Spectrum).
+        .error The music does not fit in one RAM bank
+        endif
+        if packed_end > game_address
+        .warning The music does not fit: a module of more than 3622 bytes plays from a RAM bank of a 128K Spectrum, and its compressed form, which goes with the player in 25500 to 31999, may have at most 3849 bytes.
+        .error The compressed music does not fit between 25500 and 31999
+        endif
+
+        else
+
+; Past the module come its room to unpack in place and the work area; they overlap, so the
+; larger of the two counts.
+
+player_size     equ 2422            ; bytes from 25500 to the module buffer
 
         if module - load_address != player_size
         .error player_size is stale: set it to the bytes from 25500 to `module`
@@ -490,8 +747,10 @@ work_size       equ PT3_WORK_SIZE
         endif
 
         if packed_end > game_address || module_end + work_size > game_address
-        .warning The music does not fit: the player takes bytes 25500 to 27921, and the unpacked PT3 module plus one eighth of its size (room to unpack in place) must end by 31999, so a module may have at most 3622 bytes.
+        .warning The music does not fit: the player takes bytes 25500 to 27921, and above it both the unpacked PT3 module plus one eighth of its size (room to unpack in place) and the compressed module with the credits text must end by 31999.
         .error The music does not fit between 25500 and 31999
+        endif
+
         endif
 
         end

@@ -1,5 +1,5 @@
-// The largest module the kit's player source takes, as the source itself states it
-// ("max_module_size equ N"), so that the tests follow the player when it grows.
+// The limits the kit's player source states ("max_module_size equ N" and the like), so that
+// the tests follow the player when it grows.
 #pragma once
 
 #include <cstdlib>
@@ -7,11 +7,20 @@
 
 #include "test_support.hpp"
 
-inline std::size_t stated_module_limit() {
+// The value of the named "equ" in asm/tunefuse.asm, or 0 when the source no longer states it.
+inline std::size_t stated_limit(const std::string& name) {
     std::string source = test::read_string(test::kit_dir() / "asm" / "tunefuse.asm");
-    std::size_t at = source.find("max_module_size");
+    std::size_t at = source.find("\n" + name + " ");
     if (at == std::string::npos) return 0;
     at = source.find("equ", at);
     if (at == std::string::npos) return 0;
     return std::strtoul(source.c_str() + at + 3, nullptr, 10);
 }
+
+// The largest module the player unpacks into main memory; larger ones go into a RAM bank.
+inline std::size_t stated_module_limit() {
+    return stated_limit("max_module_size");
+}
+
+constexpr int music_bank_address = 0xC000;
+constexpr int player_music_bank = 25519;  // the bank holding the music, 0 when none

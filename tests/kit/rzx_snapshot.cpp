@@ -60,14 +60,10 @@ std::optional<Bytes> last_szx(const Bytes& rzx, std::string& error) {
     return szx;
 }
 
-// Page number to the address it occupies on a 48K machine.
-std::optional<std::size_t> page_offset(int page) {
-    switch (page) {
-        case 5: return 0;
-        case 2: return page_size;
-        case 0: return 2 * page_size;
-        default: return std::nullopt;
-    }
+// The bank seen at 0x4000, 0x8000 and 0xC000: 5 and 2 always, and at the top the bank the
+// paging port's last write chose (bank 0 on a 48K, which has no paging port).
+std::array<int, 3> banks_seen(int last_paging_write) {
+    return {5, 2, last_paging_write & 7};
 }
 
 }  // namespace
@@ -85,31 +81,34 @@ std::optional<SpectrumRam> last_snapshot_ram(const std::filesystem::path& rzx_fi
         error = "the snapshot is not SZX";
         return std::nullopt;
     }
-    SpectrumRam ram{Bytes(3 * page_size, 0)};
-    int pages_found = 0;
+    SpectrumRam ram;
+    int last_paging_write = 0;
     for (std::size_t at = szx_header_size; at + 8 <= szx->size();) {
         std::string id(szx->begin() + static_cast<long>(at), szx->begin() + static_cast<long>(at) + 4);
         std::uint32_t size = read32(*szx, at + 4);
         std::size_t body = at + 8;
         if (body + size > szx->size()) break;
+        if (id == "SPCR" && size >= 2) last_paging_write = (*szx)[body + 1];
         if (id == "RAMP" && size >= 3) {
             int flags = (*szx)[body] | (*szx)[body + 1] << 8;
-            auto offset = page_offset((*szx)[body + 2]);
+            int bank = (*szx)[body + 2];
             std::optional<Bytes> page;
             if (flags & 1)
                 page = inflate_all(szx->data() + body + 3, size - 3, page_size);
             else
                 page = Bytes(szx->data() + body + 3, szx->data() + body + size);
-            if (offset && page && page->size() == page_size) {
-                std::copy(page->begin(), page->end(), ram.bytes.begin() + static_cast<long>(*offset));
-                ++pages_found;
-            }
+            if (bank < 8 && page && page->size() == page_size)
+                ram.banks[static_cast<std::size_t>(bank)] = *page;
         }
         at = body + size;
     }
-    if (pages_found != 3) {
-        error = "the snapshot lacks the 48K RAM pages";
-        return std::nullopt;
+    for (int bank : banks_seen(last_paging_write)) {
+        const Bytes& page = ram.banks[static_cast<std::size_t>(bank)];
+        if (page.empty()) {
+            error = "the snapshot lacks RAM bank " + std::to_string(bank);
+            return std::nullopt;
+        }
+        ram.bytes.insert(ram.bytes.end(), page.begin(), page.end());
     }
     return ram;
 }
