@@ -128,7 +128,8 @@ make_tar() { # ARCHIVE
 zip_name=tunefuse-$version-windows-x86
 tar_name=tunefuse-$version-linux-x86_64
 mkdir -p "$dist"
-scripts/install-deps.sh zip unzip $(windows_packages 32)
+# Wine only for the check, of the width this host runs (no 32-bit Wine where it cannot run).
+scripts/install-deps.sh zip unzip g++-mingw-w64-i686-posix dpkg-dev cmake make g++ pasmo
 make_zip 32 "$dist/$zip_name.zip"
 zip_exe=$exe
 make_tar "$dist/$tar_name.tar.gz"
