@@ -340,16 +340,35 @@ TEST(Pt3Player, InitialisesAndMutesSilently) {
     EXPECT_TRUE(player.machine.faults().empty());
 }
 
-// Effects the corpus does not use, with their timing worked out by hand: effect 5 keeps the
+// Effects and sample lines the corpus does not use, with their timing worked out by hand: effect 5 keeps the
 // channel on for n frames and off for f; a glissando with delay 0 makes one step one frame
 // after its row from version 7 on, and no step before.
 struct EffectCase {
     const char* name;
     char version;
     test::Bytes stream;
-    int reg;                    // the register to watch, or -1 for channel A's period
+    int reg;                    // the register to watch: 8, or 0 for channel A's period
     std::vector<int> expected;  // its value in frames 1, 2, ...
+    test::Bytes sample = {0, 0x0F, 0, 0};
 };
+
+// A register pair read as one value: R0 with R1 is channel A's period, R11 with R12 the
+// envelope period; any other register alone.
+int watched_value(const AyFrame& ay, int reg) {
+    if (reg == 0 || reg == 11) return ay.value[reg] | ay.value[reg + 1] << 8;
+    return ay.value[reg];
+}
+
+// Envelope-mode sample lines (b1 bit 7): b0 bits 5..1 are a signed offset, so 0x3E is -1,
+// 0x1E is +15 and 0x20 is -16; b1 bit 5 keeps the sum in the channel's accumulator. The
+// channel's offset (offset + accumulator, 8-bit) is added to the base period 0x0008 as a
+// signed byte: -1 gives 0x0007, -16 gives 0xFFF8. The -16 lines accumulate from frame 3 to
+// 11, where the accumulator wraps from -128 to +112; frames 12 to 14 play the sample again on
+// top of +112.
+const test::Bytes negative_envelope_sample = {0x3E, 0x80, 0, 0, 0x1E, 0x80, 0, 0, 0x20, 0xA0, 0, 0,
+                                              0x20, 0xA0, 0, 0, 0x20, 0xA0, 0, 0, 0x20, 0xA0, 0, 0,
+                                              0x20, 0xA0, 0, 0, 0x20, 0xA0, 0, 0, 0x20, 0xA0, 0, 0,
+                                              0x20, 0xA0, 0, 0, 0x20, 0xA0, 0, 0};
 
 TEST(Pt3Player, PlaysEffectsTheCorpusLacks) {
     const EffectCase cases[] = {
@@ -362,17 +381,17 @@ TEST(Pt3Player, PlaysEffectsTheCorpusLacks) {
          '7',
          {0xB1, 64, 0x01, 0x68, 0, 0x10, 0x00, 0x00},
          0,
-         {0x08, 0x18, 0x18, 0x18}},
+         {0x308, 0x318, 0x318, 0x318}},
         {"glissando delay 0, version 6",
          '6',
          {0xB1, 64, 0x01, 0x68, 0, 0x10, 0x00, 0x00},
          0,
-         {0x08, 0x08, 0x08, 0x08}},
+         {0x308, 0x308, 0x308, 0x308}},
         {"glissando delay 2, step -1",
          '5',
          {0xB1, 64, 0x01, 0x68, 2, 0xFF, 0xFF, 0x00},
          0,
-         {0x08, 0x08, 0x07, 0x07, 0x06}},
+         {0x308, 0x308, 0x307, 0x307, 0x306}},
         {"same effect twice reads its parameters once",
          '5',
          {0xB1, 64, 0x05, 0x03, 0x05, 0x68, 1, 1, 0x00},
@@ -381,18 +400,24 @@ TEST(Pt3Player, PlaysEffectsTheCorpusLacks) {
         {"portamento up an octave in steps of 0x40",
          '5',
          {0xB1, 1, 0x68, 0xB1, 64, 0x02, 0x74, 1, 0, 0, 0x40, 0x00, 0x00},
-         -1,
+         0,
          {0x308, 0x308, 0x2C8, 0x288, 0x248, 0x208, 0x1C8, 0x188, 0x184, 0x184}},
+        {"negative envelope offsets lower the envelope period",
+         '5',
+         {0x1E, 0x00, 0x08, 0x02, 0xB1, 64, 0x68, 0x00},
+         11,
+         {0x0007, 0x0017, 0xFFF8, 0xFFE8, 0xFFD8, 0xFFC8, 0xFFB8, 0xFFA8, 0xFF98, 0xFF88, 0x0078, 0x0077,
+          0x0087, 0x0068},
+         negative_envelope_sample},
     };
     for (const auto& effect : cases) {
         SCOPED_TRACE(effect.name);
-        LoadedPlayer player(make_module(effect.version, effect.stream, {0, 0x0F, 0, 0}));
+        LoadedPlayer player(make_module(effect.version, effect.stream, effect.sample));
         ASSERT_TRUE(player.init());
         for (std::size_t frame = 0; frame < effect.expected.size(); ++frame) {
             ASSERT_TRUE(player.play());
-            const AyFrame& ay = player.machine.frame();
-            int value = effect.reg < 0 ? ay.value[0] | ay.value[1] << 8 : ay.value[effect.reg];
-            EXPECT_EQ(value, effect.expected[frame]) << "frame " << frame + 1;
+            EXPECT_EQ(watched_value(player.machine.frame(), effect.reg), effect.expected[frame])
+                << "frame " << frame + 1;
         }
     }
 }
