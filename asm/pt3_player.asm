@@ -51,7 +51,9 @@ CH_DISTANCE     equ 33  ; word: period difference a portamento covers
 CH_ON_TIME      equ 35
 CH_OFF_TIME     equ 36
 CH_AMPLITUDE    equ 37  ; this frame's R8/R9/R10 value
-PT3_CH          equ 38
+CH_SAMPLE_NUMBER equ 38 ; the current sample's header offset (105 + 2n), 0 before the first
+CH_ORNAMENT_NUMBER equ 39 ; the current ornament's (169 + 2n)
+PT3_CH          equ 40
 
 ; Shared state, at fixed places inside pt3_work.
 pt3_base          equ pt3_work + 0    ; word: address of the module
@@ -66,14 +68,14 @@ pt3_env_slide     equ pt3_work + 10   ; word
 pt3_env_step      equ pt3_work + 12   ; word
 pt3_env_delay     equ pt3_work + 14
 pt3_env_count     equ pt3_work + 15
-pt3_mixer         equ pt3_work + 16
-pt3_env_sum       equ pt3_work + 17
-pt3_prev_note     equ pt3_work + 18
-pt3_prev_slide    equ pt3_work + 19   ; word
-pt3_effect_count  equ pt3_work + 21   ; effects noted in the row being read
-pt3_effects       equ pt3_work + 22   ; their codes, each once, in the order last met (up to 7)
-pt3_env_shape     equ pt3_work + 29   ; R13 when a row sets it this frame, else 0xFF
-pt3_channel_a     equ pt3_work + 30
+pt3_prev_note     equ pt3_work + 16   ; the channel's note and slide before the row being read
+pt3_prev_slide    equ pt3_work + 17   ; word
+pt3_mixer         equ pt3_work + 16   ; R7 and the envelope offsets of the frame, worked out
+pt3_env_sum       equ pt3_work + 17   ; once the rows are read
+pt3_effect_count  equ pt3_work + 19   ; effects noted in the row being read
+pt3_effects       equ pt3_work + 20   ; their codes, each once, in the order last met (up to 7)
+pt3_env_shape     equ pt3_work + 27   ; R13 when a row sets it this frame, else 0xFF
+pt3_channel_a     equ pt3_work + 28
 pt3_channel_b     equ pt3_channel_a + PT3_CH
 pt3_channel_c     equ pt3_channel_b + PT3_CH
 pt3_tone_table    equ pt3_channel_c + PT3_CH   ; 96 words: the module's note periods
@@ -148,17 +150,12 @@ pt3_init_pattern:
         ; fall through: start silent
 
 pt3_mute:
+        ld de,AY_SELECT_HIGH * 256 + AY_DATA_HIGH
+        ld c,0xFD
+        ld hl,0
         ld a,8
-pt3_mute_next:
-        ld bc,AY_SELECT_HIGH * 256 + 0xFD
-        out (c),a
-        ld b,AY_DATA_HIGH
-        ld e,0
-        out (c),e
-        inc a
-        cp 11
-        jr nz,pt3_mute_next
-        ret
+        call pt3_out_pair
+        jp pt3_out_high
 
 ; HL := address of header byte A, A := that byte.
 pt3_header_byte:
@@ -171,13 +168,12 @@ pt3_header_byte:
         ld a,(hl)
         ret
 
-; HL := module address + the word at header offset A. Changes DE.
+; HL := module address + the word at header offset A, DE := module address.
 pt3_header_word:
         call pt3_header_byte
         inc hl
         ld h,(hl)
         ld l,a
-pt3_module_address:
         ld de,(pt3_base)
         add hl,de
         ret
@@ -206,10 +202,14 @@ pt3_point_stream:
         ld (ix+CH_STREAM+1),a
         ret
 
-; Channel IX takes sample A: its loop, length and first position.
+; Channel IX takes sample A: its loop, length and first position. Rows mostly select again
+; what the channel has, which changes nothing.
 pt3_select_sample:
         add a,a
         add a,105
+        cp (ix+CH_SAMPLE_NUMBER)
+        ret z
+        ld (ix+CH_SAMPLE_NUMBER),a
         call pt3_header_word
         ld a,(hl)
         ld (ix+CH_SAMPLE_LOOP),a
@@ -223,8 +223,12 @@ pt3_select_sample:
 
 ; Channel IX takes ornament A from its first position.
 pt3_select_ornament:
+        ld (ix+CH_ORNAMENT_POS),0
         add a,a
         add a,169
+        cp (ix+CH_ORNAMENT_NUMBER)
+        ret z
+        ld (ix+CH_ORNAMENT_NUMBER),a
         call pt3_header_word
         ld a,(hl)
         ld (ix+CH_ORNAMENT_LOOP),a
@@ -234,7 +238,6 @@ pt3_select_ornament:
         inc hl
         ld (ix+CH_ORNAMENT),l
         ld (ix+CH_ORNAMENT+1),h
-        ld (ix+CH_ORNAMENT_POS),0
         ret
 
 ; HL := the period of note A in the module's tone table. Changes DE.
@@ -614,6 +617,8 @@ pt3_row_effect:                 ; effect A + 1: to the end of the list, once
         ld hl,pt3_effect_count
         ld b,(hl)
         inc (hl)
+        ld d,h
+        ld e,l
         inc hl
         inc b
         jr pt3_row_effect_find_next
@@ -626,9 +631,9 @@ pt3_row_effect_find_next:
         djnz pt3_row_effect_find
         jr pt3_row_effect_store
 pt3_row_effect_shift:           ; met before: the later ones move down over it
-        ld a,(pt3_effect_count)
-        dec a
-        ld (pt3_effect_count),a
+        ex de,hl
+        dec (hl)
+        ex de,hl
 pt3_row_effect_move:
         dec b
         jr z,pt3_row_effect_store
@@ -659,11 +664,16 @@ pt3_row_note_reset:
         ld de,CH_TONE_ACC
         add hl,de
         xor a
-        rept CH_ORNAMENT_POS - CH_TONE_ACC
+        ld b,(CH_ORNAMENT_POS + 1 - CH_TONE_ACC) / 2
+pt3_row_note_reset_next:
         ld (hl),a
         inc hl
-        endm
         ld (hl),a
+        inc hl
+        djnz pt3_row_note_reset_next
+        if (CH_ORNAMENT_POS + 1 - CH_TONE_ACC) % 2
+        ld (hl),a
+        endif
         pop hl
         ; fall through
 
@@ -781,6 +791,8 @@ pt3_effect_on_off:
         ld a,(hl)
         inc hl
         ld (ix+CH_OFF_TIME),a
+; Stops the tone slide and takes back what it added.
+pt3_slide_stop:
         xor a
         ld (ix+CH_SLIDE_COUNT),a
         ld (ix+CH_SLIDE),a
@@ -985,10 +997,7 @@ pt3_frame_target:
         jr c,pt3_frame_amplitude
         ld a,(ix+CH_TARGET_NOTE)
         ld (ix+CH_NOTE),a
-        xor a
-        ld (ix+CH_SLIDE_COUNT),a
-        ld (ix+CH_SLIDE),a
-        ld (ix+CH_SLIDE+1),a
+        call pt3_slide_stop
 pt3_frame_amplitude:
         bit 7,c
         jr z,pt3_frame_level
