@@ -157,6 +157,13 @@ pt3_mute:
         call pt3_out_pair
         jp pt3_out_high
 
+; The includer may name free bytes elsewhere (pt3_low_area) for the routines from here to
+; pt3_low_end; it checks that they fit.
+        if defined pt3_low_area
+pt3_main_code   equ $
+        org pt3_low_area
+        endif
+
 ; HL := address of header byte A, A := that byte.
 pt3_header_byte:
         ld hl,(pt3_base)
@@ -176,30 +183,6 @@ pt3_header_word:
         ld l,a
         ld de,(pt3_base)
         add hl,de
-        ret
-
-; Points the three streams at pattern A (a position-list value: pattern number * 3).
-pt3_point_streams:
-        ld c,a
-        ld a,103
-        call pt3_header_word    ; HL = the pattern table, DE = the module
-        ld b,0
-        add hl,bc
-        add hl,bc               ; + 2 * P: the pattern's three stream offsets
-        ld ix,pt3_channel_a
-        call pt3_point_stream
-        ld ix,pt3_channel_b
-        call pt3_point_stream
-        ld ix,pt3_channel_c
-pt3_point_stream:
-        ld a,(hl)
-        inc hl
-        add a,e
-        ld (ix+CH_STREAM),a
-        ld a,(hl)
-        inc hl
-        adc a,d
-        ld (ix+CH_STREAM+1),a
         ret
 
 ; Channel IX takes sample A: its loop, length and first position. Rows mostly select again
@@ -238,6 +221,35 @@ pt3_select_ornament:
         inc hl
         ld (ix+CH_ORNAMENT),l
         ld (ix+CH_ORNAMENT+1),h
+        ret
+
+        if defined pt3_low_area
+pt3_low_end:
+        org pt3_main_code
+        endif
+
+; Points the three streams at pattern A (a position-list value: pattern number * 3).
+pt3_point_streams:
+        ld c,a
+        ld a,103
+        call pt3_header_word    ; HL = the pattern table, DE = the module
+        ld b,0
+        add hl,bc
+        add hl,bc               ; + 2 * P: the pattern's three stream offsets
+        ld ix,pt3_channel_a
+        call pt3_point_stream
+        ld ix,pt3_channel_b
+        call pt3_point_stream
+        ld ix,pt3_channel_c
+pt3_point_stream:
+        ld a,(hl)
+        inc hl
+        add a,e
+        ld (ix+CH_STREAM),a
+        ld a,(hl)
+        inc hl
+        adc a,d
+        ld (ix+CH_STREAM+1),a
         ret
 
 ; HL := the period of note A in the module's tone table. Changes DE.
@@ -664,16 +676,11 @@ pt3_row_note_reset:
         ld de,CH_TONE_ACC
         add hl,de
         xor a
-        ld b,(CH_ORNAMENT_POS + 1 - CH_TONE_ACC) / 2
-pt3_row_note_reset_next:
+        rept CH_ORNAMENT_POS - CH_TONE_ACC
         ld (hl),a
         inc hl
+        endm
         ld (hl),a
-        inc hl
-        djnz pt3_row_note_reset_next
-        if (CH_ORNAMENT_POS + 1 - CH_TONE_ACC) % 2
-        ld (hl),a
-        endif
         pop hl
         ; fall through
 
@@ -728,20 +735,19 @@ pt3_row_ornament_a:
 
 ; Channel A is due to read a row but its pattern has ended: go on to the next position.
 pt3_next_position:
+        ld a,101                ; number of positions, then the loop position
+        call pt3_header_byte
+        ld c,a
         ld a,(pt3_position)
         inc a
-        ld c,a
-        ld a,101                ; number of positions
-        call pt3_header_byte
         cp c
-        ld a,c
         jr nz,pt3_next_position_set
-        inc hl                  ; past the end: the loop position
+        inc hl
         ld a,(hl)
+        dec hl
 pt3_next_position_set:
         ld (pt3_position),a
-        ld hl,(pt3_base)
-        ld de,201
+        ld de,201 - 101         ; the position list
         add hl,de
         ld e,a
         add hl,de

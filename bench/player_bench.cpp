@@ -131,10 +131,11 @@ struct FrameCost {
     int rows = 0;      // pattern rows read
 };
 
-// Labels of the player's code, by address, for the profile.
+// Labels of the player's code, by address, for the profile; what follows the code is the
+// handler's.
 std::map<std::uint16_t, std::string> player_labels(const Symbols& symbols, std::uint16_t first,
                                                    std::uint16_t end) {
-    std::map<std::uint16_t, std::string> labels;
+    std::map<std::uint16_t, std::string> labels = {{end, "(handler)"}};
     for (const auto& [name, address] : symbols)
         if (address >= first && address < end && name.rfind("pt3_", 0) == 0 && name != "pt3_work") {
             auto found = labels.find(address);
@@ -176,8 +177,13 @@ void bench_module(const Tools& tools, const fs::path& module, const fs::path& wo
         machine.load(kMusicBankByte, Bytes(1, 6));
         machine.call(block.symbols.at("pt3_init"), kBankAddress, kCallLimit);
     }
-    std::uint16_t first = block.symbols.at("pt3_init"), end = block.symbols.at("pt3_tone_tables");
-    auto labels = player_labels(block.symbols, first, end);
+    // The player's code: its main part, and the small routines it may have put lower down.
+    std::vector<std::pair<std::uint16_t, std::uint16_t>> ranges = {
+        {block.symbols.at("pt3_init"), block.symbols.at("pt3_tone_tables")}};
+    if (block.symbols.count("pt3_low_end"))
+        ranges.emplace_back(block.symbols.at("pt3_low_area"), block.symbols.at("pt3_low_end"));
+    std::map<std::uint16_t, std::string> labels;
+    for (auto [first, end] : ranges) labels.merge(player_labels(block.symbols, first, end));
     std::uint16_t read_row = block.symbols.at("pt3_read_row");
     std::map<int, std::pair<FrameCost, std::vector<long>>> slowest_of_kind;
     std::map<int, int> frames_of_kind;
@@ -189,7 +195,8 @@ void bench_module(const Tools& tools, const fs::path& module, const fs::path& wo
         const auto& spent = machine.tstates_by_address();
         FrameCost cost;
         cost.handler = machine.tstates() + kImAcknowledge;
-        for (std::uint16_t address = first; address < end; ++address) cost.player += spent[address];
+        for (auto [first, end] : ranges)
+            for (std::uint16_t address = first; address < end; ++address) cost.player += spent[address];
         cost.rows = static_cast<int>(machine.visits_by_address()[read_row]);
         player_total += cost.player;
         handler_most = std::max(handler_most, cost.handler - cost.player);

@@ -17,7 +17,8 @@ using player_test::AyFrame;
 using player_test::Z80Machine;
 
 constexpr int kFrames = 500;
-constexpr long kCallLimit = 200000;  // T-states; a frame of the Spectrum is about 70000
+constexpr long kCallLimit = 200000;    // T-states; a frame of the Spectrum is about 70000
+constexpr long kSlowestFrame = 11000;  // T-states of the player's slowest corpus frame, as the README says
 constexpr std::uint16_t kWorkArea = 0xE000;
 
 struct PlayerImage {
@@ -156,8 +157,9 @@ TEST(Pt3Player, PlaysTheSameAtAnotherAddress) {
     expect_frames(player, expected);
 }
 
-// Every corpus module, with or without reference frames: each call returns, writes R0..R12
-// with values the AY can take, and touches no memory outside the work area and the stack.
+// Every corpus module, with or without reference frames: each call returns within the time the
+// README gives game authors, writes R0..R12 with values the AY can take, and touches no memory
+// outside the work area and the stack.
 TEST(Pt3Player, PlaysEveryCorpusModuleCleanly) {
     auto corpus = test::corpus_dir();
     if (!corpus) GTEST_SKIP() << "the shared corpus is not here";
@@ -184,7 +186,7 @@ TEST(Pt3Player, PlaysEveryCorpusModuleCleanly) {
             slowest = std::max(slowest, player.machine.tstates());
         }
         EXPECT_TRUE(player.machine.faults().empty()) << player.machine.faults().front();
-        EXPECT_LT(slowest, 70000) << "a frame took longer than a Spectrum frame";
+        EXPECT_LE(slowest, kSlowestFrame) << "the player got slower";
         std::cout << entry.path().filename().string() << ": slowest frame " << slowest << " T-states\n";
     }
     EXPECT_GT(modules, 0);
