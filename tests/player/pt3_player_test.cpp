@@ -221,30 +221,36 @@ std::optional<std::map<std::string, std::vector<int>>> format_tables() {
 }
 
 // The smallest useful module: one position, channel A plays `stream_a` with sample 1 (given
-// as its positions, 4 bytes each) and ornament 0 (no change); B and C stay silent.
+// as its positions, 4 bytes each) and ornament 0 (no change); B and C stay silent. With a
+// `looped_pattern`, position 1 plays that on channel A and the song loops back to position 1.
 test::Bytes make_module(char version, const test::Bytes& stream_a, const test::Bytes& sample_positions,
-                        std::uint8_t tone_table = 0, std::uint8_t speed = 1) {
+                        std::uint8_t tone_table = 0, std::uint8_t speed = 1,
+                        const test::Bytes& looped_pattern = {}) {
+    bool looped = !looped_pattern.empty();
     test::Bytes module(201, ' ');
     const std::string id = "ProTracker 3.";
     std::copy(id.begin(), id.end(), module.begin());
     module[13] = static_cast<std::uint8_t>(version);
     module[99] = tone_table;
     module[100] = speed;
-    module[101] = 1;
-    module[102] = 0;
+    module[101] = looped ? 2 : 1;
+    module[102] = looped ? 1 : 0;
     auto put_word = [&](std::size_t at, std::size_t value) {
         module[at] = value & 0xFF;
         module[at + 1] = (value >> 8) & 0xFF;
     };
     for (std::size_t at = 103; at < 201; ++at) module[at] = 0;
     module.push_back(0);  // position 0: pattern 0
+    if (looped) module.push_back(3);
     module.push_back(0xFF);
     std::size_t pattern_table = module.size();
-    module.resize(module.size() + 6);
+    module.resize(module.size() + (looped ? 12 : 6));
     std::size_t silent = module.size();
     module.insert(module.end(), {0xD0, 0x00});
     std::size_t stream = module.size();
     module.insert(module.end(), stream_a.begin(), stream_a.end());
+    std::size_t second_stream = module.size();
+    module.insert(module.end(), looped_pattern.begin(), looped_pattern.end());
     std::size_t sample = module.size();
     module.push_back(0);
     module.push_back(static_cast<std::uint8_t>(sample_positions.size() / 4));
@@ -255,6 +261,11 @@ test::Bytes make_module(char version, const test::Bytes& stream_a, const test::B
     put_word(pattern_table, stream);
     put_word(pattern_table + 2, silent);
     put_word(pattern_table + 4, silent);
+    if (looped) {
+        put_word(pattern_table + 6, second_stream);
+        put_word(pattern_table + 8, silent);
+        put_word(pattern_table + 10, silent);
+    }
     put_word(105 + 2, sample);
     put_word(169, ornament);
     return module;
@@ -352,6 +363,7 @@ struct EffectCase {
     int reg;                    // the register to watch: 8, or 0 for channel A's period
     std::vector<int> expected;  // its value in frames 1, 2, ...
     test::Bytes sample = {0, 0x0F, 0, 0};
+    test::Bytes looped_pattern = {};
 };
 
 // A register pair read as one value: R0 with R1 is channel A's period, R11 with R12 the
@@ -411,10 +423,18 @@ TEST(Pt3Player, PlaysEffectsTheCorpusLacks) {
          {0x0007, 0x0017, 0xFFF8, 0xFFE8, 0xFFD8, 0xFFC8, 0xFFB8, 0xFFA8, 0xFF98, 0xFF88, 0x0078, 0x0077,
           0x0087, 0x0068},
          negative_envelope_sample},
+        {"past the last position the song goes on from its loop position",
+         '5',
+         {0xB1, 1, 0x68, 0x00},
+         0,
+         {0x308, 0x184, 0x184, 0x184},
+         {0, 0x0F, 0, 0},
+         {0x74, 0x00}},
     };
     for (const auto& effect : cases) {
         SCOPED_TRACE(effect.name);
-        LoadedPlayer player(make_module(effect.version, effect.stream, effect.sample));
+        LoadedPlayer player(
+            make_module(effect.version, effect.stream, effect.sample, 0, 1, effect.looped_pattern));
         ASSERT_TRUE(player.init());
         for (std::size_t frame = 0; frame < effect.expected.size(); ++frame) {
             ASSERT_TRUE(player.play());
