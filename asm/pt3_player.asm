@@ -580,11 +580,6 @@ pt3_tick_channel:
 
 ; Reads one pattern row of channel IX.
 pt3_read_row:
-        ld a,(ix+CH_NOTE)
-        ld (pt3_prev_note),a
-        ld l,(ix+CH_SLIDE)
-        ld h,(ix+CH_SLIDE+1)
-        ld (pt3_prev_slide),hl
         xor a
         ld (pt3_effect_count),a
         ld l,(ix+CH_STREAM)
@@ -625,6 +620,14 @@ pt3_row_low:
 pt3_row_effect:                 ; effect A + 1: to the end of the list, once
         inc a
         push hl
+        cp 2                    ; a portamento goes on from the note and slide before the row
+        jr nz,pt3_row_effect_note
+        ld l,(ix+CH_NOTE)
+        ld (pt3_prev_note),hl   ; (the byte after it is overwritten next)
+        ld l,(ix+CH_SLIDE)
+        ld h,(ix+CH_SLIDE+1)
+        ld (pt3_prev_slide),hl
+pt3_row_effect_note:
         ld c,a
         ld hl,pt3_effect_count
         ld b,(hl)

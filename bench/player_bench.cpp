@@ -139,7 +139,7 @@ std::map<std::uint16_t, std::string> player_labels(const Symbols& symbols, std::
     for (const auto& [name, address] : symbols)
         if (address >= first && address < end && name.rfind("pt3_", 0) == 0 && name != "pt3_work") {
             auto found = labels.find(address);
-            if (found == labels.end() || name < found->second) labels[address] = name;
+            if (found == labels.end() || name.size() > found->second.size()) labels[address] = name;
         }
     return labels;
 }
