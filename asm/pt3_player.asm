@@ -164,35 +164,29 @@ pt3_main_code   equ $
         org pt3_low_area
         endif
 
-; HL := address of header byte A, A := that byte.
-pt3_header_byte:
-        ld hl,(pt3_base)
-        add a,l
-        ld l,a
-        adc a,h
-        sub l
-        ld h,a
-        ld a,(hl)
-        ret
-
 ; HL := module address + the word at header offset A, DE := module address.
 pt3_header_word:
-        call pt3_header_byte
+        ld hl,(pt3_base)
+        ld e,a
+        ld d,0
+        add hl,de
+        ld e,(hl)
         inc hl
-        ld h,(hl)
-        ld l,a
-        ld de,(pt3_base)
+        ld d,(hl)
+        ld hl,(pt3_base)
+        ex de,hl
         add hl,de
         ret
 
 ; Channel IX takes sample A: its loop, length and first position. Rows mostly select again
-; what the channel has, which changes nothing.
+; what the channel has, which changes nothing. Both keep HL.
 pt3_select_sample:
         add a,a
         add a,105
         cp (ix+CH_SAMPLE_NUMBER)
         ret z
         ld (ix+CH_SAMPLE_NUMBER),a
+        push hl
         call pt3_header_word
         ld a,(hl)
         ld (ix+CH_SAMPLE_LOOP),a
@@ -202,6 +196,7 @@ pt3_select_sample:
         inc hl
         ld (ix+CH_SAMPLE),l
         ld (ix+CH_SAMPLE+1),h
+        pop hl
         ret
 
 ; Channel IX takes ornament A from its first position.
@@ -212,6 +207,7 @@ pt3_select_ornament:
         cp (ix+CH_ORNAMENT_NUMBER)
         ret z
         ld (ix+CH_ORNAMENT_NUMBER),a
+        push hl
         call pt3_header_word
         ld a,(hl)
         ld (ix+CH_ORNAMENT_LOOP),a
@@ -221,12 +217,24 @@ pt3_select_ornament:
         inc hl
         ld (ix+CH_ORNAMENT),l
         ld (ix+CH_ORNAMENT+1),h
+        pop hl
         ret
 
         if defined pt3_low_area
 pt3_low_end:
         org pt3_main_code
         endif
+
+; HL := address of header byte A, A := that byte.
+pt3_header_byte:
+        ld hl,(pt3_base)
+        add a,l
+        ld l,a
+        adc a,h
+        sub l
+        ld h,a
+        ld a,(hl)
+        ret
 
 ; Points the three streams at pattern A (a position-list value: pattern number * 3).
 pt3_point_streams:
@@ -519,7 +527,7 @@ pt3_row_noise:
 
 pt3_row_ornament:
         sub 0x40
-        call pt3_row_ornament_a
+        call pt3_select_ornament
         jr pt3_row_byte
 
 pt3_row_skip:
@@ -548,7 +556,7 @@ pt3_row_ornament_restart:
 pt3_row_high:                   ; D1..FF
         sub 0xF0
         jr c,pt3_row_sample     ; D1..EF
-        call pt3_row_ornament_a ; F0..FF: ornament, sample, envelope off
+        call pt3_select_ornament ; F0..FF: ornament, sample, envelope off
         ld (ix+CH_ENVELOPE_ON),0
         jr pt3_row_sample_byte
 pt3_row_sample:
@@ -568,9 +576,7 @@ pt3_row_sample_byte:
         inc hl
         srl a
 pt3_row_select_sample:
-        push hl
         call pt3_select_sample
-        pop hl
         jr pt3_row_byte
 
 pt3_tick_channel:
@@ -730,11 +736,6 @@ pt3_row_envelope_start:
         ld (pt3_env_slide),de
         ret
 
-pt3_row_ornament_a:
-        push hl
-        call pt3_select_ornament
-        pop hl
-        ret
 
 ; Channel A is due to read a row but its pattern has ended: go on to the next position.
 pt3_next_position:
@@ -1100,11 +1101,10 @@ pt3_frame_sample_next:
 pt3_frame_ornament_next:
         ld (ix+CH_ORNAMENT_POS),a
 pt3_frame_mixer:
-        ld hl,pt3_mixer         ; each channel shifts the earlier ones down one bit
-        srl (hl)
-        ld a,c
-        or (hl)
-        ld (hl),a
+        ld a,(pt3_mixer)        ; each channel shifts the earlier ones down one bit
+        srl a
+        or c
+        ld (pt3_mixer),a
         ld a,(ix+CH_ONOFF_COUNT)
         or a
         ret z
