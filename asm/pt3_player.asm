@@ -3,6 +3,9 @@
 ; Include this file from the player source. It needs one symbol from the includer:
 ;   pt3_work  the address of PT3_WORK_SIZE bytes of free RAM for the player's state. The
 ;             area is cleared and filled by pt3_init, so it need not be part of the binary.
+; and takes another if given:
+;   pt3_low_area  where some small routines go instead (up to pt3_low_end), so that free
+;             bytes elsewhere in the includer's block take them.
 ;
 ; Entry points (all of them change AF, BC, DE, HL and IX; none uses IY or the alternate set):
 ;   pt3_init  HL = address of the module in memory. Reads the header, builds the tone and
