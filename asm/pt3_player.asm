@@ -3,10 +3,13 @@
 ; Include this file from the player source. It needs one symbol from the includer:
 ;   pt3_work  the address of PT3_WORK_SIZE bytes of free RAM for the player's state. The
 ;             area is cleared and filled by pt3_init, so it need not be part of the binary.
+; and takes another if given:
+;   pt3_low_area  where some small routines go instead (up to pt3_low_end), so that free
+;             bytes elsewhere in the includer's block take them.
 ;
 ; Entry points (all of them change AF, BC, DE, HL and IX; none uses IY or the alternate set):
-;   pt3_init  HL = address of the module in memory. Reads the header, builds the tone table,
-;             sets up the channels and silences the AY.
+;   pt3_init  HL = address of the module in memory. Reads the header, builds the tone and
+;             level tables, sets up the channels and silences the AY.
 ;   pt3_play  plays one 50 Hz frame: works out R0..R12 and writes them to the AY on the 128's
 ;             ports (select 0xFFFD, data 0xBFFD); writes R13 only on the frames where a pattern
 ;             row sets an envelope, even when the shape is the same as before, because each R13
@@ -14,37 +17,46 @@
 ;   pt3_mute  sets the three channel volumes to 0.
 ;
 ; All module offsets are taken from the module's own header, so the module may lie anywhere.
+; The play routine is written for its slowest frame, the one where all three channels read a
+; row and the pattern changes: what a frame needs again and again (the levels of every volume,
+; the addresses, loops and lengths of the current sample and ornament) is worked out once,
+; at init or when a row selects it.
 
 ; ---------------------------------------------------------------------------------------------
 ; Channel state: three blocks of PT3_CH bytes, reached through IX.
 CH_STREAM       equ 0   ; word: address of the channel's next pattern byte
 CH_SKIP         equ 2   ; rows per step (0 acts as 256)
 CH_SKIP_COUNT   equ 3   ; row ticks until the next row
-CH_SAMPLE       equ 4   ; word: address of the current sample (its loop byte)
-CH_ORNAMENT     equ 6   ; word: address of the current ornament (its loop byte)
-CH_VOLUME       equ 8   ; 1..15
-CH_NOTE         equ 9   ; 0..95
-CH_ENABLED      equ 10  ; 1 while the channel sounds
-CH_ENVELOPE_ON  equ 11  ; 1 while the channel uses the envelope
-CH_PERIOD       equ 12  ; word: the tone period written to the AY (12 bits)
-CH_TONE_ACC     equ 14  ; word: accumulated sample tone offset (first of the bytes a note clears)
-CH_AMP_SLIDE    equ 16  ; signed, -15..15
-CH_NOISE_ACC    equ 17
-CH_ENV_ACC      equ 18
-CH_SLIDE        equ 19  ; word: tone slide value, added to the period
-CH_SLIDE_COUNT  equ 21  ; 0 = no slide running
-CH_ONOFF_COUNT  equ 22  ; 0 = on/off effect not running
-CH_SAMPLE_POS   equ 23
-CH_ORNAMENT_POS equ 24  ; last of the bytes a note clears
-CH_SLIDE_STEP   equ 25  ; word
-CH_SLIDE_DELAY  equ 27
-CH_PORTAMENTO   equ 28  ; 1 = the slide is a portamento, 0 = glissando
-CH_TARGET_NOTE  equ 29
-CH_DISTANCE     equ 30  ; word: period difference a portamento covers
-CH_ON_TIME      equ 32
-CH_OFF_TIME     equ 33
-CH_AMPLITUDE    equ 34  ; this frame's R8/R9/R10 value
-PT3_CH          equ 35
+CH_SAMPLE       equ 4   ; word: address of the current sample's first position
+CH_SAMPLE_LOOP  equ 6
+CH_SAMPLE_LENGTH equ 7
+CH_ORNAMENT     equ 8   ; word: address of the current ornament's first position
+CH_ORNAMENT_LOOP equ 10
+CH_ORNAMENT_LENGTH equ 11
+CH_VOLUME       equ 12  ; 1..15, times 8: the channel's row in the level table
+CH_NOTE         equ 13  ; 0..95
+CH_ENABLED      equ 14  ; 1 while the channel sounds
+CH_ENVELOPE_ON  equ 15  ; 16 while the channel uses the envelope (the amplitude's bit 4), else 0
+CH_PERIOD       equ 16  ; word: the tone period written to the AY (12 bits)
+CH_TONE_ACC     equ 18  ; word: accumulated sample tone offset (first of the bytes a note clears)
+CH_AMP_SLIDE    equ 20  ; signed, -15..15
+CH_NOISE_ACC    equ 21
+CH_ENV_ACC      equ 22
+CH_SLIDE        equ 23  ; word: tone slide value, added to the period
+CH_SLIDE_COUNT  equ 25  ; 0 = no slide running
+CH_ONOFF_COUNT  equ 26  ; 0 = on/off effect not running
+CH_SAMPLE_POS   equ 27
+CH_ORNAMENT_POS equ 28  ; last of the bytes a note clears
+CH_SLIDE_STEP   equ 29  ; word
+CH_SLIDE_DELAY  equ 31
+CH_TARGET_NOTE  equ 32  ; the note a portamento ends on; 0xFF while the slide is a glissando
+CH_DISTANCE     equ 33  ; word: period difference a portamento covers
+CH_ON_TIME      equ 35
+CH_OFF_TIME     equ 36
+CH_AMPLITUDE    equ 37  ; this frame's R8/R9/R10 value
+CH_SAMPLE_NUMBER equ 38 ; the current sample's header offset (105 + 2n), 0 before the first
+CH_ORNAMENT_NUMBER equ 39 ; the current ornament's (169 + 2n)
+PT3_CH          equ 40
 
 ; Shared state, at fixed places inside pt3_work.
 pt3_base          equ pt3_work + 0    ; word: address of the module
@@ -59,20 +71,19 @@ pt3_env_slide     equ pt3_work + 10   ; word
 pt3_env_step      equ pt3_work + 12   ; word
 pt3_env_delay     equ pt3_work + 14
 pt3_env_count     equ pt3_work + 15
-pt3_mixer         equ pt3_work + 16
-pt3_env_sum       equ pt3_work + 17
-pt3_volume_table  equ pt3_work + 18   ; word: the level masks in use
-pt3_sample_bytes  equ pt3_work + 20   ; word: b0, b1 of the sample position being played
-pt3_prev_note     equ pt3_work + 22
-pt3_prev_slide    equ pt3_work + 23   ; word
-pt3_effect_seq    equ pt3_work + 25   ; counts the effect bytes of the row being read
-pt3_effects_met   equ pt3_work + 25   ; bytes 1..9: that count when effect 1..9 was last met
-pt3_registers     equ pt3_work + 35   ; R0..R13 of this frame; R13 = 0xFF when not written
-pt3_channel_a     equ pt3_work + 49
+pt3_prev_note     equ pt3_work + 16   ; the channel's note and slide before the row being read
+pt3_prev_slide    equ pt3_work + 17   ; word
+pt3_mixer         equ pt3_work + 16   ; R7 and the envelope offsets of the frame, worked out
+pt3_env_sum       equ pt3_work + 17   ; once the rows are read
+pt3_effect_count  equ pt3_work + 19   ; effects noted in the row being read
+pt3_effects       equ pt3_work + 20   ; their codes, each once, in the order last met (up to 7)
+pt3_env_shape     equ pt3_work + 27   ; R13 when a row sets it this frame, else 0xFF
+pt3_channel_a     equ pt3_work + 28
 pt3_channel_b     equ pt3_channel_a + PT3_CH
 pt3_channel_c     equ pt3_channel_b + PT3_CH
 pt3_tone_table    equ pt3_channel_c + PT3_CH   ; 96 words: the module's note periods
-PT3_WORK_SIZE     equ pt3_tone_table + 192 - pt3_work
+pt3_level_table   equ pt3_tone_table + 192     ; volumes 1..15: 8 bytes of two levels each
+PT3_WORK_SIZE     equ pt3_level_table + 120 - pt3_work
 
 AY_SELECT_HIGH  equ 0xFF    ; port 0xFFFD selects a register
 AY_DATA_HIGH    equ 0xBF    ; port 0xBFFD writes it
@@ -102,18 +113,18 @@ pt3_init_version:
         jr c,pt3_init_volume
         ld hl,pt3_volume_new
 pt3_init_volume:
-        ld (pt3_volume_table),hl
+        call pt3_build_level_table
         ld a,100
         call pt3_header_byte
         ld (pt3_speed),a
-        ld a,1
-        ld (pt3_speed_count),a
+        ld hl,pt3_speed_count   ; the work area starts cleared
+        inc (hl)
         ld ix,pt3_channel_a
         ld b,3
 pt3_init_channel:
         push bc
-        ld (ix+CH_VOLUME),15
-        ld (ix+CH_SKIP_COUNT),1
+        ld (ix+CH_VOLUME),15 * 8
+        inc (ix+CH_SKIP_COUNT)
         xor a
         call pt3_select_ornament
         ld a,1
@@ -142,17 +153,80 @@ pt3_init_pattern:
         ; fall through: start silent
 
 pt3_mute:
+        ld de,AY_SELECT_HIGH * 256 + AY_DATA_HIGH
+        ld c,0xFD
+        ld hl,0
         ld a,8
-pt3_mute_next:
-        ld bc,AY_SELECT_HIGH * 256 + 0xFD
-        out (c),a
-        ld b,AY_DATA_HIGH
-        ld e,0
-        out (c),e
-        inc a
-        cp 11
-        jr nz,pt3_mute_next
+        call pt3_out_pair
+        jp pt3_out_high
+
+; The includer may name free bytes elsewhere (pt3_low_area) for the routines from here to
+; pt3_low_end; it checks that they fit.
+        if defined pt3_low_area
+pt3_main_code   equ $
+        org pt3_low_area
+        endif
+
+; HL := module address + the word at header offset A, DE := module address.
+pt3_header_word:
+        ld hl,(pt3_base)
+        ld e,a
+        ld d,0
+        add hl,de
+        ld e,(hl)
+        inc hl
+        ld d,(hl)
+        ld hl,(pt3_base)
+        ex de,hl
+        add hl,de
         ret
+
+; Channel IX takes sample A: its loop, length and first position. Rows mostly select again
+; what the channel has, which changes nothing. Both keep HL.
+pt3_select_sample:
+        add a,a
+        add a,105
+        cp (ix+CH_SAMPLE_NUMBER)
+        ret z
+        ld (ix+CH_SAMPLE_NUMBER),a
+        push hl
+        call pt3_header_word
+        ld a,(hl)
+        ld (ix+CH_SAMPLE_LOOP),a
+        inc hl
+        ld a,(hl)
+        ld (ix+CH_SAMPLE_LENGTH),a
+        inc hl
+        ld (ix+CH_SAMPLE),l
+        ld (ix+CH_SAMPLE+1),h
+        pop hl
+        ret
+
+; Channel IX takes ornament A from its first position.
+pt3_select_ornament:
+        ld (ix+CH_ORNAMENT_POS),0
+        add a,a
+        add a,169
+        cp (ix+CH_ORNAMENT_NUMBER)
+        ret z
+        ld (ix+CH_ORNAMENT_NUMBER),a
+        push hl
+        call pt3_header_word
+        ld a,(hl)
+        ld (ix+CH_ORNAMENT_LOOP),a
+        inc hl
+        ld a,(hl)
+        ld (ix+CH_ORNAMENT_LENGTH),a
+        inc hl
+        ld (ix+CH_ORNAMENT),l
+        ld (ix+CH_ORNAMENT+1),h
+        pop hl
+        ret
+
+        if defined pt3_low_area
+pt3_low_end:
+        org pt3_main_code
+        endif
 
 ; HL := address of header byte A, A := that byte.
 pt3_header_byte:
@@ -165,70 +239,28 @@ pt3_header_byte:
         ld a,(hl)
         ret
 
-; HL := module address + the word at HL.
-pt3_word_address:
-        ld a,(hl)
-        inc hl
-        ld h,(hl)
-        ld l,a
-pt3_module_address:
-        push de
-        ld de,(pt3_base)
-        add hl,de
-        pop de
-        ret
-
 ; Points the three streams at pattern A (a position-list value: pattern number * 3).
 pt3_point_streams:
-        push af
+        ld c,a
         ld a,103
-        call pt3_header_byte
-        call pt3_word_address   ; HL = the pattern table
-        pop af
-        ld e,a
-        ld d,0
-        add hl,de
-        add hl,de               ; + 2 * P: the pattern's three stream offsets
-        ld de,pt3_channel_a + CH_STREAM
-        ld b,3
-pt3_point_next:
-        push hl
-        call pt3_word_address
-        ex de,hl
-        ld (hl),e
+        call pt3_header_word    ; HL = the pattern table, DE = the module
+        ld b,0
+        add hl,bc
+        add hl,bc               ; + 2 * P: the pattern's three stream offsets
+        ld ix,pt3_channel_a
+        call pt3_point_stream
+        ld ix,pt3_channel_b
+        call pt3_point_stream
+        ld ix,pt3_channel_c
+pt3_point_stream:
+        ld a,(hl)
         inc hl
-        ld (hl),d
-        ld de,PT3_CH - 1
-        add hl,de
-        ex de,hl
-        pop hl
+        add a,e
+        ld (ix+CH_STREAM),a
+        ld a,(hl)
         inc hl
-        inc hl
-        djnz pt3_point_next
-        ret
-
-; Channel IX takes sample A (its word at header offset 105 + 2A).
-pt3_select_sample:
-        ld l,a
-        ld h,0
-        add hl,hl
-        ld de,105
-        add hl,de
-        call pt3_module_address
-        call pt3_word_address
-        ld (ix+CH_SAMPLE),l
-        ld (ix+CH_SAMPLE+1),h
-        ret
-
-; Channel IX takes ornament A (its word at header offset 169 + 2A) from its first position.
-pt3_select_ornament:
-        add a,a
-        add a,169
-        call pt3_header_byte
-        call pt3_word_address
-        ld (ix+CH_ORNAMENT),l
-        ld (ix+CH_ORNAMENT+1),h
-        ld (ix+CH_ORNAMENT_POS),0
+        adc a,d
+        ld (ix+CH_STREAM+1),a
         ret
 
 ; HL := the period of note A in the module's tone table. Changes DE.
@@ -243,47 +275,55 @@ pt3_note_period:
         ld h,(hl)
         ld l,a
         ret
-
 ; Builds the module's tone table. Each packed table is a list of corrections (note, period)
-; ended by 0xFF, then the 12 periods of the lowest octave, then one bit per higher note: its
+; ended by 0x80, then the 12 periods of the lowest octave, then one bit per higher note: its
 ; period is half the period an octave below, plus that bit. The corrections are applied last.
+; The REAL tables are the PT table of versions 4 and later one note higher, so they are built
+; from it one note further on, their corrections counted from there too (note 255 is then
+; note 0); what that pushes past note 95 lands in the level table, which is built later.
 pt3_build_tone_table:
         ld a,99
         call pt3_header_byte
-        cp 4
+        ld c,0                  ; C = the notes the table is moved up by
+        cp 3
         jr c,pt3_tone_number
+        inc c
         ld a,3
 pt3_tone_number:
         add a,a
-        ld c,a
+        ld b,a
         ld a,(pt3_version)
         cp 4
         ccf
-        ld a,c
+        ld a,b
         adc a,0                 ; 2 * table + (version >= 4)
-        add a,a
         ld e,a
         ld d,0
         ld hl,pt3_tone_tables
         add hl,de
-        ld a,(hl)
-        inc hl
-        ld h,(hl)
-        ld l,a
+        ld e,(hl)
+        add hl,de               ; each offset counts from its own byte
         push hl
+        push bc
 pt3_tone_skip:
         ld a,(hl)
         inc hl
-        inc a
+        cp 0x80
         jr z,pt3_tone_octave
         inc hl
         inc hl
         jr pt3_tone_skip
 pt3_tone_octave:
         ld de,pt3_tone_table
+        bit 0,c
+        jr z,pt3_tone_first
+        inc de
+        inc de
+pt3_tone_first:
         ld bc,24
         ldir
-        ld ix,pt3_tone_table + 24
+        push de
+        pop ix
         ld b,84
 pt3_tone_next:
         ld a,b
@@ -306,16 +346,18 @@ pt3_tone_store:
         inc ix
         inc ix
         djnz pt3_tone_next
+        pop bc
         pop hl
 pt3_tone_patch:
         ld a,(hl)
         inc hl
-        cp 0xFF
+        cp 0x80
         ret z
-        add a,a
+        add a,c
         ld e,a
         ld d,0
         ld ix,pt3_tone_table
+        add ix,de
         add ix,de
         ld a,(hl)
         ld (ix+0),a
@@ -325,10 +367,54 @@ pt3_tone_patch:
         inc hl
         jr pt3_tone_patch
 
+; Builds the level table from the version's volume masks (HL): for each volume 1..15, eight
+; bytes hold the levels of amplitudes 0..15, the even amplitude in the low nibble. A level is
+; the number of mask bits below its amplitude.
+pt3_build_level_table:
+        ld de,pt3_level_table
+        ld a,15
+pt3_level_row:
+        inc hl
+        inc hl                  ; the next volume's mask (volume 0 needs no row)
+        push af
+        push hl
+        ld a,(hl)
+        inc hl
+        ld h,(hl)
+        ld l,a
+        ld bc,8 * 256 + 0       ; B = bytes in the row, C = the level so far
+pt3_level_pair:
+        ld a,c
+        ld (de),a
+        srl h
+        rr l
+        adc a,0
+        ld c,a                  ; the odd amplitude's level
+        add a,a
+        add a,a
+        add a,a
+        add a,a
+        ex de,hl
+        or (hl)
+        ld (hl),a
+        ex de,hl
+        srl h
+        rr l
+        ld a,c
+        adc a,0
+        ld c,a
+        inc de
+        djnz pt3_level_pair
+        pop hl
+        pop af
+        dec a
+        jr nz,pt3_level_row
+        ret
+
 ; ---------------------------------------------------------------------------------------------
 pt3_play:
         ld a,0xFF
-        ld (pt3_registers + 13),a
+        ld (pt3_env_shape),a
         ld hl,pt3_speed_count
         dec (hl)
         jr nz,pt3_play_channels
@@ -353,33 +439,11 @@ pt3_play_channels:
         ld (pt3_mixer),a
         ld (pt3_env_sum),a
         ld ix,pt3_channel_a
-        ld b,3
-pt3_play_next_channel:
-        push bc
         call pt3_channel_frame
-        ld de,PT3_CH
-        add ix,de
-        pop bc
-        djnz pt3_play_next_channel
-        ld hl,(pt3_channel_a + CH_PERIOD)
-        ld (pt3_registers + 0),hl
-        ld hl,(pt3_channel_b + CH_PERIOD)
-        ld (pt3_registers + 2),hl
-        ld hl,(pt3_channel_c + CH_PERIOD)
-        ld (pt3_registers + 4),hl
-        ld a,(pt3_noise_base)
-        ld hl,pt3_noise_value
-        add a,(hl)
-        and 31
-        ld (pt3_registers + 6),a
-        ld a,(pt3_mixer)
-        ld (pt3_registers + 7),a
-        ld a,(pt3_channel_a + CH_AMPLITUDE)
-        ld (pt3_registers + 8),a
-        ld a,(pt3_channel_b + CH_AMPLITUDE)
-        ld (pt3_registers + 9),a
-        ld a,(pt3_channel_c + CH_AMPLITUDE)
-        ld (pt3_registers + 10),a
+        ld ix,pt3_channel_b
+        call pt3_channel_frame
+        ld ix,pt3_channel_c
+        call pt3_channel_frame
         ld a,(pt3_env_sum)      ; envelope period: base + signed offset sum + slide
         ld e,a
         add a,a
@@ -389,18 +453,42 @@ pt3_play_next_channel:
         add hl,de
         ld de,(pt3_env_slide)
         add hl,de
-        ld (pt3_registers + 11),hl
-        ld hl,pt3_registers
+        push hl
+        ld de,AY_SELECT_HIGH * 256 + AY_DATA_HIGH
+        ld c,0xFD
         xor a
-pt3_play_write:
-        call pt3_write_register
-        cp 13
-        jr c,pt3_play_write
-        ld a,(hl)
+        ld hl,(pt3_channel_a + CH_PERIOD)
+        call pt3_out_pair
+        ld hl,(pt3_channel_b + CH_PERIOD)
+        call pt3_out_pair
+        ld hl,(pt3_channel_c + CH_PERIOD)
+        call pt3_out_pair
+        ld a,(pt3_mixer)
+        ld h,a
+        ld a,(pt3_noise_base)
+        ld l,a
+        ld a,(pt3_noise_value)
+        add a,l
+        and 31
+        ld l,a
+        ld a,6
+        call pt3_out_pair
+        ld hl,(pt3_channel_b + CH_AMPLITUDE - 1)
+        ld a,(pt3_channel_a + CH_AMPLITUDE)
+        ld l,a
+        ld a,8
+        call pt3_out_pair
+        ld a,(pt3_channel_c + CH_AMPLITUDE)
+        ld h,a
+        ld a,10
+        call pt3_out_high
+        pop hl
+        call pt3_out_pair
+        ld a,(pt3_env_shape)
+        ld h,a
         inc a
-        jr z,pt3_play_env_slide
         ld a,13
-        call pt3_write_register
+        call nz,pt3_out_high
 pt3_play_env_slide:
         ld hl,pt3_env_count
         ld a,(hl)
@@ -418,86 +506,23 @@ pt3_play_env_slide:
         ld (pt3_env_slide),hl
         ret
 
-; Writes (HL) to AY register A; HL and A move on to the next register.
-pt3_write_register:
-        ld bc,AY_SELECT_HIGH * 256 + 0xFD
+; Writes L to AY register A and H to the next one; A moves on past them. D and E hold the
+; high bytes of the select and data ports, C their low byte.
+pt3_out_pair:
+        ld b,d
         out (c),a
-        ld b,AY_DATA_HIGH + 1   ; OUTI lowers B before it writes
-        outi
+        ld b,e
+        out (c),l
+        inc a
+pt3_out_high:
+        ld b,d
+        out (c),a
+        ld b,e
+        out (c),h
         inc a
         ret
 
-pt3_tick_channel:
-        dec (ix+CH_SKIP_COUNT)
-        ret nz
-        ; fall through
-
-; Reads one pattern row of channel IX.
-pt3_read_row:
-        ld a,(ix+CH_NOTE)
-        ld (pt3_prev_note),a
-        ld l,(ix+CH_SLIDE)
-        ld h,(ix+CH_SLIDE+1)
-        ld (pt3_prev_slide),hl
-        ld hl,pt3_effects_met
-        ld b,10
-pt3_row_clear:
-        ld (hl),0
-        inc hl
-        djnz pt3_row_clear
-        ld l,(ix+CH_STREAM)
-        ld h,(ix+CH_STREAM+1)
-pt3_row_byte:
-        ld a,(hl)
-        inc hl
-        cp 0x50
-        jr c,pt3_row_low
-        cp 0xB0
-        jp c,pt3_row_note
-        jp z,pt3_row_b0
-        cp 0xB2
-        jp c,pt3_row_skip
-        cp 0xC0
-        jr c,pt3_row_envelope_b
-        jp z,pt3_row_sound_off
-        cp 0xD0
-        jp c,pt3_row_volume
-        jp z,pt3_row_end
-        cp 0xF0
-        jp c,pt3_row_sample
-        sub 0xF0                ; F0..FF: ornament, sample, envelope off
-        call pt3_row_ornament_a
-        ld (ix+CH_ENVELOPE_ON),0
-        jr pt3_row_sample_byte
-
-pt3_row_low:
-        cp 0x40
-        jr nc,pt3_row_ornament
-        cp 0x20
-        jr nc,pt3_row_noise
-        cp 0x11
-        jr nc,pt3_row_envelope
-        cp 0x10
-        jr z,pt3_row_env_off_sample
-        cp 0x0A                 ; 00..09: effects to read after the row end
-        jr nc,pt3_row_byte
-        or a
-        jr z,pt3_row_byte
-        cp 6
-        jr z,pt3_row_byte
-        cp 7
-        jr z,pt3_row_byte
-        push hl
-        ld hl,pt3_effect_seq
-        inc (hl)
-        ld c,(hl)
-        ld e,a
-        ld d,0
-        add hl,de
-        ld (hl),c
-        pop hl
-        jr pt3_row_byte
-
+; Row commands that take no further action: back to the next byte of the row.
 pt3_row_noise:
         sub 0x20
         ld (pt3_noise_base),a
@@ -505,8 +530,41 @@ pt3_row_noise:
 
 pt3_row_ornament:
         sub 0x40
-        call pt3_row_ornament_a
+        call pt3_select_ornament
         jr pt3_row_byte
+
+pt3_row_skip:
+        ld a,(hl)
+        inc hl
+        ld (ix+CH_SKIP),a
+        jr pt3_row_byte
+
+pt3_row_volume:
+        sub 0xC0
+        add a,a
+        add a,a
+        add a,a
+        ld (ix+CH_VOLUME),a
+        jr pt3_row_byte
+
+pt3_row_envelope_b:             ; B2..BF
+        call pt3_row_envelope_start
+        jr pt3_row_ornament_restart
+pt3_row_b0:
+        ld (ix+CH_ENVELOPE_ON),0
+pt3_row_ornament_restart:
+        ld (ix+CH_ORNAMENT_POS),0
+        jr pt3_row_byte
+
+pt3_row_high:                   ; D1..FF
+        sub 0xF0
+        jr c,pt3_row_sample     ; D1..EF
+        call pt3_select_ornament ; F0..FF: ornament, sample, envelope off
+        ld (ix+CH_ENVELOPE_ON),0
+        jr pt3_row_sample_byte
+pt3_row_sample:
+        add a,0xF0 - 0xD0
+        jr pt3_row_select_sample
 
 pt3_row_envelope:
         sub 0x10
@@ -520,78 +578,143 @@ pt3_row_sample_byte:
         ld a,(hl)               ; the sample number is stored doubled
         inc hl
         srl a
-        jr pt3_row_select_sample
+pt3_row_select_sample:
+        call pt3_select_sample
+        jr pt3_row_byte
 
-pt3_row_envelope_b:
-        sub 0xB1
-        call pt3_row_envelope_start
-        ld (ix+CH_ORNAMENT_POS),0
-        jp pt3_row_byte
+pt3_tick_channel:
+        dec (ix+CH_SKIP_COUNT)
+        ret nz
+        ; fall through
 
-pt3_row_b0:
-        ld (ix+CH_ENVELOPE_ON),0
-        ld (ix+CH_ORNAMENT_POS),0
-        jp pt3_row_byte
-
-pt3_row_skip:
+; Reads one pattern row of channel IX.
+pt3_read_row:
+        xor a
+        ld (pt3_effect_count),a
+        ld l,(ix+CH_STREAM)
+        ld h,(ix+CH_STREAM+1)
+pt3_row_byte:
         ld a,(hl)
         inc hl
-        ld (ix+CH_SKIP),a
-        jp pt3_row_byte
+        cp 0x50
+        jr c,pt3_row_low
+        cp 0xB0
+        jr c,pt3_row_note
+        cp 0xD0
+        jp z,pt3_row_end
+        jr nc,pt3_row_high
+        cp 0xC0
+        jr z,pt3_row_sound_off
+        jr nc,pt3_row_volume
+        sub 0xB1                ; B0..BF
+        jr c,pt3_row_b0
+        jp z,pt3_row_skip
+        jr pt3_row_envelope_b
 
-pt3_row_volume:
-        sub 0xC0
-        ld (ix+CH_VOLUME),a
-        jp pt3_row_byte
-
-pt3_row_sample:
-        sub 0xD0
-pt3_row_select_sample:
+pt3_row_low:
+        cp 0x40
+        jp nc,pt3_row_ornament
+        cp 0x20
+        jp nc,pt3_row_noise
+        cp 0x10
+        jr z,pt3_row_env_off_sample
+        jr nc,pt3_row_envelope
+        dec a                   ; 01..05, 08 and 09: effects to read after the row end
+        cp 9
+        jr nc,pt3_row_byte
+        cp 5
+        jr c,pt3_row_effect
+        cp 7
+        jr c,pt3_row_byte
+pt3_row_effect:                 ; effect A + 1: to the end of the list, once
+        inc a
         push hl
-        call pt3_select_sample
+        cp 2                    ; a portamento goes on from the note and slide before the row
+        jr nz,pt3_row_effect_note
+        ld l,(ix+CH_NOTE)
+        ld (pt3_prev_note),hl   ; (the byte after it is overwritten next)
+        ld l,(ix+CH_SLIDE)
+        ld h,(ix+CH_SLIDE+1)
+        ld (pt3_prev_slide),hl
+pt3_row_effect_note:
+        ld c,a
+        ld hl,pt3_effect_count
+        ld b,(hl)
+        inc (hl)
+        ld d,h
+        ld e,l
+        inc hl
+        inc b
+        jr pt3_row_effect_find_next
+pt3_row_effect_find:
+        ld a,(hl)
+        cp c
+        jr z,pt3_row_effect_shift
+        inc hl
+pt3_row_effect_find_next:
+        djnz pt3_row_effect_find
+        jr pt3_row_effect_store
+pt3_row_effect_shift:           ; met before: the later ones move down over it
+        ex de,hl
+        dec (hl)
+        ex de,hl
+pt3_row_effect_move:
+        dec b
+        jr z,pt3_row_effect_store
+        inc hl
+        ld a,(hl)
+        dec hl
+        ld (hl),a
+        inc hl
+        jr pt3_row_effect_move
+pt3_row_effect_store:
+        ld (hl),c
         pop hl
-        jp pt3_row_byte
+        jr pt3_row_byte
 
 pt3_row_note:
         sub 0x50
         ld (ix+CH_NOTE),a
-        call pt3_note_reset
-        ld (ix+CH_ENABLED),1
-        jr pt3_row_end
-
+        ld c,1
+        jr pt3_row_note_reset
 pt3_row_sound_off:
-        call pt3_note_reset
-        ld (ix+CH_ENABLED),0
+        ld c,0
+; A note or sound off starts the sample, ornament, slides and accumulators afresh.
+pt3_row_note_reset:
+        ld (ix+CH_ENABLED),c
+        push hl
+        push ix
+        pop hl
+        ld de,CH_TONE_ACC
+        add hl,de
+        xor a
+        rept CH_ORNAMENT_POS - CH_TONE_ACC
+        ld (hl),a
+        inc hl
+        endm
+        ld (hl),a
+        pop hl
         ; fall through
 
-; The row has ended: read the parameters of the effects met, the last-met effect first.
+; The row has ended: read the parameters of the effects noted, the last-met effect first.
 pt3_row_end:
-        push hl
-        ld hl,pt3_effects_met + 9
-        ld bc,9 * 256 + 0       ; B = effect code, C = latest order seen
-pt3_row_find:
-        ld a,(hl)
-        cp c
-        jr z,pt3_row_find_on
-        jr c,pt3_row_find_on
-        ld c,a
-        ld e,b
-pt3_row_find_on:
-        dec hl
-        djnz pt3_row_find
-        pop hl
-        ld a,c
+        ld a,(pt3_effect_count)
         or a
         jr z,pt3_row_done
-        push hl
-        ld hl,pt3_effects_met
+pt3_row_effect_next:
+        dec a
+        ld (pt3_effect_count),a
+        ld e,a
         ld d,0
+        push hl
+        ld hl,pt3_effects
         add hl,de
-        ld (hl),0
+        ld a,(hl)
         pop hl
-        ld a,e
         call pt3_effect
-        jr pt3_row_end
+        ld a,(pt3_effect_count)
+        or a
+        jr nz,pt3_row_effect_next
 pt3_row_done:
         ld (ix+CH_STREAM),l
         ld (ix+CH_STREAM+1),h
@@ -602,13 +725,13 @@ pt3_row_done:
 ; Commands 11..1F and B2..BF: shape A goes to R13 now, the base period follows high byte
 ; first, the channel's envelope goes on and a running envelope slide stops.
 pt3_row_envelope_start:
-        ld (pt3_registers + 13),a
+        ld (pt3_env_shape),a
         ld d,(hl)
         inc hl
         ld e,(hl)
         inc hl
         ld (pt3_env_base),de
-        ld (ix+CH_ENVELOPE_ON),1
+        ld (ix+CH_ENVELOPE_ON),16
         xor a
         ld (pt3_env_count),a
         ld d,a
@@ -616,50 +739,31 @@ pt3_row_envelope_start:
         ld (pt3_env_slide),de
         ret
 
-pt3_row_ornament_a:
-        push hl
-        call pt3_select_ornament
-        pop hl
-        ret
-
-; A note or sound off starts the sample, ornament, slides and accumulators afresh.
-pt3_note_reset:
-        push hl
-        push ix
-        pop hl
-        ld de,CH_TONE_ACC
-        add hl,de
-        ld b,CH_ORNAMENT_POS + 1 - CH_TONE_ACC
-pt3_note_reset_next:
-        ld (hl),0
-        inc hl
-        djnz pt3_note_reset_next
-        pop hl
-        ret
 
 ; Channel A is due to read a row but its pattern has ended: go on to the next position.
 pt3_next_position:
+        ld a,101                ; number of positions, then the loop position
+        call pt3_header_byte
+        ld c,a
         ld a,(pt3_position)
         inc a
-        ld c,a
-        ld a,101                ; number of positions
-        call pt3_header_byte
         cp c
-        ld a,c
         jr nz,pt3_next_position_set
-        inc hl                  ; past the end: the loop position
+        inc hl
         ld a,(hl)
+        dec hl
 pt3_next_position_set:
         ld (pt3_position),a
-        ld hl,(pt3_base)
-        ld de,201
+        ld de,201 - 101         ; the position list
         add hl,de
         ld e,a
         add hl,de
         xor a
         ld (pt3_noise_base),a
         ld a,(hl)
-        jp pt3_point_streams
+        call pt3_point_streams
+        ld ix,pt3_channel_a
+        ret
 
 ; Reads the parameters of effect A of channel IX from HL and applies them.
 pt3_effect:
@@ -700,6 +804,8 @@ pt3_effect_on_off:
         ld a,(hl)
         inc hl
         ld (ix+CH_OFF_TIME),a
+; Stops the tone slide and takes back what it added.
+pt3_slide_stop:
         xor a
         ld (ix+CH_SLIDE_COUNT),a
         ld (ix+CH_SLIDE),a
@@ -720,7 +826,7 @@ pt3_effect_envelope_slide:
 
 pt3_effect_glissando:
         call pt3_slide_start
-        ld (ix+CH_PORTAMENTO),0
+        ld (ix+CH_TARGET_NOTE),0xFF
         ld c,a
         ld a,(hl)
         ld (ix+CH_SLIDE_STEP),a
@@ -748,7 +854,6 @@ pt3_slide_start:
 
 pt3_effect_portamento:
         call pt3_slide_start
-        ld (ix+CH_PORTAMENTO),1
         inc hl
         inc hl
         ld e,(hl)
@@ -756,14 +861,13 @@ pt3_effect_portamento:
         ld d,(hl)
         inc hl
         push hl
-        bit 7,d                 ; only the size of the step counts
-        call nz,pt3_negate_de
-        ld (ix+CH_SLIDE_STEP),e
-        ld (ix+CH_SLIDE_STEP+1),d
+        push de                 ; the step: only its size counts
         ld a,(ix+CH_NOTE)
+        ld (ix+CH_TARGET_NOTE),a
         call pt3_note_period
         push hl
         ld a,(pt3_prev_note)
+        ld (ix+CH_NOTE),a
         call pt3_note_period
         ex de,hl
         pop hl
@@ -771,10 +875,6 @@ pt3_effect_portamento:
         sbc hl,de
         ld (ix+CH_DISTANCE),l
         ld (ix+CH_DISTANCE+1),h
-        ld a,(ix+CH_NOTE)
-        ld (ix+CH_TARGET_NOTE),a
-        ld a,(pt3_prev_note)
-        ld (ix+CH_NOTE),a
         ld a,(pt3_version)
         cp 6
         jr c,pt3_portamento_direction
@@ -784,14 +884,13 @@ pt3_effect_portamento:
 pt3_portamento_direction:
         ld e,(ix+CH_SLIDE)
         ld d,(ix+CH_SLIDE+1)
-        call pt3_signed_less
-        jr nc,pt3_portamento_done
-        ld e,(ix+CH_SLIDE_STEP)
-        ld d,(ix+CH_SLIDE_STEP+1)
-        call pt3_negate_de
+        call pt3_signed_less    ; carry: the slide goes down to the target
+        pop de
+        sbc a,a
+        xor d                   ; negative when the step's sign is the wrong way
+        call m,pt3_negate_de
         ld (ix+CH_SLIDE_STEP),e
         ld (ix+CH_SLIDE_STEP+1),d
-pt3_portamento_done:
         pop hl
         ret
 
@@ -820,26 +919,22 @@ pt3_signed_less:
 pt3_channel_frame:
         ld a,(ix+CH_ENABLED)
         or a
-        ld c,a                  ; a silent channel leaves tone and noise on in the mixer
         jr nz,pt3_frame_sample
         ld (ix+CH_AMPLITUDE),a
+        ld c,a                  ; a silent channel leaves tone and noise on in the mixer
         jp pt3_frame_mixer
 pt3_frame_sample:
-        ld l,(ix+CH_SAMPLE)
-        ld h,(ix+CH_SAMPLE+1)
-        ld e,(ix+CH_SAMPLE_POS)
-        ld d,0
-        ex de,hl
+        ld l,(ix+CH_SAMPLE_POS)
+        ld h,0
         add hl,hl
         add hl,hl
+        ld e,(ix+CH_SAMPLE)
+        ld d,(ix+CH_SAMPLE+1)
         add hl,de
-        inc hl
-        inc hl
         ld c,(hl)               ; C = b0, B = b1, DE = tone offset
         inc hl
         ld b,(hl)
         inc hl
-        ld (pt3_sample_bytes),bc
         ld e,(hl)
         inc hl
         ld d,(hl)
@@ -851,14 +946,18 @@ pt3_frame_sample:
         ld (ix+CH_TONE_ACC),l
         ld (ix+CH_TONE_ACC+1),h
 pt3_frame_note:
-        push hl
+        ld e,(ix+CH_SLIDE)
+        ld d,(ix+CH_SLIDE+1)
+        add hl,de
+        ex de,hl                ; DE = tone offset + slide
         ld l,(ix+CH_ORNAMENT)
         ld h,(ix+CH_ORNAMENT+1)
-        ld e,(ix+CH_ORNAMENT_POS)
-        ld d,0
-        add hl,de
-        inc hl
-        inc hl
+        ld a,(ix+CH_ORNAMENT_POS)
+        add a,l
+        ld l,a
+        adc a,h
+        sub l
+        ld h,a
         ld a,(ix+CH_NOTE)
         add a,(hl)
         jp p,pt3_frame_note_high
@@ -868,11 +967,17 @@ pt3_frame_note_high:
         jr c,pt3_frame_period
         ld a,95
 pt3_frame_period:
-        call pt3_note_period
-        pop de
-        add hl,de
-        ld e,(ix+CH_SLIDE)
-        ld d,(ix+CH_SLIDE+1)
+        add a,a
+        ld hl,pt3_tone_table
+        add a,l
+        ld l,a
+        adc a,h
+        sub l
+        ld h,a
+        ld a,(hl)
+        inc hl
+        ld h,(hl)
+        ld l,a
         add hl,de
         ld (ix+CH_PERIOD),l
         ld a,h
@@ -892,8 +997,8 @@ pt3_frame_period:
         ld (ix+CH_SLIDE+1),h
         ld a,(ix+CH_SLIDE_DELAY)
         ld (ix+CH_SLIDE_COUNT),a
-        ld a,(ix+CH_PORTAMENTO)
-        or a
+        ld a,(ix+CH_TARGET_NOTE)
+        inc a
         jr z,pt3_frame_amplitude
         ld e,(ix+CH_DISTANCE)
         ld d,(ix+CH_DISTANCE+1)
@@ -905,12 +1010,8 @@ pt3_frame_target:
         jr c,pt3_frame_amplitude
         ld a,(ix+CH_TARGET_NOTE)
         ld (ix+CH_NOTE),a
-        xor a
-        ld (ix+CH_SLIDE_COUNT),a
-        ld (ix+CH_SLIDE),a
-        ld (ix+CH_SLIDE+1),a
+        call pt3_slide_stop
 pt3_frame_amplitude:
-        ld bc,(pt3_sample_bytes)
         bit 7,c
         jr z,pt3_frame_level
         ld a,(ix+CH_AMP_SLIDE)
@@ -937,36 +1038,27 @@ pt3_frame_level_low:
         jr c,pt3_frame_volume
         ld a,15
 pt3_frame_volume:
-        ld e,a                  ; level = bits 0..e-1 of the volume's mask, counted
-        ld a,(ix+CH_VOLUME)
-        add a,a
-        ld hl,(pt3_volume_table)
+        ld e,a                  ; the level table row of the volume, two amplitudes a byte
+        srl a
+        or (ix+CH_VOLUME)
+        ld hl,pt3_level_table - 8
         add a,l
         ld l,a
         adc a,h
         sub l
         ld h,a
         ld a,(hl)
-        inc hl
-        ld h,(hl)
-        ld l,a
-        ld b,e
-        inc b
-        xor a
-        jr pt3_frame_count_next
-pt3_frame_count:
-        srl h
-        rr l
-        adc a,0
-pt3_frame_count_next:
-        djnz pt3_frame_count
-        ld bc,(pt3_sample_bytes)
+        bit 0,e
+        jr z,pt3_frame_level_even
+        rrca
+        rrca
+        rrca
+        rrca
+pt3_frame_level_even:
+        and 0x0F
         bit 0,c
         jr nz,pt3_frame_amplitude_set
-        ld e,(ix+CH_ENVELOPE_ON)
-        dec e
-        jr nz,pt3_frame_amplitude_set
-        or 0x10
+        or (ix+CH_ENVELOPE_ON)
 pt3_frame_amplitude_set:
         ld (ix+CH_AMPLITUDE),a
         ld a,c
@@ -997,22 +1089,25 @@ pt3_frame_mixer_bits:
         rrca
         and 0x24
         ld c,a
-        ld l,(ix+CH_SAMPLE)
-        ld h,(ix+CH_SAMPLE+1)
-        ld a,(ix+CH_SAMPLE_POS)
-        call pt3_advance
+        ld a,(ix+CH_SAMPLE_POS) ; positions move on, back to their loop past the end
+        inc a
+        cp (ix+CH_SAMPLE_LENGTH)
+        jr c,pt3_frame_sample_next
+        ld a,(ix+CH_SAMPLE_LOOP)
+pt3_frame_sample_next:
         ld (ix+CH_SAMPLE_POS),a
-        ld l,(ix+CH_ORNAMENT)
-        ld h,(ix+CH_ORNAMENT+1)
         ld a,(ix+CH_ORNAMENT_POS)
-        call pt3_advance
+        inc a
+        cp (ix+CH_ORNAMENT_LENGTH)
+        jr c,pt3_frame_ornament_next
+        ld a,(ix+CH_ORNAMENT_LOOP)
+pt3_frame_ornament_next:
         ld (ix+CH_ORNAMENT_POS),a
 pt3_frame_mixer:
-        ld hl,pt3_mixer         ; each channel shifts the earlier ones down one bit
-        srl (hl)
-        ld a,c
-        or (hl)
-        ld (hl),a
+        ld a,(pt3_mixer)        ; each channel shifts the earlier ones down one bit
+        srl a
+        or c
+        ld (pt3_mixer),a
         ld a,(ix+CH_ONOFF_COUNT)
         or a
         ret z
@@ -1029,42 +1124,43 @@ pt3_frame_on_off_set:
         ld (ix+CH_ONOFF_COUNT),a
         ret
 
-; A := position A + 1 of the sample or ornament at HL, back to its loop past the end.
-pt3_advance:
-        inc a
-        inc hl
-        cp (hl)
-        ret c
-        dec hl
-        ld a,(hl)
-        ret
-
 ; ---------------------------------------------------------------------------------------------
-; Tone tables, packed as described at pt3_build_tone_table; the word index is
-; 2 * table number + 1 for module versions 4 and later.
+; Tone tables, packed as described at pt3_build_tone_table, found through the offset at
+; 2 * table number + 1 for module versions 4 and later. The REAL tables share the PT table of
+; versions 4 on: the corrections of the three run on into one another.
 pt3_tone_tables:
-        dw pt3_tone_pt_old, pt3_tone_pt_new, pt3_tone_st, pt3_tone_st
-        dw pt3_tone_asm_old, pt3_tone_asm_new, pt3_tone_real_old, pt3_tone_real_new
-; The REAL table of versions 3 and earlier differs from the later one in one note, so it is
-; that single correction in front of the later table.
-pt3_tone_pt_old:
-        db 0xFF
-        dw 0x0C21, 0x0B73, 0x0ACE, 0x0A33, 0x09A0, 0x0916
-        dw 0x0893, 0x0818, 0x07A4, 0x0736, 0x06CE, 0x066D
-        db 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00
+        db pt3_tone_pt_old - $
+        db pt3_tone_pt_new - $
+        db pt3_tone_st - $
+        db pt3_tone_st - $
+        db pt3_tone_asm_old - $
+        db pt3_tone_asm_new - $
+        db pt3_tone_real_old - $
+        db pt3_tone_real_new - $
+pt3_tone_real_old:
+        db 43 - 1
+        dw 0x0113
+pt3_tone_real_new:
+        db 0 - 1
+        dw 0x0CDA
 pt3_tone_pt_new:
         db 95
         dw 0x000C
-        db 0xFF
+        db 0x80
         dw 0x0C22, 0x0B73, 0x0ACF, 0x0A33, 0x09A1, 0x0917
         dw 0x0894, 0x0819, 0x07A4, 0x0737, 0x06CF, 0x066D
         db 0x0A, 0x48, 0x62, 0x00, 0x09, 0x08, 0x6A, 0x12, 0x91, 0x04, 0x00
+pt3_tone_pt_old:
+        db 0x80
+        dw 0x0C21, 0x0B73, 0x0ACE, 0x0A33, 0x09A0, 0x0916
+        dw 0x0893, 0x0818, 0x07A4, 0x0736, 0x06CE, 0x066D
+        db 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00
 pt3_tone_st:
         db 23
         dw 0x03FD
         db 46
         dw 0x010A
-        db 0xFF
+        db 0x80
         dw 0x0EF8, 0x0E10, 0x0D60, 0x0C80, 0x0BD8, 0x0B28
         dw 0x0A88, 0x09F0, 0x0960, 0x08E0, 0x0858, 0x07E0
         db 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00
@@ -1073,25 +1169,17 @@ pt3_tone_asm_old:
         dw 0x0019
         db 87
         dw 0x0018
-        db 0xFF
+        db 0x80
         dw 0x0D3E, 0x0C80, 0x0BCC, 0x0B22, 0x0A82, 0x09EC
         dw 0x095C, 0x08D6, 0x0858, 0x07E0, 0x076E, 0x0704
         db 0x00, 0x00, 0x49, 0x41, 0x40, 0x02, 0xA0, 0x85, 0xBC, 0x03, 0x00
 pt3_tone_asm_new:
         db 95
         dw 0x000D
-        db 0xFF
+        db 0x80
         dw 0x0D10, 0x0C55, 0x0BA4, 0x0AFC, 0x0A5F, 0x09CA
         dw 0x093D, 0x08B8, 0x083B, 0x07C5, 0x0755, 0x06EC
         db 0x00, 0x04, 0x11, 0x4A, 0x06, 0x9A, 0x03, 0x44, 0x80, 0x32, 0x00
-pt3_tone_real_old:
-        db 43
-        dw 0x0113
-pt3_tone_real_new:
-        db 0xFF
-        dw 0x0CDA, 0x0C22, 0x0B73, 0x0ACF, 0x0A33, 0x09A1
-        dw 0x0917, 0x0894, 0x0819, 0x07A4, 0x0737, 0x06CF
-        db 0x14, 0x90, 0xC4, 0x00, 0x12, 0x10, 0xD4, 0x24, 0x22, 0x09, 0x00
 ; Volume tables: for each channel volume 0..15 a mask whose bit n - 1 is set where the level
 ; for sample amplitude n is one more than for n - 1 (levels start at 0 for amplitude 0).
 ; The first table is for versions 3 and 4, the second for version 5 on.

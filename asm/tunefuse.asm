@@ -17,8 +17,7 @@
 ;     25506  stop:   silence the AY; if the music played in the background, back to IM 1
 ;     25509  word:   address of the unpacked PT3 module ($C000 when it lies in a RAM bank)
 ;     25511  start:  play the music in the background: one frame on every interrupt (IM 2)
-;     25514  byte:   number of entry calls recorded in the trace below (at most 4 kept)
-;     25515  bytes:  trace of the first entry calls: 1 = init, 2 = start, 3 = stop
+;     25514  5 bytes, unused (kept so that 25519 stays where games expect it)
 ;     25519  byte:   the RAM bank that holds the music, 0 when it lies in main memory
 ;
 ; Two layouts, chosen here from the module's size:
@@ -30,11 +29,11 @@
 ;     128K locked in 48 BASIC) it says that the music needs a 128K and the game runs silent.
 ;
 ; Memory plan of the main-memory layout, from 25500 upwards:
-;     jump table and trace, the start and stop code;
+;     jump table, the start and stop code;
 ;     the init-only code (credits, unpacker), which the IM 2 vector table at 25600..25856
 ;     replaces when the background playback starts;
-;     the interrupt handler at 25957 (the address every vector byte, 101, points to), then
-;     the PT3 player;
+;     small routines of the PT3 player, then the interrupt handler at 25957 (the address
+;     every vector byte, 101, points to), then the rest of the PT3 player;
 ;     the module buffer, then the player's work area right after the unpacked module.
 ; The compressed music is stored at the top of the buffer so that it ends a safe distance after
 ; where the unpacked module ends; unpacking then runs in place from the bottom of the buffer
@@ -44,7 +43,7 @@
 load_address    equ 25500
 game_address    equ 32000
 
-max_module_size equ 3622            ; largest module for main memory (checked at the end)
+max_module_size equ 3694            ; largest module for main memory (checked at the end)
 max_banked_module_size equ 16384    ; one RAM bank
 music_bank_number equ 6             ; see the banked layout for why
 music_bank_address equ $c000
@@ -94,8 +93,7 @@ entry_play:     jp pt3_play         ; 25503
 entry_stop:     jp stop             ; 25506
 module_pointer: dw module           ; 25509: $C000 in the banked layout
 entry_start:    jp start            ; 25511
-trace_count:    db 0                ; 25514
-trace_log:      db 0, 0, 0, 0       ; 25515
+        ds 5, 0                     ; 25514
         if banked
 music_bank:     db music_bank_number ; 25519: set to 0 by init when the bank cannot be paged
         else
@@ -107,8 +105,6 @@ music_bank:     db 0                ; 25519
 ; Fills the vector table, keeps the I register of the caller and switches to IM 2. A second
 ; call while the music plays changes nothing.
 start:
-        ld a, 2
-        call record_entry
         if banked
         ld a, (music_bank)
         or a
@@ -137,8 +133,6 @@ start:
 ; (IM 1, the I register as it was) and are left enabled; a game that drives the player from
 ; its own handler keeps its interrupt set-up.
 stop:
-        ld a, 3
-        call record_entry
         ld a, (playing)
         or a
         jp z, pt3_mute
@@ -158,8 +152,6 @@ resident_low_end:
 
         if !banked
 init:
-        ld a, 1
-        call record_entry
         call show_credits
         ld hl, packed_music
         ld de, module
@@ -392,25 +384,12 @@ attr_address:
         ret
 
 credit_row:     db 0
+        if $ < vector_table + 257   ; the vector table must cover nothing resident
+        ds vector_table + 257 - $, 0
+        endif
 init_only_end:
 
 ; ---- resident again: past the end of the vector table -----------------------------------
-
-; Keeps the entry number in A in the trace, so a debugger or test can see which entries
-; ran and in what order.
-record_entry:
-        ld hl, trace_count
-        ld c, (hl)
-        inc (hl)
-        ld b, 0
-        ld hl, trace_log
-        add hl, bc
-        ld b, a
-        ld a, c
-        cp 4
-        ret nc
-        ld (hl), b
-        ret
 
 playing:        db 0                ; 1 while the interrupt handler plays the music
 saved_i:        db 0                ; the I register from before the background playback
@@ -418,6 +397,7 @@ saved_i:        db 0                ; the I register from before the background 
 game_stack:     dw 0                ; SP of the interrupted program while the bank is in
         endif
 resident_high_end:
+pt3_low_area    equ resident_high_end   ; the PT3 player puts small routines here (up to the handler)
 
 ; ---- the interrupt handler ---------------------------------------------------------------
 ; Runs once per frame under IM 2. It keeps every register of the interrupted program (main
@@ -548,8 +528,6 @@ player_stack_end equ pt3_work + PT3_WORK_SIZE + player_stack_size
 module          equ music_bank_address
 
 init:
-        ld a, 1
-        call record_entry
         call show_credits
         ld a, i                     ; keep the interrupt state, as in play_entry
         jp pe, init_masked
@@ -692,7 +670,7 @@ packed_end:
         if init_only_end < vector_table + 257
         .error resident code lies under the vector table: move init-only code there
         endif
-        if resident_high_end > frame_interrupt
+        if resident_high_end > frame_interrupt || pt3_low_end > frame_interrupt
         .error the code before the interrupt handler runs into it
         endif
         if frame_interrupt != vector_byte * 257 || vector_table + 257 > frame_interrupt
@@ -707,7 +685,7 @@ work_size       equ PT3_WORK_SIZE
 
         if banked
 
-max_packed_size equ 3849            ; largest compressed module for the banked layout
+max_packed_size equ 3935            ; largest compressed module for the banked layout
 
         if packed_music + max_packed_size != game_address
         .error max_packed_size is stale: set it to 32000 - packed_music
@@ -716,11 +694,11 @@ max_packed_size equ 3849            ; largest compressed module for the banked l
         .error the player's work area and stack run past 31999
         endif
         if module_size > max_banked_module_size
-        .warning The music does not fit: a PT3 module may have at most 16384 bytes, one RAM bank of a 128K Spectrum (up to 3622 bytes it plays on every Spectrum).
+        .warning The music does not fit: a PT3 module may have at most 16384 bytes, one RAM bank of a 128K Spectrum (up to 3694 bytes it plays on every Spectrum).
         .error The music does not fit in one RAM bank
         endif
         if packed_end > game_address
-        .warning The music does not fit: a module of more than 3622 bytes plays from a RAM bank of a 128K Spectrum, and its compressed form, which goes with the player in 25500 to 31999, may have at most 3849 bytes.
+        .warning The music does not fit: a module of more than 3694 bytes plays from a RAM bank of a 128K Spectrum, and its compressed form, which goes with the player in 25500 to 31999, may have at most 3935 bytes.
         .error The compressed music does not fit between 25500 and 31999
         endif
 
@@ -729,7 +707,7 @@ max_packed_size equ 3849            ; largest compressed module for the banked l
 ; Past the module come its room to unpack in place and the work area; they overlap, so the
 ; larger of the two counts.
 
-player_size     equ 2422            ; bytes from 25500 to the module buffer
+player_size     equ 2341            ; bytes from 25500 to the module buffer
 
         if module - load_address != player_size
         .error player_size is stale: set it to the bytes from 25500 to `module`
@@ -747,7 +725,7 @@ player_size     equ 2422            ; bytes from 25500 to the module buffer
         endif
 
         if packed_end > game_address || module_end + work_size > game_address
-        .warning The music does not fit: the player takes bytes 25500 to 27921, and above it both the unpacked PT3 module plus one eighth of its size (room to unpack in place) and the compressed module with the credits text must end by 31999.
+        .warning The music does not fit: the player takes bytes 25500 to 27840, and above it both the unpacked PT3 module plus one eighth of its size (room to unpack in place) and the compressed module with the credits text must end by 31999.
         .error The music does not fit between 25500 and 31999
         endif
 

@@ -81,6 +81,9 @@ FuseTrace read_fuse_trace(const std::string& output) {
                 trace.i_before_start = field(at + 2);
             }
             at += 3;
+        } else if (marker == trace_entry_marker) {
+            trace.entries.push_back(field(at + 1));
+            at += 2;
         } else if (marker == trace_exit_marker) {
             trace.interrupt_mode = field(at + 1);
             trace.i_register = field(at + 2);

@@ -15,6 +15,7 @@ namespace kit_test {
 constexpr int trace_start_marker = 9999991;  // then the frame and the I register at the start entry
 constexpr int trace_write_marker = 9999992;  // then the fields of OutRegisters, in order
 constexpr int trace_exit_marker = 9999993;   // then the interrupt mode and the I register
+constexpr int trace_entry_marker = 9999994;  // then the address of the player entry called
 
 // The debugger's view of an OUT instruction that has just run: PC points past it, OUTI and
 // OUTD have already lowered B but not yet moved HL.
@@ -45,6 +46,7 @@ struct FuseTrace {
     std::optional<int> i_before_start;              // the I register when it ran
     std::vector<PortWrite> writes;                  // every write, in order
     std::optional<int> interrupt_mode, i_register;  // at the end of the run
+    std::vector<int> entries;                       // the player entries called, in order
     std::string error;                              // the first record that could not be read
 };
 

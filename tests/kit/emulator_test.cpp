@@ -27,9 +27,9 @@ const fs::path open_rom = "/usr/share/spectrum-roms/opense.rom";
 // Addresses the loader, the player and the demo game document.
 constexpr int ramtop_sysvar = 23730;
 constexpr int chars_sysvar = 23606;
+constexpr int player_init = 25500;
+constexpr int player_stop = 25506;
 constexpr int player_module_pointer = 25509;
-constexpr int player_trace_count = 25514;
-constexpr int player_trace = 25515;
 constexpr int player_start = 25511;
 constexpr int game_frame_count = 32003;
 constexpr int game_marker = 32005;
@@ -120,8 +120,13 @@ std::string debugger_script(int frame_limit, const RunPlan& plan) {
                << "set 23611 ([23611] | 32)\n"
                << "continue\nend\n";
     }
-    script << "break " << player_start << "\ncommands " << ++id << "\nset $begun spectrum:frames\nprint "
-           << kit_test::trace_start_marker << "\nprint spectrum:frames\nprint z80:i\ncontinue\nend\n";
+    // Every call of an entry shows in the trace: the player keeps no record of its own.
+    std::string entry_record = "print " + std::to_string(kit_test::trace_entry_marker) + "\nprint z80:pc\n";
+    for (int entry : {player_init, player_stop})
+        script << "break " << entry << "\ncommands " << ++id << "\n" << entry_record << "continue\nend\n";
+    script << "break " << player_start << "\ncommands " << ++id << "\n"
+           << entry_record << "set $begun spectrum:frames\nprint " << kit_test::trace_start_marker
+           << "\nprint spectrum:frames\nprint z80:i\ncontinue\nend\n";
     if (plan.capture_ay)
         script << "break port write 0xfd\ncommands " << ++id << "\n"
                << kit_test::out_registers_commands() << "continue\nend\n";
@@ -257,13 +262,11 @@ void expect_screen(const kit_test::SpectrumRam& ram, const Bytes& screen, int cr
         }
 }
 
-// What the loader and the player's init leave: RAMTOP and the entry trace.
-void expect_entries(const kit_test::SpectrumRam& ram, const std::vector<int>& entries) {
-    EXPECT_EQ(ram.peek_word(ramtop_sysvar), 25499) << "the loader's CLEAR did not run";
-    EXPECT_EQ(ram.peek(player_trace_count), static_cast<int>(entries.size()))
-        << "the player's entries ran a different number of times";
-    for (std::size_t i = 0; i < entries.size(); ++i)
-        EXPECT_EQ(ram.peek(player_trace + static_cast<int>(i)), entries[i]) << "entry call " << i + 1;
+// What the loader leaves (RAMTOP), and the player entries the loader and the game called, in
+// order, as the emulator saw them.
+void expect_entries(const FuseRun& run, const std::vector<int>& entries) {
+    EXPECT_EQ(run.ram->peek_word(ramtop_sysvar), 25499) << "the loader's CLEAR did not run";
+    EXPECT_EQ(run.trace.entries, entries) << "the player's entries ran in another order or number";
 }
 
 // The music unpacked at 0xC000 of the RAM bank the player names.
@@ -277,10 +280,11 @@ void expect_module_in_bank(const kit_test::SpectrumRam& ram, const Bytes& module
         << "the music in bank " << bank << " differs from the PT3 file";
 }
 
-// What the loader and the player's init leave: RAMTOP, the entry trace, the unpacked music in
-// main memory.
-void expect_loaded(const kit_test::SpectrumRam& ram, const Bytes& module, const std::vector<int>& entries) {
-    expect_entries(ram, entries);
+// What the loader and the player's init leave: RAMTOP, the entries called, the unpacked music
+// in main memory.
+void expect_loaded(const FuseRun& run, const Bytes& module, const std::vector<int>& entries) {
+    expect_entries(run, entries);
+    const kit_test::SpectrumRam& ram = *run.ram;
     EXPECT_EQ(ram.peek(player_music_bank), 0) << "the player names a RAM bank";
     int module_address = ram.peek_word(player_module_pointer);
     ASSERT_GE(module_address, 25500);
@@ -581,7 +585,7 @@ TEST_F(KitEmulator, DemoTapeWithLoadingScreenPlaysItsMusicUnderTheGame) {
     constexpr int frames = 300;
     build_and_run(test::kit_dir() / "music.pt3", true, {frames, true});
     if (HasFatalFailure()) return;
-    expect_loaded(*run_.ram, module_, {1, 2});
+    expect_loaded(run_, module_, {player_init, player_start});
     EXPECT_GE(run_.ram->peek_word(game_frame_count), frames - 50) << "the game stopped counting frames";
     EXPECT_EQ(run_.trace.interrupt_mode, 2);
     EXPECT_EQ(run_.trace.i_register, vector_table_page);
@@ -614,7 +618,7 @@ TEST_F(KitEmulator, DemoTapeWithLoadingScreenPlaysItsMusicUnderTheGame) {
 TEST_F(KitEmulator, DemoTapeWithoutLoadingScreenLoadsAndRuns) {
     build_and_run(test::kit_dir() / "music.pt3", false, {});
     if (HasFatalFailure()) return;
-    expect_loaded(*run_.ram, module_, {1, 2});
+    expect_loaded(run_, module_, {player_init, player_start});
 }
 
 // The background player under a game that checks its registers after every interrupt, and
@@ -625,7 +629,7 @@ TEST_F(KitEmulator, BackgroundPlayerLeavesTheGamesRegistersAndMemoryAlone) {
                   register_game_source(game_checks_before_stop, false));
     if (HasFatalFailure()) return;
     const auto& ram = *run_.ram;
-    expect_loaded(ram, module_, {1, 2, 3});
+    expect_loaded(run_, module_, {player_init, player_start, player_stop});
     EXPECT_EQ(ram.peek(game_marker), game_marker_drawn) << "a register changed across an interrupt";
     EXPECT_NE(ram.peek(game_marker), game_marker_spoiled);
     int checks = ram.peek_word(game_frame_count);
@@ -707,12 +711,12 @@ TEST_F(KitEmulator, EveryCorpusModulePlaysOnEachMachineItsLayoutAllows) {
             if (!HasFatalFailure()) {
                 const auto& ram = *run_.ram;
                 if (!banked) {
-                    expect_loaded(ram, module_, {1, 2});
+                    expect_loaded(run_, module_, {player_init, player_start});
                 } else if (plays) {
-                    expect_entries(ram, {1, 2});
+                    expect_entries(run_, {player_init, player_start});
                     expect_module_in_bank(ram, module_);
                 } else {
-                    expect_entries(ram, {1, 2});
+                    expect_entries(run_, {player_init, player_start});
                     EXPECT_EQ(ram.peek(player_music_bank), 0) << "init did not notice the lack of paging";
                     int credits_row = 24;
                     expect_credits(ram, credits_for(module_), credits_row);
@@ -748,7 +752,7 @@ TEST_F(KitEmulator, MusicFromABankLeavesAGameWithItsStackAtTheTopAlone) {
                   register_game_source(0, true));
     if (HasFatalFailure()) return;
     const auto& ram = *run_.ram;
-    expect_entries(ram, {1, 2});
+    expect_entries(run_, {player_init, player_start});
     expect_module_in_bank(ram, module_);
     EXPECT_NE(ram.peek(game_marker), game_marker_spoiled) << "a register changed across an interrupt";
     EXPECT_NE(ram.peek(game_marker), game_marker_top_changed) << "the game saw its top 16 KB change";
@@ -796,7 +800,7 @@ TEST(AyCapture, DecodesEveryOutInstructionTheTraceMeets) {
 }
 
 // Frames are counted from the first write at or after the start entry, writes before it are
-// left out, and a frame without writes stays in its place.
+// left out, and a frame without writes stays in its place; the entries called are listed in order.
 TEST(AyCapture, GroupsWritesIntoFramesFromTheStart) {
     auto number = [](int value) {
         char text[16];
@@ -808,8 +812,9 @@ TEST(AyCapture, GroupsWritesIntoFramesFromTheStart) {
         return number(kit_test::trace_write_marker) + number(frame) + number(0x6010) + number(0xED) +
                number(0x79) + number(value) + number(port) + number(0) + number(0) + number(0);
     };
-    std::string output = "Fuse banner text\n" + write(5, 0xFFFD, 8) + write(5, 0xBFFD, 0) +
-                         number(kit_test::trace_start_marker) + number(9) + number(0x3F) +
+    std::string output = "Fuse banner text\n" + number(kit_test::trace_entry_marker) + number(25500) +
+                         write(5, 0xFFFD, 8) + write(5, 0xBFFD, 0) + number(kit_test::trace_entry_marker) +
+                         number(25511) + number(kit_test::trace_start_marker) + number(9) + number(0x3F) +
                          write(10, 0xFFFD, 0) + write(10, 0xBFFD, 0x34) + write(10, 0xFFFD, 13) +
                          write(10, 0xBEFD, 10) + write(12, 0xFFFD, 1) + write(12, 0xBFFD, 2) +
                          number(kit_test::trace_exit_marker) + number(2) + number(0x64);
@@ -819,6 +824,7 @@ TEST(AyCapture, GroupsWritesIntoFramesFromTheStart) {
     EXPECT_EQ(trace.i_before_start, 0x3F);
     EXPECT_EQ(trace.interrupt_mode, 2);
     EXPECT_EQ(trace.i_register, 0x64);
+    EXPECT_EQ(trace.entries, (std::vector<int>{25500, 25511}));
     auto frames = kit_test::frames_after_start(trace, 3);
     ASSERT_EQ(frames.size(), 3u);
     EXPECT_EQ(kit_test::frame_line(frames[0]), "34 -- -- -- -- -- -- -- -- -- -- -- -- 0a");

@@ -54,7 +54,13 @@ bool Z80Machine::call(std::uint16_t routine, std::uint16_t hl, long max_tstates)
     z80ex_set_reg(cpu, regIFF1, 0);
     z80ex_set_reg(cpu, regIFF2, 0);
     while (tstates_ < max_tstates) {
-        tstates_ += z80ex_step(cpu);
+        std::uint16_t pc = z80ex_get_reg(cpu, regPC);
+        int spent = z80ex_step(cpu);
+        tstates_ += spent;
+        if (!by_address_.empty()) {
+            by_address_[pc] += spent;
+            ++visits_[pc];
+        }
         if (z80ex_get_reg(cpu, regPC) == kReturnAddress && z80ex_last_op_type(cpu) == 0) return true;
     }
     return false;

@@ -38,6 +38,15 @@ public:
     long tstates() const { return tstates_; }
     const std::vector<std::string>& faults() const { return faults_; }
 
+    // T-states spent in instructions starting at each address, and how many times each ran,
+    // summed over the calls since counting was last switched on; empty while it is off.
+    void count_by_address(bool on) {
+        by_address_.assign(on ? 65536 : 0, 0);
+        visits_.assign(on ? 65536 : 0, 0);
+    }
+    const std::vector<long>& tstates_by_address() const { return by_address_; }
+    const std::vector<long>& visits_by_address() const { return visits_; }
+
 private:
     using Cpu = _z80_cpu_context;
     static std::uint8_t read_memory(Cpu*, std::uint16_t, int, void*);
@@ -54,6 +63,8 @@ private:
     AyFrame frame_;
     long tstates_ = 0;
     std::vector<std::string> faults_;
+    std::vector<long> by_address_;
+    std::vector<long> visits_;
 };
 
 }  // namespace player_test
