@@ -22,14 +22,14 @@ loader-screen-gap | src/loader/game_tape_check.cpp | if (findings.empty() && cod
 driver-screen-size | src/driver/intake.cpp | if (size > screen_bytes) | if (size > screen_bytes + 1) | caught
 driver-title      | src/driver/loader_stage.cpp | constexpr int title_offset = 30; | constexpr int title_offset = 31; | caught
 driver-empty-music | src/driver/intake.cpp | if (size == 0) note_problem | if (size < 0) note_problem | caught
-driver-keep-music | src/driver/output_stage.cpp | if (name == names.music_work_copy && run.music_is_work_copy) continue; | (void)0; | missed
+driver-keep-music | src/driver/output_stage.cpp | if (name == names.music_work_copy && run.music_is_work_copy) continue; | (void)0; | caught
 host-kilobytes    | src/host/text.cpp | return bytes / 1024; | return (bytes + 1023) / 1024; | caught
 host-utf8-overlong | src/host/text.cpp | if (lead >= 0xC2 && lead <= 0xDF) return 2; | if (lead >= 0xC0 && lead <= 0xDF) return 2; | caught
 host-read-then-write | src/host/files.cpp | if (record.count > 0) file_os::seek(record.handle, -record.count | if (false) file_os::seek(record.handle, -record.count | caught
 host-backslashes  | src/host/command_line.cpp | if (count % 2 == 1) { | if (count % 2 == 0) { | caught
 zx7-long-offset   | tools/zx7/zx7_compress.cpp | std::size_t mask = 1024; | std::size_t mask = 512; | caught
 zx7-short-offset  | tools/zx7/zx7_compress.cpp | if (code < kMaxShortOffset) { | if (code <= kMaxShortOffset) { | caught
-bin2tap-end       | tools/bin2tap/bin2tap_main.cpp | if (address + size > 65536) { | if (address + size > 65537) { | missed
+bin2tap-end       | tools/bin2tap/bin2tap_main.cpp | if (address + size > 65536) { | if (address + size > 65537) { | caught
 bin2tap-param2    | tools/bin2tap/tap_code_blocks.cpp | kCodeParameter2 = 32768; | kCodeParameter2 = 32767; | caught
 player-noise      | asm/pt3_player.asm | and 31 | and 15 | caught
 player-channels   | asm/pt3_player.asm | ld (pt3_registers + 2),hl | ld (pt3_registers + 4),hl | caught

@@ -158,6 +158,15 @@ TEST_F(BuildTest, MusicChosenOnTheCommandLine) {
     }
 }
 
+// Music chosen from the work folder is the work copy itself: it is used in place and never
+// deleted with the intermediate files.
+TEST_F(BuildTest, MusicInTheWorkFolderIsKept) {
+    test::write_bytes(dir / "bin" / "music.pt3", module);
+    auto result = run({"bin/music.pt3"}, dir);
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_EQ(test::read_bytes(dir / "bin" / "music.pt3"), module);
+}
+
 TEST_F(BuildTest, EmptyParameterMeansDefaultMusic) {
     auto result = run({""});
     EXPECT_EQ(result.exit_code, 0) << result.err;
