@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <fstream>
@@ -19,7 +20,7 @@
 #include <thread>
 
 #include "build_inputs.hpp"
-#include "game_tape_cases.hpp"
+#include "fault_cases.hpp"
 #include "test_support.hpp"
 
 namespace {
@@ -239,22 +240,51 @@ protected:
     std::map<std::string, std::string> env;
 };
 
-TEST_F(FaultsTest, MisbehavingToolsAreSurvived) {
-    struct Case {
-        const char* variable;
-        const char* mode;
-    };
-    for (const Case& c : {Case{"FAKE_ZX7_MODE", "hang"}, Case{"FAKE_BIN2TAP_MODE", "flood-out"},
-                          Case{"FAKE_ZX7_MODE", "partial-line"}, Case{"FAKE_PASMO_MODE", "partial-line"},
-                          Case{"FAKE_BIN2TAP_MODE", "one-byte"}, Case{"FAKE_ZX7_MODE", "one-byte"}}) {
-        env = {{c.variable, c.mode}, {"FAKE_TOOL_SECONDS", "2"}};
-        auto result = run();
-        std::string label = std::string(c.variable) + "=" + c.mode;
-        expect_success(result, label);
-        EXPECT_EQ(result.err, "") << label;
-        fs::remove(dir / "demo.tap");
+// The shared table of faults, as every host's suite runs it: what the build says, that a tape
+// is made and opened exactly when there is no error, and that nothing else is left behind.
+class SharedFaultsTest : public FaultsTest, public ::testing::WithParamInterface<test::FaultCase> {};
+
+TEST_P(SharedFaultsTest, AreReportedAndLeaveTheUsersFilesAlone) {
+    const test::FaultCase& c = GetParam();
+    c.prepare(dir);
+    env = c.env;
+    const auto before = snapshot(dir, {});
+    auto result = run();
+    const auto after = snapshot(dir, {});
+    if (c.messages) {
+        EXPECT_EQ(result.err, *c.messages);
     }
+    EXPECT_NE(result.out.find("KTHNXBAI!\n"), std::string::npos);
+    for (const auto& [name, bytes] : before) {
+        auto found = after.find(name);
+        ASSERT_NE(found, after.end()) << name << " is gone";
+        EXPECT_EQ(found->second, bytes) << name << " changed";
+    }
+    if (!c.problem.empty()) {
+        EXPECT_EQ(result.exit_code, 1) << result.err;
+        EXPECT_NE(result.err.find("tunefuse: error: " + test::problem_in(c, dir) + "\n"), std::string::npos)
+            << result.err;
+        EXPECT_EQ(after.size(), before.size()) << "a tape or an intermediate was left";
+        EXPECT_TRUE(launches().empty()) << "a tape was opened";
+        return;
+    }
+    EXPECT_EQ(result.exit_code, 0) << result.err.substr(0, 2000);
+    if (!c.messages) {
+        EXPECT_EQ(result.err, "");
+    }
+    EXPECT_EQ(after.size(), before.size() + 1) << "only the output tape is new";
+    expect_complete_tape(c.output);
+    // The opener gets the tape's path as one word, exactly.
+    EXPECT_EQ(launches(), (std::vector<std::vector<std::string>>{{(dir / c.output).string()}}));
 }
+
+INSTANTIATE_TEST_SUITE_P(Table, SharedFaultsTest, ::testing::ValuesIn(test::fault_cases()),
+                         [](const ::testing::TestParamInfo<test::FaultCase>& info) {
+                             std::string name = std::to_string(info.index) + "_";
+                             for (char c : info.param.label)
+                                 name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                             return name;
+                         });
 
 TEST_F(FaultsTest, ToolFloodingStandardErrorReachesTheUser) {
     env = {{"FAKE_PASMO_MODE", "flood-err"}};
@@ -263,60 +293,6 @@ TEST_F(FaultsTest, ToolFloodingStandardErrorReachesTheUser) {
     // The tool's standard error is the program's own: every byte arrives, and nothing else.
     EXPECT_EQ(result.err.size(), 800u * 65536u);
     EXPECT_EQ(result.err.find("tunefuse: error"), std::string::npos);
-}
-
-TEST_F(FaultsTest, CrashingToolIsReported) {
-    for (const char* variable : {"FAKE_ZX7_MODE", "FAKE_PASMO_MODE", "FAKE_BIN2TAP_MODE"}) {
-        env = {{variable, "killed"}};
-        auto result = run();
-        expect_failure(result, "", variable);
-        EXPECT_NE(result.err.find("exited with code " + std::to_string(128 + SIGKILL)), std::string::npos)
-            << variable << "\n"
-            << result.err;
-    }
-}
-
-TEST_F(FaultsTest, DamagedProgramDirectory) {
-    struct Case {
-        const char* label;
-        std::function<void(const fs::path&)> damage;
-        std::string problem;
-    };
-    // Each case gets a program directory of its own, kit0, kit1 and so on.
-    auto p = [this](std::size_t i) { return (temp / ("kit" + std::to_string(i))).string() + "/"; };
-    const std::vector<Case> cases = {
-        {"no bin folder", [](const fs::path& d) { fs::remove_all(d / "bin"); },
-         "could not copy the music file to " + p(0) + "bin/music.pt3"},
-        {"no tools folder", [](const fs::path& d) { fs::remove_all(d / "tools"); },
-         "could not start the compressor: " + p(1) + "tools/zx7"},
-        {"no asm folder", [](const fs::path& d) { fs::remove_all(d / "asm"); },
-         "the assembler exited with code 1"},
-        {"loader tape is a folder", [](const fs::path& d) { fs::create_directories(d / "KRZCode.tap"); },
-         "could not write the loader tape KRZCode.tap"},
-        {"player is a folder", [](const fs::path& d) { fs::create_directories(d / "tunefuse.bin"); },
-         "the assembled player was not produced"},
-        {"work copy is a folder", [](const fs::path& d) { fs::create_directories(d / "bin" / "music.pt3"); },
-         "could not copy the music file"},
-    };
-    for (std::size_t i = 0; i < cases.size(); ++i) {
-        const Case& c = cases[i];
-        lay_out("kit" + std::to_string(i));
-        c.damage(dir);
-        auto result = run();
-        expect_failure(result, c.problem, c.label);
-    }
-}
-
-TEST_F(FaultsTest, OutputTapeInTheWay) {
-    // A folder of the output tape's name is left alone.
-    fs::create_directories(dir / "demo.tap");
-    test::write_bytes(dir / "demo.tap" / "inside", {1, 2, 3});
-    auto result = run();
-    EXPECT_EQ(result.exit_code, 1);
-    EXPECT_NE(result.err.find("tunefuse: error: could not create the output tape demo.tap"),
-              std::string::npos)
-        << result.err;
-    EXPECT_EQ(test::read_bytes(dir / "demo.tap" / "inside"), (Bytes{1, 2, 3}));
 }
 
 TEST_F(FaultsTest, WriteProtectedFilesOfEarlierRuns) {
@@ -355,41 +331,6 @@ TEST_F(FaultsTest, ProgramDirectoryNotWritable) {
     EXPECT_FALSE(fs::exists(dir / "demo.tap"));
 }
 
-TEST_F(FaultsTest, EmptyGameTape) {
-    test::write_bytes(dir / "game.tap", {});
-    auto result = run();
-    expect_failure(result, "", "empty game.tap");
-    EXPECT_EQ(
-        result.err,
-        "tunefuse: error: game.tap is missing or empty: copy your game's tape into the program directory "
-        "as game.tap\n"
-        "tunefuse: error: no output tape was written\n");
-    EXPECT_NE(result.out.find("Building tapes\t\t: no game.tap Done\n"), std::string::npos) << result.out;
-    EXPECT_FALSE(fs::exists(dir / "Finished.tap"));
-}
-
-// Every game tape of the shared table: what the build says, and that a tape is made exactly when
-// there is no error. A tape the loader could not start is not made, and none is opened.
-TEST_F(FaultsTest, GameTapesCheckedAgainstTheLoader) {
-    for (const test::GameTapeCase& c : test::game_tape_cases()) {
-        test::write_bytes(dir / "game.tap", c.tape);
-        fs::remove(temp / "log" / "xdg-open.args");
-        auto result = run();
-        EXPECT_EQ(result.err, test::game_tape_messages(c)) << c.label;
-        EXPECT_NE(result.out.find("KTHNXBAI!\n"), std::string::npos) << c.label;
-        if (c.error.empty()) {
-            EXPECT_EQ(result.exit_code, 0) << c.label;
-            expect_complete_tape(c.output);
-            EXPECT_EQ(launches().size(), 1u) << c.label;
-        } else {
-            EXPECT_EQ(result.exit_code, 1) << c.label;
-            EXPECT_FALSE(fs::exists(dir / c.output)) << c.label;
-            EXPECT_TRUE(launches().empty()) << c.label;
-        }
-        fs::remove(dir / c.output);
-    }
-}
-
 TEST_F(FaultsTest, GameTapeErrorKeepsTheEarlierTape) {
     auto first = run();
     expect_success(first, "first run");
@@ -406,90 +347,6 @@ TEST_F(FaultsTest, LargeGameTape) {
     test::write_bytes(dir / "game.tap", make_game_tape("demo      ", 4 * 1024 * 1024));
     auto result = run();
     expect_success(result, "4 MB game tape");
-}
-
-TEST_F(FaultsTest, GameNames) {
-    struct Case {
-        std::string name10;  // the name field of the game tape's header
-        std::string output;  // the tape made, empty when the name is refused
-    };
-    const std::vector<Case> cases = {
-        {"game      ", ""},
-        {"KRZCode   ", ""},
-        {"GAME      ", "GAME.tap"},
-        {"a/b       ", ""},
-        {"a\\b       ", ""},
-        {"..        ", ""},
-        {"../escape ", ""},
-        {"/tmp/x    ", ""},
-        {"my game   ", "my game.tap"},
-        {"say \"hi\"  ", ""},
-        {"a&b       ", "a&b.tap"},
-        {"a|b       ", ""},
-        {"%PATH%    ", "%PATH%.tap"},
-        {"a;rm b    ", "a;rm b.tap"},
-        {"$(id)`id` ", "$(id)`id`.tap"},
-        // Ten bytes, seven characters: the name ends with its field, not in the length after it.
-        {"Gam\xC3\xA9\xE2\x98\x83  ", "Gam\xC3\xA9\xE2\x98\x83.tap"},
-        // Bytes that are no UTF-8 become replacement characters, each a character a file name may hold.
-        {"\xFF\xFE\x80game   ", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBDgame.tap"},
-        {"          ", "Finished.tap"},
-        {"\x01\x02      ab", ""},
-    };
-    for (const Case& c : cases) {
-        test::write_bytes(dir / "game.tap", make_game_tape(c.name10));
-        fs::remove(temp / "log" / "xdg-open.args");
-        auto result = run();
-        if (c.output.empty()) {
-            EXPECT_EQ(result.exit_code, 1) << c.name10;
-            EXPECT_NE(result.err.find("tunefuse: error: could not create the output tape"), std::string::npos)
-                << c.name10 << "\n"
-                << result.err;
-            continue;
-        }
-        EXPECT_EQ(result.exit_code, 0) << c.name10 << "\n" << result.err;
-        expect_complete_tape(c.output);
-        // The opener gets the tape's path as one word, exactly; nothing reads the name as a command.
-        EXPECT_EQ(launches(), (std::vector<std::vector<std::string>>{{(dir / c.output).string()}}))
-            << c.name10;
-        fs::remove(dir / c.output);
-    }
-    // Only the tapes of the cases above were ever made.
-    for (const auto& entry : fs::directory_iterator(dir))
-        EXPECT_TRUE(entry.path().filename() != "escape.tap") << entry.path();
-}
-
-TEST_F(FaultsTest, MusicFilesThatAreNotGood) {
-    struct Case {
-        const char* label;
-        std::function<void(const fs::path&)> make;
-        std::string problem;  // empty: the build succeeds
-    };
-    const fs::path music = dir / "music.pt3";
-    const std::vector<Case> cases = {
-        {"a folder", [](const fs::path& m) { fs::create_directories(m); }, "music file is a folder"},
-        {"empty", [](const fs::path& m) { test::write_bytes(m, {}); }, "music file is empty"},
-        {"98 bytes", [](const fs::path& m) { test::write_bytes(m, test::make_module("Tune", "Me", 98)); },
-         ""},
-        {"not a PT3", [](const fs::path& m) { test::write_string(m, std::string(500, '\x01')); },
-         "the music file is not a PT3 module: music.pt3"},
-        {"1 MB",
-         [](const fs::path& m) { test::write_bytes(m, test::make_module("Tune", "Me", 1024 * 1024)); }, ""},
-    };
-    for (const Case& c : cases) {
-        fs::remove_all(music);
-        c.make(music);
-        user_files = {dir / "game.tap", dir / "other.tap", music};
-        auto result = run();
-        if (c.problem.empty()) {
-            expect_success(result, c.label);
-            EXPECT_EQ(result.err, "") << c.label;
-        } else {
-            expect_failure(result, c.problem, c.label);
-        }
-        EXPECT_FALSE(fs::exists(dir / "bin" / "music.pt3")) << c.label;
-        fs::remove(dir / "demo.tap");
-    }
 }
 
 TEST_F(FaultsTest, MusicPathsWithOddCharacters) {

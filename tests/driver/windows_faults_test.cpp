@@ -1,18 +1,15 @@
-// The build on Windows under faults: stand-in tools that misbehave, a damaged program directory,
-// odd game tapes, game names and music files. Every case runs tunefuse.exe in a program directory
-// of its own and checks the exit code, the error line on standard error (UTF-16LE), that every
-// file that was there before is byte-identical afterwards, and that nothing was left or written
-// besides the output tape of a good build. The program closes every run with a two-second pause,
-// so the runs of a table go a few at a time.
+// The build on Windows under faults: the shared table of tests/support/fault_cases.hpp. Every
+// case runs tunefuse.exe in a program directory of its own and checks the exit code, the error line on
+// standard error (UTF-16LE), that every file that was there before is byte-identical afterwards, and that
+// nothing was left or written besides the output tape of a good build. The program closes every run with a
+// two-second pause, so the runs of a table go a few at a time.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <future>
-#include <optional>
 #include <set>
 
 #include "build_inputs.hpp"
-#include "game_tape_cases.hpp"
+#include "fault_cases.hpp"
 #include "test_support.hpp"
 
 namespace {
@@ -23,20 +20,7 @@ namespace fs = std::filesystem;
 
 constexpr std::size_t runs_at_once = 5;
 
-// One fault: how the laid-out program directory is changed, the stand-in tools' modes, and what
-// the build must say.
-struct Case {
-    std::string label;
-    std::function<void(const fs::path& dir)> prepare = [](const fs::path&) {};
-    std::map<std::string, std::string> env = {};
-    // The error text after "tunefuse: error: ", "$kit\" standing for the program directory with
-    // its backslash; empty when the build succeeds.
-    std::string problem = "";
-    std::string output = "demo.tap";  // the tape a successful build makes
-    // All of standard error, LF line ends, when the case says it; else a successful build writes
-    // nothing there.
-    std::optional<std::string> messages = std::nullopt;
-};
+using Case = test::FaultCase;
 
 // Every file and folder under root: files with their contents, folders as a marker.
 std::map<std::string, Bytes> snapshot(const fs::path& root) {
@@ -46,13 +30,6 @@ std::map<std::string, Bytes> snapshot(const fs::path& root) {
         entries[name] = entry.is_regular_file() ? test::read_bytes(entry.path()) : test::bytes_of("<folder>");
     }
     return entries;
-}
-
-std::string with_directory(std::string text, const fs::path& dir) {
-    const std::string marker = "$kit\\";
-    if (auto at = text.find(marker); at != std::string::npos)
-        text.replace(at, marker.size(), dir.string() + "\\");
-    return text;
 }
 
 // What one run found before and after.
@@ -136,8 +113,7 @@ protected:
         }
         if (!c.problem.empty()) {
             EXPECT_EQ(result.exit_code, 1) << c.label << "\n" << err;
-            EXPECT_NE(err.find("tunefuse: error: " + with_directory(c.problem, dir) + "\n"),
-                      std::string::npos)
+            EXPECT_NE(err.find("tunefuse: error: " + test::problem_in(c, dir) + "\n"), std::string::npos)
                 << c.label << "\n"
                 << err;
             EXPECT_NE(test::from_utf16le(result.out).find("KTHNXBAI!\n"), std::string::npos) << c.label;
@@ -179,126 +155,8 @@ protected:
     test::TempDir temp;
 };
 
-auto game_named(const std::string& name10) {
-    return [name10](const fs::path& dir) { test::write_bytes(dir / "game.tap", make_game_tape(name10)); };
-}
-
-auto game_tape(const Bytes& bytes) {
-    return [bytes](const fs::path& dir) { test::write_bytes(dir / "game.tap", bytes); };
-}
-
-auto music(const std::function<void(const fs::path&)>& make) {
-    return [make](const fs::path& dir) {
-        fs::remove(dir / "music.pt3");
-        make(dir / "music.pt3");
-    };
-}
-
-auto remove_folder(const char* name) {
-    return [name](const fs::path& dir) { fs::remove_all(dir / name); };
-}
-
-TEST_F(WindowsFaultsTest, MisbehavingTools) {
-    run_table({
-        {.label = "compressor fails",
-         .env = {{"FAKE_ZX7_MODE", "fail"}},
-         .problem = "the compressor exited with code 3"},
-        {.label = "assembler fails",
-         .env = {{"FAKE_PASMO_MODE", "fail"}},
-         .problem = "the assembler exited with code 3"},
-        {.label = "bin2tap fails",
-         .env = {{"FAKE_BIN2TAP_MODE", "fail"}},
-         .problem = "bin2tap exited with code 3"},
-        {.label = "compressor killed",
-         .env = {{"FAKE_ZX7_MODE", "killed"}},
-         .problem = "the compressor exited with code 137"},
-        {.label = "assembler killed",
-         .env = {{"FAKE_PASMO_MODE", "killed"}},
-         .problem = "the assembler exited with code 137"},
-        {.label = "bin2tap killed",
-         .env = {{"FAKE_BIN2TAP_MODE", "killed"}},
-         .problem = "bin2tap exited with code 137"},
-        {.label = "bin2tap writes 50 MB", .env = {{"FAKE_BIN2TAP_MODE", "flood-out"}}},
-        {.label = "compressor writes a partial line", .env = {{"FAKE_ZX7_MODE", "partial-line"}}},
-        {.label = "assembler writes a partial line", .env = {{"FAKE_PASMO_MODE", "partial-line"}}},
-        {.label = "bin2tap leaves one byte", .env = {{"FAKE_BIN2TAP_MODE", "one-byte"}}},
-        {.label = "compressor leaves one byte", .env = {{"FAKE_ZX7_MODE", "one-byte"}}},
-    });
-}
-
-TEST_F(WindowsFaultsTest, DamagedProgramDirectory) {
-    run_table({
-        {.label = "no bin folder",
-         .prepare = remove_folder("bin"),
-         .problem = "could not copy the music file to $kit\\bin\\music.pt3"},
-        {.label = "no tools folder",
-         .prepare = remove_folder("tools"),
-         .problem = "could not start the compressor: $kit\\tools\\zx7.exe"},
-        {.label = "no asm folder",
-         .prepare = remove_folder("asm"),
-         .problem = "the assembler exited with code 1"},
-        {.label = "loader tape is a folder",
-         .prepare = [](const fs::path& dir) { fs::create_directories(dir / "KRZCode.tap"); },
-         .problem = "could not write the loader tape KRZCode.tap"},
-        {.label = "output tape is a folder",
-         .prepare =
-             [](const fs::path& dir) {
-                 fs::create_directories(dir / "demo.tap");
-                 test::write_bytes(dir / "demo.tap" / "inside", {1, 2, 3});
-             },
-         .problem = "could not create the output tape demo.tap"},
-    });
-}
-
-TEST_F(WindowsFaultsTest, EmptyGameTape) {
-    run_table({
-        {.label = "empty",
-         .prepare = game_tape({}),
-         .problem =
-             "game.tap is missing or empty: copy your game's tape into the program directory as game.tap"},
-    });
-}
-
-// The shared table of game tapes, as the POSIX suite runs it.
-TEST_F(WindowsFaultsTest, GameTapesCheckedAgainstTheLoader) {
-    std::vector<Case> cases;
-    for (const test::GameTapeCase& c : test::game_tape_cases())
-        cases.push_back({.label = c.label,
-                         .prepare = game_tape(c.tape),
-                         .problem = c.error,
-                         .output = c.output,
-                         .messages = test::game_tape_messages(c)});
-    run_table(cases);
-}
-
-TEST_F(WindowsFaultsTest, GameNames) {
-    std::vector<Case> cases;
-    // Names that would overwrite the user's game or the loader tape (file names are not case
-    // sensitive here), leave the program directory, or name an alternate stream or a device.
-    for (const std::string name : {"game", "GAME", "KRZCode", "krzcode", "a\\b", "..", "..\\escape", "a|b",
-                                   "say \"hi\"", "why?", "a*b", "c:x", "a:b", "CON", "nul.x", "com1"}) {
-        cases.push_back({.label = name,
-                         .prepare = game_named((name + std::string(10, ' ')).substr(0, 10)),
-                         .problem = "could not create the output tape " + name + ".tap"});
-    }
-    cases.push_back({.label = "all spaces", .prepare = game_named("          "), .output = "Finished.tap"});
-    cases.push_back({.label = "ampersand", .prepare = game_named("a&b       "), .output = "a&b.tap"});
-    cases.push_back({.label = "spaces inside", .prepare = game_named("my game   "), .output = "my game.tap"});
-    run_table(cases);
-}
-
-TEST_F(WindowsFaultsTest, MusicFilesThatAreNotGood) {
-    run_table({
-        {.label = "a folder",
-         .prepare = music([](const fs::path& m) { fs::create_directories(m); }),
-         .problem = "music file is a folder: $kit\\music.pt3"},
-        {.label = "empty",
-         .prepare = music([](const fs::path& m) { test::write_bytes(m, {}); }),
-         .problem = "music file is empty: $kit\\music.pt3"},
-        {.label = "not a PT3",
-         .prepare = music([](const fs::path& m) { test::write_string(m, std::string(500, '\x01')); }),
-         .problem = "the music file is not a PT3 module: music.pt3"},
-    });
+TEST_F(WindowsFaultsTest, SharedTable) {
+    run_table(test::fault_cases());
 }
 
 }  // namespace

@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -51,89 +50,63 @@ protected:
 
 // Buffered writing ---------------------------------------------------------------------------
 
-TEST_F(FilesTest, Bytes4095WaitInTheBufferAndThe4096thWritesThem) {
+struct WriteCase {
+    const char* title;
+    std::vector<int> writes;     // byte counts in order: 1 goes through write_byte, more through write_block
+    std::int64_t system_writes;  // how many reached the system before the file is closed
+    std::uintmax_t on_disk;      // and how many bytes they hold
+};
+
+class BufferedWriteTest : public FilesTest, public ::testing::WithParamInterface<WriteCase> {};
+
+TEST_P(BufferedWriteTest, BytesWaitInOne4096ByteBufferAndLargeBlocksGoStraightThrough) {
+    const WriteCase& c = GetParam();
     ASSERT_NE(host::create_file(0, name("out.bin")), 0);
     const auto writes_before = host::operating_system_writes();
-    for (int i = 0; i < 4095; ++i) ASSERT_EQ(host::write_byte(0, i), 1);
-    EXPECT_EQ(size_on_disk("out.bin"), 0u);
-    EXPECT_EQ(host::operating_system_writes(), writes_before);
-
-    ASSERT_EQ(host::write_byte(0, 4095), 1);
-    EXPECT_EQ(size_on_disk("out.bin"), 4095u);
-    EXPECT_EQ(host::operating_system_writes(), writes_before + 1);
-
+    Bytes all;
+    for (int count : c.writes) {
+        Bytes bytes(static_cast<std::size_t>(count));
+        for (auto& byte : bytes) {
+            byte = static_cast<std::uint8_t>(all.size() * 7 + all.size() / 256);
+            all.push_back(byte);
+        }
+        if (count == 1)
+            ASSERT_EQ(host::write_byte(0, bytes[0]), 1);
+        else
+            ASSERT_EQ(host::write_block(0, bytes.data(), count), count);
+    }
+    EXPECT_EQ(host::operating_system_writes() - writes_before, c.system_writes);
+    EXPECT_EQ(size_on_disk("out.bin"), c.on_disk);
+    EXPECT_EQ(host::file_length(0), static_cast<std::int64_t>(all.size()));
     host::close_file(0);
-    EXPECT_EQ(host::operating_system_writes(), writes_before + 2);
-    const Bytes written = test::read_bytes(file("out.bin"));
-    ASSERT_EQ(written.size(), 4096u);
-    for (std::size_t i = 0; i < written.size(); ++i) ASSERT_EQ(written[i], i & 0xFF) << "at " << i;
+    const std::int64_t waiting = all.size() > c.on_disk ? 1 : 0;
+    EXPECT_EQ(host::operating_system_writes() - writes_before, c.system_writes + waiting)
+        << "closing writes what waits in one write";
+    EXPECT_EQ(test::read_bytes(file("out.bin")), all);
 }
 
-TEST_F(FilesTest, WriteByteKeepsTheLow8Bits) {
-    ASSERT_NE(host::create_file(0, name("out.bin")), 0);
-    EXPECT_EQ(host::write_byte(0, 0x1234), 1);
-    EXPECT_EQ(host::write_byte(0, -1), 1);
-    EXPECT_EQ(host::write_byte(0, 256), 1);
-    host::close_file(0);
-    EXPECT_EQ(test::read_bytes(file("out.bin")), test::hex_bytes("34 FF 00"));
-}
+const WriteCase write_cases[] = {
+    {"ThreeBytesWait", {1, 1, 1}, 0, 0},
+    {"Bytes4095Wait", std::vector<int>(4095, 1), 0, 0},
+    {"The4096thByteWritesTheFirst4095", std::vector<int>(4096, 1), 1, 4095},
+    {"ABlockFillingTheBufferWaits", {4095}, 0, 0},
+    {"AByteAfterAFullBufferWritesIt", {4095, 1}, 1, 4095},
+    {"A10000ByteBlockGoesInOneWrite", {10000}, 1, 10000},
+    {"ALargeBlockWritesTheWaitingBytesFirst", {1, 1, 5000}, 2, 5002},
+};
 
-TEST_F(FilesTest, A10000ByteBlockReachesTheSystemInOneWrite) {
-    Bytes block(10000);
-    for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<std::uint8_t>(i * 7);
-    ASSERT_NE(host::create_file(0, name("out.bin")), 0);
-    const auto writes_before = host::operating_system_writes();
-    EXPECT_EQ(host::write_block(0, block.data(), 10000), 10000);
-    EXPECT_EQ(host::operating_system_writes(), writes_before + 1);
-    EXPECT_EQ(size_on_disk("out.bin"), 10000u);  // nothing of it waits in the buffer
-    host::close_file(0);
-    EXPECT_EQ(host::operating_system_writes(), writes_before + 1);
-    EXPECT_EQ(test::read_bytes(file("out.bin")), block);
-}
+INSTANTIATE_TEST_SUITE_P(Examples, BufferedWriteTest, ::testing::ValuesIn(write_cases),
+                         [](const ::testing::TestParamInfo<WriteCase>& info) { return info.param.title; });
 
-TEST_F(FilesTest, ALargeBlockAfterBufferedBytesWritesThoseFirst) {
-    Bytes block(5000, 0xAB);
+TEST_F(FilesTest, WriteByteKeepsTheLow8BitsAndNoSourceWritesNothing) {
     ASSERT_NE(host::create_file(0, name("out.bin")), 0);
-    const auto writes_before = host::operating_system_writes();
-    host::write_byte(0, 1);
-    host::write_byte(0, 2);
-    EXPECT_EQ(host::write_block(0, block.data(), 5000), 5000);
-    EXPECT_EQ(host::operating_system_writes(), writes_before + 2);
-    host::close_file(0);
-    Bytes expected(2 + block.size(), 0xAB);
-    expected[0] = 1;
-    expected[1] = 2;
-    EXPECT_EQ(test::read_bytes(file("out.bin")), expected);
-}
-
-TEST_F(FilesTest, ABlockThatWouldFillTheBufferExactlyFlushesFirst) {
-    Bytes block(4095, 0x11);
-    ASSERT_NE(host::create_file(0, name("out.bin")), 0);
-    const auto writes_before = host::operating_system_writes();
-    EXPECT_EQ(host::write_block(0, block.data(), 4095), 4095);
-    EXPECT_EQ(size_on_disk("out.bin"), 0u);
-    host::write_byte(0, 0x22);
-    EXPECT_EQ(size_on_disk("out.bin"), 4095u);
-    EXPECT_EQ(host::operating_system_writes(), writes_before + 1);
-    EXPECT_EQ(host::file_length(0), 4096);
-}
-
-TEST_F(FilesTest, AnAbsentSourceOrNoBytesWritesNothing) {
-    ASSERT_NE(host::create_file(0, name("out.bin")), 0);
+    for (int value : {0x1234, -1, 256}) EXPECT_EQ(host::write_byte(0, value), 1);
     std::uint8_t byte = 1;
     EXPECT_EQ(host::write_block(0, nullptr, 10), 0);
     EXPECT_EQ(host::write_block(0, &byte, 0), 0);
     EXPECT_EQ(host::write_block(0, &byte, -5), 0);
-    EXPECT_EQ(host::file_length(0), 0);
-}
-
-TEST_F(FilesTest, LengthAfterThreeWriteBytesIsThree) {
-    ASSERT_NE(host::create_file(0, name("out.bin")), 0);
-    for (int i = 0; i < 3; ++i) host::write_byte(0, 'x');
-    EXPECT_EQ(host::file_length(0), 3);
-    EXPECT_EQ(size_on_disk("out.bin"), 3u);
-    host::write_byte(0, 'y');  // still in write mode: appends after the three
-    EXPECT_EQ(host::file_length(0), 4);
+    host::close_file(0);
+    EXPECT_EQ(test::read_bytes(file("out.bin")), test::hex_bytes("34 FF 00"));
 }
 
 // Reading and writing in turn ----------------------------------------------------------------
@@ -270,22 +243,6 @@ const TextCase text_cases[] = {
 INSTANTIATE_TEST_SUITE_P(Examples, ReadTextTest, ::testing::ValuesIn(text_cases),
                          [](const ::testing::TestParamInfo<TextCase>& info) { return info.param.title; });
 
-TEST_F(FilesTest, ReadTextStopsAt33Characters) {
-    Bytes letters;
-    for (int i = 0; i < 40; ++i) letters.push_back(static_cast<std::uint8_t>('A' + i % 26));
-    open_with(letters);
-    const Text title = host::read_text(0, 24, 33);
-    ASSERT_EQ(title.size(), 33u);
-    for (int i = 0; i < 33; ++i) EXPECT_EQ(title[i], letters[i]);
-    EXPECT_EQ(next_byte(), letters[33]);
-}
-
-TEST_F(FilesTest, ReadTextTakesTenUtf8CharactersFromMoreThanTenBytes) {
-    open_with(test::bytes_of("Caf\xC3\xA9 na\xC3\xAFve!!"));
-    EXPECT_EQ(host::read_text(0, 2, 10), u"Caf\u00E9 na\u00EFve");
-    EXPECT_EQ(next_byte(), '!');
-}
-
 TEST_F(FilesTest, TheMusicHeaderReadsOfTheMetadataStage) {
     Bytes module(200, ' ');
     const std::string title = "Title of the tune";
@@ -308,22 +265,6 @@ TEST_F(FilesTest, ReadOnlyOpeningReadsButNeitherCreatesNorWrites) {
     host::write_byte(0, 'z');
     host::close_file(0);
     EXPECT_EQ(test::read_string(file("in.bin")), "abc");
-}
-
-TEST_F(FilesTest, ReadOnlyOpeningsShareOnlyAsTheyAllow) {
-    test::write_string(file("game.tap"), "game");
-    ASSERT_NE(host::open_file(1, name("game.tap"), host::read_only | host::share_read), 0);
-    EXPECT_NE(host::open_file(2, name("game.tap"), host::read_only | host::share_read), 0);
-    host::close_file(2);
-    // Writing beside a reader that shares only reading is refused, and the file stays whole.
-    EXPECT_EQ(host::create_file(3, name("game.tap")), 0);
-    EXPECT_EQ(test::read_string(file("game.tap")), "game");
-}
-
-TEST_F(FilesTest, ReadTextOnAnEmptyNewFileIsEmpty) {
-    ASSERT_NE(host::open_file(0, name("new.bin")), 0);
-    EXPECT_EQ(host::read_text(0, 24, 33), u"");
-    EXPECT_EQ(host::read_text(0, 25, 33), u"");
 }
 
 TEST_F(FilesTest, AUnitPushedBackAcrossTheBufferEndIsReadAgain) {
@@ -401,23 +342,17 @@ TEST_F(FilesTest, WriteTextLinesFollowEachOther) {
 
 // Opening, closing and the file table --------------------------------------------------------
 
-TEST_F(FilesTest, OpenFileCreatesAMissingFile) {
-    ASSERT_NE(host::open_file(3, name("missing.bin")), 0);
-    EXPECT_TRUE(test::fs::exists(file("missing.bin")));
-    EXPECT_EQ(host::file_length(3), 0);
-}
-
-TEST_F(FilesTest, OpenFileKeepsTheContentsAndStartsAtZero) {
+TEST_F(FilesTest, OpenKeepsOrCreatesAndCreateEmpties) {
     test::write_string(file("kept.bin"), "keep me");
+    test::write_string(file("old.bin"), "old contents");
     ASSERT_NE(host::open_file(3, name("kept.bin")), 0);
     EXPECT_EQ(host::file_length(3), 7);
     EXPECT_EQ(host::read_text(3, 2, 100), u"keep me");
-}
-
-TEST_F(FilesTest, CreateFileEmptiesAnExistingFile) {
-    test::write_string(file("old.bin"), "old contents");
-    ASSERT_NE(host::create_file(3, name("old.bin")), 0);
-    EXPECT_EQ(host::file_length(3), 0);
+    ASSERT_NE(host::open_file(4, name("missing.bin")), 0);
+    EXPECT_TRUE(test::fs::exists(file("missing.bin")));
+    EXPECT_EQ(host::file_length(4), 0);
+    ASSERT_NE(host::create_file(5, name("old.bin")), 0);
+    EXPECT_EQ(host::file_length(5), 0);
     EXPECT_EQ(size_on_disk("old.bin"), 0u);
 }
 
@@ -494,11 +429,6 @@ TEST_F(FilesTest, CloseAllFilesClosesFixedNumbersUpwardThenNewNumbersNewestFirst
     for (int number : {5, 6, 7, 40, newer, older}) EXPECT_EQ(host::file_length(number), -1);
 }
 
-TEST_F(FilesTest, CloseAllFilesWithNothingOpenDoesNothing) {
-    host::close_all_files();
-    host::close_all_files();
-}
-
 TEST_F(FilesTest, TheTableGrowsForLargeNumbers) {
     for (int number : {15, 16, 40, 1000}) {
         const std::string file_name = "n" + std::to_string(number);
@@ -553,6 +483,50 @@ TEST_F(FilesTest, NumbersThatAreNotOpenGiveTheirFailureValues) {
 }
 
 // Sharing ------------------------------------------------------------------------------------
+
+struct SharingCase {
+    const char* title;
+    std::uint32_t first;   // how the file is open already
+    bool create;           // whether the second opening creates (empties) the file
+    std::uint32_t second;  // how it is opened again
+    bool allowed;
+};
+
+class SharingTest : public FilesTest, public ::testing::WithParamInterface<SharingCase> {};
+
+// Sharing holds between the openings this program makes, as it does on Windows: a refused
+// opening leaves the file as it was.
+TEST_P(SharingTest, ASecondOpeningIsAllowedOnlyWhereTheFirstShares) {
+    const SharingCase& c = GetParam();
+    test::write_string(file("game.tap"), "game");
+    ASSERT_NE(host::open_file(1, name("game.tap"), c.first), 0);
+    const int second = c.create ? host::create_file(2, name("game.tap"), c.second)
+                                : host::open_file(2, name("game.tap"), c.second);
+    EXPECT_EQ(second != 0, c.allowed);
+    host::close_all_files();
+    if (!c.allowed) {
+        EXPECT_EQ(test::read_string(file("game.tap")), "game");
+    }
+    ASSERT_NE(host::create_file(3, name("game.tap")), 0) << "closed, it opens exclusively again";
+}
+
+constexpr std::uint32_t reader = host::read_only | host::share_read;
+
+const SharingCase sharing_cases[] = {
+    {"ReadersBesideAReader", reader, false, reader, true},
+    {"NoWriterBesideAReader", reader, true, 0, false},
+    {"NoWriterBesideAReadWriteFileSharingReads", host::share_read, false, host::share_read, false},
+    {"NoSharingWriterBesideAFileSharingReads", host::share_read, false, host::share_all, false},
+    {"NoCreateBesideAFileSharingReads", host::share_read, true, host::share_all, false},
+    {"SharedWithAllBesideSharedWithAll", host::share_all, false, host::share_all, true},
+    {"CreateSharedWithAllBesideSharedWithAll", host::share_all, true, host::share_all, true},
+    {"NoExclusiveBesideShared", host::share_all, false, 0, false},
+    {"NoCreateSharingOnlyReadsBesideShared", host::share_all, true, host::share_read, false},
+    {"NothingBesideAnExclusiveFile", 0, false, host::share_all, false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Examples, SharingTest, ::testing::ValuesIn(sharing_cases),
+                         [](const ::testing::TestParamInfo<SharingCase>& info) { return info.param.title; });
 
 TEST_F(FilesTest, TheJoinCannotEmptyTheGameTapeItReads) {
     if (host::host_kind == host::HostKind::windows)
@@ -617,43 +591,6 @@ TEST_F(FilesTest, ANewNumberFileOpenExclusivelyIsProtectedToo) {
     EXPECT_NE(host::create_file(7, name("game.tap")), 0);
 }
 
-TEST_F(FilesTest, AFileSharedForReadingCannotBeOpenedAgainForWriting) {
-    // Every opening here asks for writing, which "others may read" does not allow.
-    test::write_string(file("music.pt3"), "module");
-    ASSERT_NE(host::open_file(0, name("music.pt3"), host::share_read), 0);
-    EXPECT_EQ(host::open_file(1, name("music.pt3"), host::share_read), 0);
-    EXPECT_EQ(host::open_file(1, name("music.pt3"), host::share_all), 0);
-    EXPECT_EQ(host::create_file(1, name("music.pt3"), host::share_all), 0);
-    EXPECT_EQ(test::read_string(file("music.pt3")), "module");
-}
-
-TEST_F(FilesTest, AFileSharedWithAllCanBeOpenedAgainSharedWithAll) {
-    test::write_string(file("KRZCode.tap"), "");
-    ASSERT_NE(host::open_file(0, name("KRZCode.tap"), host::share_all), 0);
-    ASSERT_NE(host::open_file(1, name("KRZCode.tap"), host::share_all), 0);
-    ASSERT_NE(host::create_file(-1, name("KRZCode.tap"), host::share_all), 0);
-    host::write_block(0, test::bytes_of("abc").data(), 3);
-    host::close_file(0);
-    EXPECT_EQ(host::read_text(1, 24, 10), u"abc");
-}
-
-TEST_F(FilesTest, AnExclusiveOpeningIsRefusedBesideASharedOne) {
-    // As on Windows: the second opener must share what the first already does (write).
-    test::write_string(file("KRZCode.tap"), "tape");
-    ASSERT_NE(host::open_file(0, name("KRZCode.tap"), host::share_all), 0);
-    EXPECT_EQ(host::open_file(1, name("KRZCode.tap")), 0);
-    EXPECT_EQ(host::create_file(1, name("KRZCode.tap"), host::share_read), 0);
-    EXPECT_EQ(test::read_string(file("KRZCode.tap")), "tape");
-}
-
-TEST_F(FilesTest, AClosedFileCanBeOpenedExclusivelyAgain) {
-    ASSERT_NE(host::create_file(0, name("x.bin")), 0);
-    host::close_file(0);
-    ASSERT_NE(host::open_file(1, name("x.bin")), 0);
-    host::close_all_files();
-    ASSERT_NE(host::open_file(2, name("x.bin")), 0);
-}
-
 TEST_F(FilesTest, AReplacedFileAtTheSamePathIsAnotherFile) {
     if (host::host_kind == host::HostKind::windows)
         GTEST_SKIP() << "Windows does not delete a file that is open without delete sharing";
@@ -666,7 +603,7 @@ TEST_F(FilesTest, AReplacedFileAtTheSamePathIsAnotherFile) {
     EXPECT_EQ(host::file_length(1), 0);
 }
 
-// Threads and random input -------------------------------------------------------------------
+// Threads ------------------------------------------------------------------------------------
 
 TEST_F(FilesTest, CloseAllFilesFromAnotherThreadWhileWriting) {
     std::atomic<bool> stop{false};
@@ -691,154 +628,6 @@ TEST_F(FilesTest, CloseAllFilesFromAnotherThreadWhileWriting) {
     }
     stop = true;
     closer.join();
-}
-
-// The reading rules over a byte array, to check the buffered implementation against.
-struct ReferenceFile {
-    Bytes data;
-    std::size_t position = 0;
-    int file_encoding = 2;
-
-    bool read_unit(int size, int& unit) {
-        if (position + static_cast<std::size_t>(size) > data.size()) {
-            position = std::max(position, data.size());
-            return false;
-        }
-        unit = size == 2 ? data[position] | (data[position + 1] << 8) : data[position];
-        position += static_cast<std::size_t>(size);
-        return true;
-    }
-
-    Text read_text(int encoding, int limit) {
-        if (encoding == 0) encoding = file_encoding;
-        const int size = encoding == 25 ? 2 : 1;
-        std::string bytes;
-        Text units;
-        for (int left = limit; left > 0; --left) {
-            int unit = 0;
-            if (!read_unit(size, unit)) break;
-            if (unit == 0 || unit == 10) break;
-            if (unit == 13) {
-                int next = 0;
-                if (read_unit(size, next) && next != 10) position -= static_cast<std::size_t>(size);
-                break;
-            }
-            if (size == 2) {
-                units.push_back(static_cast<char16_t>(unit));
-            } else if (encoding != 2 || unit < 0x80) {
-                bytes.push_back(static_cast<char>(unit));
-            } else {
-                const int following = (unit & 0xE0) == 0xC0   ? 1
-                                      : (unit & 0xF0) == 0xE0 ? 2
-                                      : (unit & 0xF8) == 0xF0 ? 3
-                                                              : -1;
-                if (following < 0) {
-                    bytes.push_back('?');
-                    continue;
-                }
-                if (position + static_cast<std::size_t>(following) > data.size()) {
-                    position = data.size();
-                    break;
-                }
-                bytes.push_back(static_cast<char>(unit));
-                bytes.append(data.begin() + static_cast<std::ptrdiff_t>(position),
-                             data.begin() + static_cast<std::ptrdiff_t>(position) + following);
-                position += static_cast<std::size_t>(following);
-            }
-        }
-        if (size == 2) return units;
-        return encoding == 2 ? host::from_utf8(bytes) : host::from_single_byte(bytes);
-    }
-
-    std::int64_t read_block(std::uint8_t* into, std::int64_t count) {
-        std::int64_t got = 0;
-        while (got < count && position < data.size()) into[got++] = data[position++];
-        return got;
-    }
-
-    void write(const std::uint8_t* from, std::int64_t count) {
-        if (data.size() < position + static_cast<std::size_t>(count))
-            data.resize(position + static_cast<std::size_t>(count));
-        std::copy(from, from + count, data.begin() + static_cast<std::ptrdiff_t>(position));
-        position += static_cast<std::size_t>(count);
-    }
-};
-
-TEST_F(FilesTest, RandomBytesThroughEveryOperationMatchTheReference) {
-    std::mt19937 random(20170601);
-    const std::uint8_t interesting[] = {0x00, 0x0A, 0x0D, 0x41, 0x7F, 0x80,
-                                        0xBF, 0xC3, 0xE2, 0xF0, 0xF8, 0xFF};
-    auto random_byte = [&] {
-        return random() % 2 ? interesting[random() % sizeof interesting]
-                            : static_cast<std::uint8_t>(random());
-    };
-    const int encodings[] = {0, 2, 24, 25, 7, 31};
-    const std::int64_t sizes[] = {1, 2, 3, 7, 100, 4095, 4096, 4097, 9000};
-    const int limits[] = {0, 1, 2, 10, 33, 100, 5000, -1};
-
-    for (int round = 0; round < 40; ++round) {
-        SCOPED_TRACE(round);
-        ReferenceFile reference;
-        reference.data.resize(random() % 3 ? random() % 20000 : random() % 50);
-        for (auto& byte : reference.data) byte = random_byte();
-        const std::uint32_t flags = static_cast<std::uint32_t>(encodings[random() % 6]);
-        reference.file_encoding = flags == 0 ? 2 : static_cast<int>(flags);
-        test::write_bytes(file("random.bin"), reference.data);
-        ASSERT_NE(host::open_file(0, name("random.bin"), flags), 0);
-
-        for (int step = 0; step < 400; ++step) {
-            SCOPED_TRACE(step);
-            const auto choice = random() % 10;
-            if (choice < 4) {
-                const int encoding = encodings[random() % 6];
-                const int limit = limits[random() % 8];
-                ASSERT_EQ(host::read_text(0, encoding, limit), reference.read_text(encoding, limit));
-            } else if (choice < 6) {
-                const std::int64_t count = sizes[random() % 9];
-                Bytes got(static_cast<std::size_t>(count)), expected(static_cast<std::size_t>(count));
-                ASSERT_EQ(host::read_block(0, got.data(), count),
-                          reference.read_block(expected.data(), count));
-                ASSERT_EQ(got, expected);
-            } else if (choice < 8) {
-                const std::int64_t count = random() % 2 ? 1 : sizes[random() % 9];
-                Bytes bytes(static_cast<std::size_t>(count));
-                for (auto& byte : bytes) byte = random_byte();
-                if (count == 1) {
-                    ASSERT_EQ(host::write_byte(0, bytes[0]), 1);
-                } else {
-                    ASSERT_EQ(host::write_block(0, bytes.data(), count), count);
-                }
-                reference.write(bytes.data(), count);
-            } else if (choice < 9) {
-                const std::size_t to = random() % (reference.data.size() + 1);
-                ASSERT_NE(host::seek_file(0, static_cast<std::int64_t>(to)), 0);
-                reference.position = to;
-            } else {
-                ASSERT_EQ(host::file_length(0), static_cast<std::int64_t>(reference.data.size()));
-            }
-        }
-        host::close_file(0);
-        ASSERT_EQ(test::read_bytes(file("random.bin")), reference.data);
-    }
-}
-
-TEST_F(FilesTest, RandomBytesThroughReadTextNeverCrash) {
-    std::mt19937 random(4096);
-    for (int round = 0; round < 200; ++round) {
-        Bytes bytes(random() % 9000);
-        for (auto& byte : bytes) byte = static_cast<std::uint8_t>(random());
-        test::write_bytes(file("noise.bin"), bytes);
-        ASSERT_NE(host::open_file(0, name("noise.bin"), static_cast<std::uint32_t>(random())), 0);
-        if (random() % 2) host::seek_file(0, random() % 5);
-        for (int i = 0; i < 200; ++i) {
-            const int encoding = static_cast<int>(random() % 32);
-            const int limit = static_cast<int>(random() % 300) - 10;
-            const Text got = host::read_text(0, encoding, limit);
-            EXPECT_LE(got.size(),
-                      static_cast<std::size_t>(std::max(limit, 0)) * 4);  // "E2 41 42" gives three
-        }
-        host::close_file(0);
-    }
 }
 
 }  // namespace

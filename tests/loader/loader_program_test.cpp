@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -59,58 +58,38 @@ int compose_example(LoaderProgram& program, int screen_flag) {
     return loader::compose_loader(program, banner, u"Tune", u"Me", u"music.pt3", screen_flag);
 }
 
-// The ten lines of the loader for title Tune, author Me and music.pt3, without a screen.
-const std::vector<Line> example_lines = {
-    {10, 29,
-     hex_bytes(
-         "00 0A 1D 00 EA 54 75 6E 65 66 75 73 65 20 31 2E 36 2E 31 20 4B 65 73 74 72 69 6E 20 32 30 31 37 "
-         "0D")},
-    {20, 26,
-     hex_bytes("00 14 1A 00 EA 4D 75 73 69 63 20 3A 20 54 75 6E 65 20 4D 65 6D 75 73 69 63 2E 70 74 33 0D")},
-    {30, 28,
-     hex_bytes(
-         "00 1E 1C 00 E7 B0 22 30 22 3A DA B0 22 30 22 3A D9 B0 22 30 22 3A FD B0 22 32 35 34 39 39 22 0D")},
-    {40, 23, hex_bytes("00 28 17 00 F4 32 33 37 33 39 0E 00 00 BB 5C 00 2C 31 31 31 0E 00 00 6F 00 00 0D")},
-    {50, 5, hex_bytes("00 32 05 00 EF 22 22 AF 0D")},
-    {60, 11, hex_bytes("00 3C 0B 00 F9 C0 B0 22 32 35 35 30 30 22 0D")},
-    {70, 5, hex_bytes("00 46 05 00 EF 22 22 AF 0D")},
-    {80, 11, hex_bytes("00 50 0B 00 F9 C0 B0 22 32 35 35 31 31 22 0D")},
-    {90, 11, hex_bytes("00 5A 0B 00 F9 C0 B0 22 33 32 30 30 30 22 0D")},
-    {100, 10, hex_bytes("00 64 0A 00 EC 39 30 0E 00 00 5A 00 00 0D")},
-};
-
-TEST(ComposeLoader, WorkedExampleWithoutScreenMatchesByteForByte) {
-    LoaderProgram program = ready_program();
-    ASSERT_EQ(compose_example(program, 0), 199);
-    EXPECT_EQ(program.loader_length, 199);
-    EXPECT_EQ(program.buffer[0], 0) << "slot 0 is never written";
-    std::vector<Line> lines = lines_of(program, 199);
-    ASSERT_EQ(lines.size(), example_lines.size());
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        SCOPED_TRACE("line " + std::to_string(example_lines[i].number));
-        EXPECT_EQ(lines[i].number, example_lines[i].number);
-        EXPECT_EQ(lines[i].length, example_lines[i].length);
-        EXPECT_EQ(lines[i].bytes, example_lines[i].bytes);
+// listbasic judges the listing of the loader (tape_blocks_test); what it does not show is the
+// five-byte form the ROM keeps after each number in a line, which is what the ROM actually uses.
+// Each must be the number written before it, as a small integer: 0x0E 00 00 low high 00.
+TEST(ComposeLoader, EveryNumberCarriesItsOwnHiddenValue) {
+    for (int screen_flag : {0, 1}) {
+        SCOPED_TRACE(screen_flag);
+        LoaderProgram program = ready_program();
+        const int length = compose_example(program, screen_flag);
+        ASSERT_EQ(length, screen_flag ? 209 : 199);
+        EXPECT_EQ(program.buffer[0], 0) << "slot 0 is never written";
+        EXPECT_EQ(program.buffer[length + 1], 0) << "nothing is written after the program";
+        int numbers = 0;
+        for (const Line& line : lines_of(program, length)) {
+            if (line.bytes[4] == 0xEA) continue;  // REM: the texts are the user's
+            for (std::size_t at = 4; at < line.bytes.size(); ++at) {
+                if (line.bytes[at] != 0x0E) continue;
+                std::size_t digits = at;
+                while (digits > 4 && line.bytes[digits - 1] >= '0' && line.bytes[digits - 1] <= '9') --digits;
+                ASSERT_LT(digits, at) << "line " << line.number << ": a hidden number without digits";
+                const int value =
+                    std::stoi(std::string(line.bytes.begin() + digits, line.bytes.begin() + at));
+                ASSERT_LE(at + 6, line.bytes.size());
+                EXPECT_EQ(Bytes(line.bytes.begin() + at + 1, line.bytes.begin() + at + 6),
+                          (Bytes{0, 0, static_cast<std::uint8_t>(value & 0xFF),
+                                 static_cast<std::uint8_t>(value >> 8), 0}))
+                    << "line " << line.number << ", number " << value;
+                ++numbers;
+                at += 5;
+            }
+        }
+        EXPECT_EQ(numbers, 3) << "POKE 23739,111 and the closing GO TO";
     }
-    EXPECT_EQ(program.buffer[200], 0) << "nothing is written after the program";
-}
-
-TEST(ComposeLoader, ScreenAddsLoadLineAtSixtyAndGoesBackToOneHundred) {
-    LoaderProgram program = ready_program();
-    ASSERT_EQ(compose_example(program, 1), 209);
-    std::vector<Line> lines = lines_of(program, 209);
-    ASSERT_EQ(lines.size(), 11u);
-    for (std::size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(lines[i].number, 10 * static_cast<int>(i + 1));
-    const Bytes load_code = hex_bytes("EF 22 22 AF 0D");
-    for (std::size_t index : {4u, 5u, 7u}) {
-        SCOPED_TRACE("line " + std::to_string(lines[index].number));
-        EXPECT_EQ(Bytes(lines[index].bytes.begin() + 4, lines[index].bytes.end()), load_code);
-    }
-    EXPECT_EQ(lines[10].bytes, hex_bytes("00 6E 0B 00 EC 31 30 30 0E 00 00 64 00 00 0D"));
-    // Lines 70 to 100 are the example's lines 60 to 90 under new numbers.
-    for (std::size_t i = 6; i < 10; ++i)
-        EXPECT_EQ(Bytes(lines[i].bytes.begin() + 2, lines[i].bytes.end()),
-                  Bytes(example_lines[i - 1].bytes.begin() + 2, example_lines[i - 1].bytes.end()));
 }
 
 TEST(ComposeLoader, OnlyScreenFlagOneAddsTheScreenLine) {
@@ -237,38 +216,6 @@ TEST(AddLine, WritePositionOutsideTheBufferWritesNothing) {
         LoaderProgram program;
         program.write_position = position;
         EXPECT_EQ(loader::add_line(program, 10, u"x"), position);
-    }
-}
-
-Text random_text(std::mt19937& random, std::size_t max_length) {
-    std::uniform_int_distribution<std::size_t> length(0, max_length);
-    std::uniform_int_distribution<int> code(0, 0xFFFF);
-    Text text(length(random), u'\0');
-    for (char16_t& c : text) c = static_cast<char16_t>(code(random));
-    return text;
-}
-
-TEST(ComposeLoader, RandomTextsOfAnyLengthStayInsideTheBuffer) {
-    std::mt19937 random(20171);
-    for (int round = 0; round < 60; ++round) {
-        std::size_t limit = round % 3 == 0 ? 100000 : 200;
-        LoaderProgram program = ready_program();
-        Text banner_text = random_text(random, limit), title = random_text(random, limit);
-        Text author = random_text(random, limit), file = random_text(random, limit);
-        int length = loader::compose_loader(program, banner_text, title, author, file, round % 2);
-        SCOPED_TRACE("round " + std::to_string(round));
-        ASSERT_GE(length, 0);
-        ASSERT_LT(length, loader::program_buffer_slots);
-        EXPECT_EQ(program.buffer[0], 0);
-        std::vector<Line> lines = lines_of(program, length);
-        ASSERT_FALSE(lines.empty());
-        // The closing GO TO is left out only when the buffer has no room left for it.
-        const Bytes go_back = round % 2 ? hex_bytes("00 6E 0B 00 EC 31 30 30 0E 00 00 64 00 00 0D")
-                                        : hex_bytes("00 64 0A 00 EC 39 30 0E 00 00 5A 00 00 0D");
-        if (length + static_cast<int>(go_back.size()) < loader::program_buffer_slots) {
-            EXPECT_EQ(lines.back().bytes, go_back);
-        }
-        for (std::size_t i = 1; i < lines.size(); ++i) EXPECT_GT(lines[i].number, lines[i - 1].number);
     }
 }
 

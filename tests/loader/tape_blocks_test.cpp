@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <optional>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -73,14 +72,6 @@ std::uint8_t xor_of(const Bytes& bytes) {
     return value;
 }
 
-TEST(BuildHeader, WorkedExampleGivesTheDocumentedHeaderBlock) {
-    TapeImage image;
-    EXPECT_EQ(loader::build_header(image, u"Game", 199), 221);
-    EXPECT_EQ(header_slots(image),
-              hex_bytes("13 00 00 00 47 61 6D 65 20 20 20 20 20 20 C7 00 00 00 C7 00 2E"));
-    EXPECT_EQ(image.slots[21], 0) << "build_header leaves the data block alone";
-}
-
 struct NameCase {
     const char* what;
     Text name;
@@ -122,50 +113,6 @@ TEST(BuildHeader, LengthFieldsAreLowByteFirstAndCancelInTheChecksum) {
         EXPECT_EQ(Bytes(header.begin() + 18, header.begin() + 20), field);
         EXPECT_EQ(header[20], 0x47 ^ 0x61 ^ 0x6D ^ 0x65) << "the checksum is the XOR of the name bytes";
     }
-}
-
-TEST(BuildHeader, RandomNamesAndLengthsStayInsideTheHeader) {
-    std::mt19937 random(1982);
-    std::uniform_int_distribution<std::size_t> name_length(0, 100000);
-    std::uniform_int_distribution<int> code(0, 0xFFFF);
-    std::uniform_int_distribution<int> any_int(INT32_MIN, INT32_MAX);
-    for (int round = 0; round < 40; ++round) {
-        Text name(round % 4 == 0 ? name_length(random) : name_length(random) % 20, u'\0');
-        for (char16_t& c : name) c = static_cast<char16_t>(code(random));
-        const int length = any_int(random);
-        TapeImage image;
-        const int end = loader::build_header(image, name, length);
-        SCOPED_TRACE("round " + std::to_string(round));
-        if (length <= INT32_MAX - 22) {
-            EXPECT_EQ(end, length + 22);
-        }
-        for (int slot = 0; slot < 21; ++slot) {
-            EXPECT_GE(image.slots[slot], 0) << "slot " << slot;
-            EXPECT_LE(image.slots[slot], 255) << "slot " << slot;
-        }
-        Bytes header = header_slots(image);
-        EXPECT_EQ(xor_of(Bytes(header.begin() + 2, header.end())), 0);
-        for (std::size_t i = 0; i < 10; ++i)
-            EXPECT_EQ(header[4 + i], i < name.size() ? (name[i] & 0xFF) : 0x20) << "name slot " << i;
-        EXPECT_EQ(image.slots[21], 0);
-    }
-}
-
-TEST(WriteTape, WorkedExampleFileIsTheDocumentedTwoBlocks) {
-    test::TempDir dir;
-    LoaderProgram program = example_program(0);
-    ASSERT_EQ(program.loader_length, 199);
-    write_loader_tape(program, u"Game", dir / "KRZCode.tap");
-
-    Bytes tape = test::read_bytes(dir / "KRZCode.tap");
-    ASSERT_EQ(tape.size(), 224u);
-    EXPECT_EQ(Bytes(tape.begin(), tape.begin() + 21),
-              hex_bytes("13 00 00 00 47 61 6D 65 20 20 20 20 20 20 C7 00 00 00 C7 00 2E"));
-    EXPECT_EQ(Bytes(tape.begin() + 21, tape.begin() + 24), hex_bytes("C9 00 FF"));
-    EXPECT_EQ(Bytes(tape.begin() + 24, tape.begin() + 223),
-              Bytes(program.buffer.begin() + 1, program.buffer.begin() + 200));
-    EXPECT_EQ(tape[223], 0xC8);
-    EXPECT_EQ(host::file_length(0), -1) << "file number 0 is free again";
 }
 
 struct TapeCase {

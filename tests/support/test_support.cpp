@@ -7,9 +7,16 @@
 namespace test {
 
 Bytes read_bytes(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
+    std::ifstream in(file, std::ios::binary | std::ios::ate);
     if (!in) throw std::runtime_error("cannot read " + file.string());
-    return Bytes(std::istreambuf_iterator<char>(in), {});
+    // In one read: the end-to-end suites compare whole program directories, programs included.
+    const std::streamoff size = in.tellg();
+    Bytes bytes(size > 0 ? static_cast<std::size_t>(size) : 0);
+    in.seekg(0);
+    if (size < 0 ||
+        !in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size())))
+        throw std::runtime_error("cannot read " + file.string());
+    return bytes;
 }
 
 std::string read_string(const fs::path& file) {

@@ -165,6 +165,7 @@ TEST(Bin2tapProgram, ErrorsLeaveTheOutputAsItWas) {
         {"address not a number", {"-o", "out.tap", "code.bin", "-a", "0x6000"}},
         {"empty address", {"-o", "out.tap", "code.bin", "-a", ""}},
         {"code past the top of memory", {"-append", "-o", "out.tap", "code.bin", "-a", "65000"}},
+        {"code one byte past the top", {"-append", "-o", "out.tap", "code.bin", "-a", "64537"}},
         {"code too long for a block", {"-append", "-o", "out.tap", "huge.bin", "-a", "0"}},
         {"output is a folder", {"-o", "folder", "code.bin"}},
     };
