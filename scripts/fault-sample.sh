@@ -32,7 +32,7 @@ zx7-short-offset  | tools/zx7/zx7_compress.cpp | if (code < kMaxShortOffset) { |
 bin2tap-end       | tools/bin2tap/bin2tap_main.cpp | if (address + size > 65536) { | if (address + size > 65537) { | caught
 bin2tap-param2    | tools/bin2tap/tap_code_blocks.cpp | kCodeParameter2 = 32768; | kCodeParameter2 = 32767; | caught
 player-noise      | asm/pt3_player.asm | and 31 | and 15 | caught
-player-channels   | asm/pt3_player.asm | ld (pt3_registers + 2),hl | ld (pt3_registers + 4),hl | caught
+player-channels   | asm/pt3_player.asm | out (c),l | out (c),h | caught
 TABLE
 
 field() { cut -d'|' -f"$1" <<<"$2" | sed -e 's/^ *//' -e 's/ *$//'; }
