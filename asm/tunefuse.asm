@@ -613,12 +613,6 @@ packed_end:
 credits_text:
         incbin "bin/author.bin"
 credits_end:
-credits_size    equ credits_end - credits_text
-        if credits_size < credit_columns * credit_rows_max
-credits_limit   equ credits_size
-        else
-credits_limit   equ credit_columns * credit_rows_max
-        endif
 ; Zeros (they load fastest) over what is left of the module measured at the top.
         if $ < load_address + module_size
         ds load_address + module_size - $, 0
@@ -644,20 +638,22 @@ pt3_work        equ module_end
 credits_text:
         incbin "bin/author.bin"
 credits_end:
-credits_size    equ credits_end - credits_text
-        if credits_size < credit_columns * credit_rows_max
-credits_limit   equ credits_size
-        else
-credits_limit   equ credit_columns * credit_rows_max
-        endif
 
-        if module_size + unpack_margin - packed_size > credits_size
-        ds module_size + unpack_margin - packed_size - credits_size, 0
+        if module_size + unpack_margin - packed_size > credits_end - credits_text
+        ds module_size + unpack_margin - packed_size - (credits_end - credits_text), 0
         endif
 packed_music:
         incbin "bin/music.pt3.zx7"
 packed_end:
 
+        endif
+
+; The credits init shows: the whole text, up to the rows the screen gives them.
+credits_size    equ credits_end - credits_text
+        if credits_size < credit_columns * credit_rows_max
+credits_limit   equ credits_size
+        else
+credits_limit   equ credit_columns * credit_rows_max
         endif
 
 ; ---- is the layout sound? ------------------------------------------------------------------
