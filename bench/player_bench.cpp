@@ -57,18 +57,6 @@ std::string shell_word(const fs::path& path) {
     return "'" + path.string() + "'";
 }
 
-// pasmo writes its symbol table as lines of "name EQU 01234H".
-Symbols read_symbols(const fs::path& file) {
-    Symbols symbols;
-    std::ifstream in(file);
-    std::string name, equ, value;
-    while (in >> name >> equ >> value) {
-        if (!value.empty() && (value.back() == 'H' || value.back() == 'h')) value.pop_back();
-        symbols[name] = static_cast<std::uint16_t>(std::stoul(value, nullptr, 16));
-    }
-    return symbols;
-}
-
 struct Block {
     Bytes code;
     Symbols symbols;
@@ -87,7 +75,7 @@ Block assemble_block(const Tools& tools, const fs::path& module, const fs::path&
              " --err asm/tunefuse.asm block.bin block.sym"))
         return block;
     block.code = read_file(work / "block.bin");
-    block.symbols = read_symbols(work / "block.sym");
+    block.symbols = player_test::read_pasmo_symbols(work / "block.sym");
     return block;
 }
 
@@ -101,7 +89,7 @@ Block assemble_player(const Tools& tools, const fs::path& work) {
     Block block;
     if (run("cd " + shell_word(work) + " && " + shell_word(tools.pasmo) +
             " player.asm player.bin player.sym"))
-        block.symbols = read_symbols(work / "player.sym");
+        block.symbols = player_test::read_pasmo_symbols(work / "player.sym");
     return block;
 }
 

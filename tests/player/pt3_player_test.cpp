@@ -14,6 +14,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using player_test::AyFrame;
+using player_test::read_pasmo_symbols;
 using player_test::Z80Machine;
 
 constexpr int kFrames = 500;
@@ -32,18 +33,6 @@ struct PlayerImage {
         return found->second;
     }
 };
-
-// pasmo writes its symbol table as lines of "name EQU 01234H".
-std::map<std::string, std::uint16_t> parse_symbols(const std::string& text) {
-    std::map<std::string, std::uint16_t> symbols;
-    std::istringstream lines(text);
-    std::string name, equ, value;
-    while (lines >> name >> equ >> value) {
-        if (!value.empty() && (value.back() == 'H' || value.back() == 'h')) value.pop_back();
-        symbols[name] = static_cast<std::uint16_t>(std::stoul(value, nullptr, 16));
-    }
-    return symbols;
-}
 
 // Assembles the player at `origin` with the module right after it (after `gap` spare bytes,
 // so that tests can move the module) and the work area at kWorkArea.
@@ -65,7 +54,7 @@ PlayerImage assemble_player(const test::Bytes& module, std::uint16_t origin, int
     if (result.exit_code != 0) throw std::runtime_error("pasmo failed: " + result.out + result.err);
     PlayerImage image;
     image.binary = test::read_bytes(dir / "wrapper.bin");
-    image.symbols = parse_symbols(test::read_string(dir / "wrapper.sym"));
+    image.symbols = read_pasmo_symbols(dir / "wrapper.sym");
     image.origin = origin;
     return image;
 }

@@ -3,9 +3,21 @@
 #include <z80ex/z80ex.h>
 
 #include <cstdio>
+#include <fstream>
 #include <stdexcept>
 
 namespace player_test {
+
+std::map<std::string, std::uint16_t> read_pasmo_symbols(const std::filesystem::path& file) {
+    std::map<std::string, std::uint16_t> symbols;
+    std::ifstream in(file);
+    std::string name, equ, value;
+    while (in >> name >> equ >> value) {
+        if (!value.empty() && (value.back() == 'H' || value.back() == 'h')) value.pop_back();
+        symbols[name] = static_cast<std::uint16_t>(std::stoul(value, nullptr, 16));
+    }
+    return symbols;
+}
 
 namespace {
 

@@ -3,12 +3,17 @@
 
 #include <array>
 #include <cstdint>
+#include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
 struct _z80_cpu_context;  // z80ex's CPU, opaque here
 
 namespace player_test {
+
+// The symbols of a pasmo symbol file ("name EQU 01234H" a line), by name.
+std::map<std::string, std::uint16_t> read_pasmo_symbols(const std::filesystem::path& file);
 
 // What one call wrote to the AY: the last value per register and which registers were written.
 struct AyFrame {
