@@ -78,7 +78,8 @@ pt3_env_sum       equ pt3_work + 17   ; once the rows are read
 pt3_effect_count  equ pt3_work + 19   ; effects noted in the row being read
 pt3_effects       equ pt3_work + 20   ; their codes, each once, in the order last met (up to 7)
 pt3_env_shape     equ pt3_work + 27   ; R13 when a row sets it this frame, else 0xFF
-pt3_channel_a     equ pt3_work + 28
+pt3_patterns      equ pt3_work + 28   ; word: address of the pattern table
+pt3_channel_a     equ pt3_work + 30
 pt3_channel_b     equ pt3_channel_a + PT3_CH
 pt3_channel_c     equ pt3_channel_b + PT3_CH
 pt3_tone_table    equ pt3_channel_c + PT3_CH   ; 96 words: the module's note periods
@@ -149,6 +150,11 @@ pt3_init_channel:
         sub 3
         sub b
 pt3_init_pattern:
+        push af
+        ld a,103
+        call pt3_header_word
+        ld (pt3_patterns),hl
+        pop af
         call pt3_point_streams
         ; fall through: start silent
 
@@ -241,26 +247,27 @@ pt3_header_byte:
 
 ; Points the three streams at pattern A (a position-list value: pattern number * 3).
 pt3_point_streams:
-        ld c,a
-        ld a,103
-        call pt3_header_word    ; HL = the pattern table, DE = the module
-        ld b,0
-        add hl,bc
-        add hl,bc               ; + 2 * P: the pattern's three stream offsets
-        ld ix,pt3_channel_a
+        ld l,a
+        ld h,0
+        add hl,hl               ; + 2 * P: the pattern's three stream offsets
+        ld de,(pt3_patterns)
+        add hl,de
+        ld de,(pt3_base)
+        ld bc,pt3_channel_a + CH_STREAM
         call pt3_point_stream
-        ld ix,pt3_channel_b
+        ld bc,pt3_channel_b + CH_STREAM
         call pt3_point_stream
-        ld ix,pt3_channel_c
+        ld bc,pt3_channel_c + CH_STREAM
 pt3_point_stream:
         ld a,(hl)
         inc hl
         add a,e
-        ld (ix+CH_STREAM),a
+        ld (bc),a
+        inc bc
         ld a,(hl)
         inc hl
         adc a,d
-        ld (ix+CH_STREAM+1),a
+        ld (bc),a
         ret
 
 ; HL := the period of note A in the module's tone table. Changes DE.
@@ -421,8 +428,7 @@ pt3_play:
         ld ix,pt3_channel_a
         dec (ix+CH_SKIP_COUNT)
         jr nz,pt3_play_tick_b
-        ld l,(ix+CH_STREAM)
-        ld h,(ix+CH_STREAM+1)
+        ld hl,(pt3_channel_a + CH_STREAM)
         ld a,(hl)
         or a
         call z,pt3_next_position
@@ -742,28 +748,26 @@ pt3_row_envelope_start:
 
 ; Channel A is due to read a row but its pattern has ended: go on to the next position.
 pt3_next_position:
-        ld a,101                ; number of positions, then the loop position
-        call pt3_header_byte
-        ld c,a
+        ld hl,(pt3_base)
+        ld de,101               ; number of positions, then the loop position
+        add hl,de
         ld a,(pt3_position)
         inc a
-        cp c
+        cp (hl)
         jr nz,pt3_next_position_set
         inc hl
         ld a,(hl)
         dec hl
 pt3_next_position_set:
         ld (pt3_position),a
-        ld de,201 - 101         ; the position list
+        ld e,201 - 101          ; the position list
         add hl,de
         ld e,a
         add hl,de
         xor a
         ld (pt3_noise_base),a
         ld a,(hl)
-        call pt3_point_streams
-        ld ix,pt3_channel_a
-        ret
+        jp pt3_point_streams
 
 ; Reads the parameters of effect A of channel IX from HL and applies them.
 pt3_effect:
