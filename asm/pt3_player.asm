@@ -156,6 +156,9 @@ pt3_init_pattern:
         ld (pt3_patterns),hl
         pop af
         call pt3_point_streams
+        ld a,0xFF
+        ld (pt3_env_shape),a
+        call pt3_play_ahead     ; the first call is a tick
         ; fall through: start silent
 
 pt3_mute:
@@ -419,21 +422,12 @@ pt3_level_pair:
         ret
 
 ; ---------------------------------------------------------------------------------------------
+; A tick reads the rows of channels B and C; channel A's row was read at the end of the call
+; before (see pt3_play_ahead).
 pt3_play:
-        ld a,0xFF
-        ld (pt3_env_shape),a
         ld hl,pt3_speed_count
         dec (hl)
         jr nz,pt3_play_channels
-        ld ix,pt3_channel_a
-        dec (ix+CH_SKIP_COUNT)
-        jr nz,pt3_play_tick_b
-        ld hl,(pt3_channel_a + CH_STREAM)
-        ld a,(hl)
-        or a
-        call z,pt3_next_position
-        call pt3_read_row
-pt3_play_tick_b:
         ld ix,pt3_channel_b
         call pt3_tick_channel
         ld ix,pt3_channel_c
@@ -495,22 +489,42 @@ pt3_play_channels:
         inc a
         ld a,13
         call nz,pt3_out_high
+        ld a,0xFF               ; R13 is written once
+        ld (pt3_env_shape),a
 pt3_play_env_slide:
         ld hl,pt3_env_count
         ld a,(hl)
         dec a
         cp 127                  ; counts down only from 1..127
-        ret nc
+        jr nc,pt3_play_ahead
         ld (hl),a
         or a
-        ret nz
+        jr nz,pt3_play_ahead
         ld a,(pt3_env_delay)
         ld (hl),a
         ld hl,(pt3_env_slide)
         ld de,(pt3_env_step)
         add hl,de
         ld (pt3_env_slide),hl
-        ret
+        ; fall through
+
+; When the next call is a tick that moves channel A on to its next row, that row is read now,
+; once this call's registers are written: channel A's state is not used again before the next
+; call, and the rows of a tick are spread over two calls. The position changes here too when
+; channel A's pattern has ended, so the next call's rows of B and C come from the new pattern.
+; R13 of an envelope command in the row waits for the next call.
+pt3_play_ahead:
+        ld a,(pt3_speed_count)
+        dec a
+        ret nz
+        ld ix,pt3_channel_a
+        dec (ix+CH_SKIP_COUNT)
+        ret nz
+        ld hl,(pt3_channel_a + CH_STREAM)
+        ld a,(hl)
+        or a
+        call z,pt3_next_position
+        jp pt3_read_row
 
 ; Writes L to AY register A and H to the next one; A moves on past them. D and E hold the
 ; high bytes of the select and data ports, C their low byte.
