@@ -89,6 +89,24 @@ PT3_WORK_SIZE     equ pt3_level_table + 120 - pt3_work
 AY_SELECT_HIGH  equ 0xFF    ; port 0xFFFD selects a register
 AY_DATA_HIGH    equ 0xBF    ; port 0xBFFD writes it
 
+; AY register A := L (or H), then A moves on to the next register. D and E hold the high
+; bytes of the select and data ports, C their low byte.
+pt3_out_l       macro
+        ld b,d
+        out (c),a
+        ld b,e
+        out (c),l
+        inc a
+        endm
+
+pt3_out_h       macro
+        ld b,d
+        out (c),a
+        ld b,e
+        out (c),h
+        inc a
+        endm
+
 ; ---------------------------------------------------------------------------------------------
 pt3_init:
         push hl
@@ -166,8 +184,11 @@ pt3_mute:
         ld c,0xFD
         ld hl,0
         ld a,8
-        call pt3_out_pair
-        jp pt3_out_high
+pt3_mute_next:
+        pt3_out_l
+        cp 11
+        jr nz,pt3_mute_next
+        ret
 
 ; The includer may name free bytes elsewhere (pt3_low_area) for the routines from here to
 ; pt3_low_end; it checks that they fit.
@@ -444,7 +465,15 @@ pt3_play_channels:
         call pt3_channel_frame
         ld ix,pt3_channel_c
         call pt3_channel_frame
-        ld a,(pt3_env_sum)      ; envelope period: base + signed offset sum + slide
+        ld hl,pt3_noise_value   ; R6 and R7
+        ld a,(pt3_noise_base)
+        add a,(hl)
+        and 31
+        ld l,a
+        ld a,(pt3_mixer)
+        ld h,a
+        push hl
+        ld a,(pt3_env_sum)      ; R11 and R12: envelope base + signed offset sum + slide
         ld e,a
         add a,a
         sbc a,a
@@ -453,44 +482,42 @@ pt3_play_channels:
         add hl,de
         ld de,(pt3_env_slide)
         add hl,de
-        push hl
         ld de,AY_SELECT_HIGH * 256 + AY_DATA_HIGH
         ld c,0xFD
-        xor a
-        ld hl,(pt3_channel_a + CH_PERIOD)
-        call pt3_out_pair
-        ld hl,(pt3_channel_b + CH_PERIOD)
-        call pt3_out_pair
-        ld hl,(pt3_channel_c + CH_PERIOD)
-        call pt3_out_pair
-        ld a,(pt3_mixer)
-        ld h,a
-        ld a,(pt3_noise_base)
-        ld l,a
-        ld a,(pt3_noise_value)
-        add a,l
-        and 31
-        ld l,a
-        ld a,6
-        call pt3_out_pair
-        ld hl,(pt3_channel_b + CH_AMPLITUDE - 1)
-        ld a,(pt3_channel_a + CH_AMPLITUDE)
-        ld l,a
-        ld a,8
-        call pt3_out_pair
-        ld a,(pt3_channel_c + CH_AMPLITUDE)
-        ld h,a
-        ld a,10
-        call pt3_out_high
-        pop hl
-        call pt3_out_pair
-        ld a,(pt3_env_shape)
-        ld h,a
+        ld a,(pt3_env_shape)    ; R13 first, when a row set it
         inc a
+        jr z,pt3_play_out
+        ld b,d
         ld a,13
-        call nz,pt3_out_high
+        out (c),a
+        ld b,e
+        ld a,(pt3_env_shape)
+        out (c),a
         ld a,0xFF               ; R13 is written once
         ld (pt3_env_shape),a
+pt3_play_out:
+        ld a,11
+        pt3_out_l
+        pt3_out_h
+        xor a
+        ld hl,(pt3_channel_a + CH_PERIOD)
+        pt3_out_l
+        pt3_out_h
+        ld hl,(pt3_channel_b + CH_PERIOD)
+        pt3_out_l
+        pt3_out_h
+        ld hl,(pt3_channel_c + CH_PERIOD)
+        pt3_out_l
+        pt3_out_h
+        pop hl
+        pt3_out_l
+        pt3_out_h
+        ld hl,(pt3_channel_a + CH_AMPLITUDE)
+        pt3_out_l
+        ld hl,(pt3_channel_b + CH_AMPLITUDE)
+        pt3_out_l
+        ld hl,(pt3_channel_c + CH_AMPLITUDE)
+        pt3_out_l
 pt3_play_env_slide:
         ld hl,pt3_env_count
         ld a,(hl)
@@ -525,22 +552,6 @@ pt3_play_ahead:
         or a
         call z,pt3_next_position
         jp pt3_read_row
-
-; Writes L to AY register A and H to the next one; A moves on past them. D and E hold the
-; high bytes of the select and data ports, C their low byte.
-pt3_out_pair:
-        ld b,d
-        out (c),a
-        ld b,e
-        out (c),l
-        inc a
-pt3_out_high:
-        ld b,d
-        out (c),a
-        ld b,e
-        out (c),h
-        inc a
-        ret
 
 ; Row commands that take no further action: back to the next byte of the row.
 pt3_row_noise:
