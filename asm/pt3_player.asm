@@ -126,12 +126,7 @@ pt3_init:
 pt3_init_version:
         ld (pt3_version),a
         call pt3_build_tone_table
-        ld hl,pt3_volume_old
         ld a,(pt3_version)
-        cp 5
-        jr c,pt3_init_volume
-        ld hl,pt3_volume_new
-pt3_init_volume:
         call pt3_build_level_table
         ld a,100
         call pt3_header_byte
@@ -398,48 +393,55 @@ pt3_tone_patch:
         inc hl
         jr pt3_tone_patch
 
-; Builds the level table from the version's volume masks (HL): for each volume 1..15, eight
-; bytes hold the levels of amplitudes 0..15, the even amplitude in the low nibble. A level is
-; the number of mask bits below its amplitude.
+; Builds the level table of version A: for each volume v = 1..15, eight bytes hold the levels
+; of amplitudes 0..15, the even amplitude in the low nibble. The level of amplitude a is
+; (a * v + 7) / 15 from version 5 on, and a * (v + 1) / 16 before: going up the amplitudes,
+; a remainder grows by v (or v + 1) and the level by one each time it passes 15 (or 16).
 pt3_build_level_table:
-        ld de,pt3_level_table
-        ld a,15
+        ld hl,15 * 256 + 7      ; H = the divisor, L = the first remainder
+        ld b,0                  ; B = what the volume's step adds to v
+        cp 5
+        jr nc,pt3_level_start
+        ld hl,16 * 256 + 0
+        inc b
+pt3_level_start:
+        ld ix,pt3_level_table
+        ld c,1                  ; C = the volume
 pt3_level_row:
-        inc hl
-        inc hl                  ; the next volume's mask (volume 0 needs no row)
-        push af
-        push hl
-        ld a,(hl)
-        inc hl
-        ld h,(hl)
-        ld l,a
-        ld bc,8 * 256 + 0       ; B = bytes in the row, C = the level so far
+        ld a,c
+        add a,b
+        ld e,a                  ; E = the step
+        ld d,l                  ; D = the remainder
+        push bc
+        ld bc,8 * 256 + 0       ; B = bytes in the row, C = the level
 pt3_level_pair:
+        ld (ix+0),c
+        call pt3_level_step
         ld a,c
-        ld (de),a
-        srl h
-        rr l
-        adc a,0
-        ld c,a                  ; the odd amplitude's level
-        add a,a
-        add a,a
-        add a,a
-        add a,a
-        ex de,hl
-        or (hl)
-        ld (hl),a
-        ex de,hl
-        srl h
-        rr l
-        ld a,c
-        adc a,0
-        ld c,a
-        inc de
+        rlca
+        rlca
+        rlca
+        rlca
+        or (ix+0)
+        ld (ix+0),a
+        call pt3_level_step
+        inc ix
         djnz pt3_level_pair
-        pop hl
-        pop af
-        dec a
-        jr nz,pt3_level_row
+        pop bc
+        inc c
+        bit 4,c
+        jr z,pt3_level_row
+        ret
+
+pt3_level_step:
+        ld a,d
+        add a,e
+        cp h
+        jr c,pt3_level_step_keep
+        sub h
+        inc c
+pt3_level_step_keep:
+        ld d,a
         ret
 
 ; ---------------------------------------------------------------------------------------------
@@ -1209,12 +1211,3 @@ pt3_tone_asm_new:
         dw 0x0D10, 0x0C55, 0x0BA4, 0x0AFC, 0x0A5F, 0x09CA
         dw 0x093D, 0x08B8, 0x083B, 0x07C5, 0x0755, 0x06EC
         db 0x00, 0x04, 0x11, 0x4A, 0x06, 0x9A, 0x03, 0x44, 0x80, 0x32, 0x00
-; Volume tables: for each channel volume 0..15 a mask whose bit n - 1 is set where the level
-; for sample amplitude n is one more than for n - 1 (levels start at 0 for amplitude 0).
-; The first table is for versions 3 and 4, the second for version 5 on.
-pt3_volume_old:
-        dw 0x0000, 0x0080, 0x0420, 0x0888, 0x1248, 0x24A4, 0x2A54, 0x2AAA
-        dw 0x55AA, 0x5ADA, 0x6DB6, 0x6EEE, 0x7BDE, 0x7EFE, 0x7FFE, 0x7FFF
-pt3_volume_new:
-        dw 0x0000, 0x0080, 0x0808, 0x1084, 0x2222, 0x2492, 0x294A, 0x2AAA
-        dw 0x5555, 0x56B5, 0x5B6D, 0x5DDD, 0x6F7B, 0x77F7, 0x7F7F, 0x7FFF
