@@ -192,17 +192,18 @@ pt3_main_code   equ $
         org pt3_low_area
         endif
 
-; HL := module address + the word at header offset A, DE := module address.
+; HL := module address + the word at header offset A. Changes DE.
 pt3_header_word:
         ld hl,(pt3_base)
-        ld e,a
-        ld d,0
-        add hl,de
+        add a,l
+        ld l,a
+        adc a,h
+        sub l
+        ld h,a
         ld e,(hl)
         inc hl
         ld d,(hl)
         ld hl,(pt3_base)
-        ex de,hl
         add hl,de
         ret
 
