@@ -56,7 +56,8 @@ CH_OFF_TIME     equ 36
 CH_AMPLITUDE    equ 37  ; this frame's R8/R9/R10 value
 CH_SAMPLE_NUMBER equ 38 ; the current sample's header offset (105 + 2n), 0 before the first
 CH_ORNAMENT_NUMBER equ 39 ; the current ornament's (169 + 2n)
-PT3_CH          equ 40
+CH_LINE         equ 40  ; word: b0 and b1 of the sample line, kept by pt3_play_ahead
+PT3_CH          equ 42
 
 ; Shared state, at fixed places inside pt3_work.
 pt3_base          equ pt3_work + 0    ; word: address of the module
@@ -477,12 +478,14 @@ pt3_play:
         call pt3_tick_channel
         ld a,(pt3_speed)
         ld (pt3_speed_count),a
+        call pt3_frame_start
+        call pt3_frame_rest
+        jr pt3_play_b
 pt3_play_channels:
-        xor a
-        ld (pt3_mixer),a
-        ld (pt3_env_sum),a
+        call pt3_frame_start
         ld ix,pt3_channel_a
         call pt3_channel_frame
+pt3_play_b:
         ld ix,pt3_channel_b
         call pt3_channel_frame
         ld ix,pt3_channel_c
@@ -568,12 +571,39 @@ pt3_play_ahead:
         ret nz
         ld ix,pt3_channel_a
         dec (ix+CH_SKIP_COUNT)
-        ret nz
+        jr nz,pt3_play_ahead_tone
         ld hl,(pt3_channel_a + CH_STREAM)
         ld a,(hl)
         or a
         call z,pt3_next_position
-        jp pt3_read_row
+        call pt3_read_row
+; The first half of channel A's next frame (its tone period and slide) is worked out now as
+; well, when the channel sounds; the tick does the rest from the sample line kept here.
+pt3_play_ahead_tone:
+        ld ix,pt3_channel_a
+        ld a,(ix+CH_ENABLED)
+        or a
+        ret z
+        call pt3_frame_tone
+        ld (ix+CH_LINE),c
+        ld (ix+CH_LINE+1),b
+        ret
+
+pt3_frame_start:
+        xor a
+        ld (pt3_mixer),a
+        ld (pt3_env_sum),a
+        ret
+
+; The rest of channel A's frame on a tick.
+pt3_frame_rest:
+        ld ix,pt3_channel_a
+        ld a,(ix+CH_ENABLED)
+        or a
+        jp z,pt3_frame_silent
+        ld c,(ix+CH_LINE)
+        ld b,(ix+CH_LINE+1)
+        jp pt3_frame_level_part
 
 ; Row commands that take no further action: back to the next byte of the row.
 pt3_row_noise:
@@ -970,11 +1000,17 @@ pt3_signed_less:
 pt3_channel_frame:
         ld a,(ix+CH_ENABLED)
         or a
-        jr nz,pt3_frame_sample
+        jr z,pt3_frame_silent
+        call pt3_frame_tone
+        jp pt3_frame_level_part
+pt3_frame_silent:
         ld (ix+CH_AMPLITUDE),a
         ld c,a                  ; a silent channel leaves tone and noise on in the mixer
         jp pt3_frame_mixer
-pt3_frame_sample:
+
+; The first half of a sounding channel's frame: reads the sample line (C = b0, B = b1) and
+; works out the tone period; then the tone slide moves on.
+pt3_frame_tone:
         ld l,(ix+CH_SAMPLE_POS)
         ld h,0
         add hl,hl
@@ -1036,9 +1072,9 @@ pt3_frame_period:
         ld (ix+CH_PERIOD+1),a
         ld a,(ix+CH_SLIDE_COUNT)    ; the tone slide moves after this frame's period
         or a
-        jr z,pt3_frame_amplitude
+        ret z
         dec (ix+CH_SLIDE_COUNT)
-        jr nz,pt3_frame_amplitude
+        ret nz
         ld l,(ix+CH_SLIDE)
         ld h,(ix+CH_SLIDE+1)
         ld e,(ix+CH_SLIDE_STEP)
@@ -1050,7 +1086,7 @@ pt3_frame_period:
         ld (ix+CH_SLIDE_COUNT),a
         ld a,(ix+CH_TARGET_NOTE)
         inc a
-        jr z,pt3_frame_amplitude
+        ret z
         ld e,(ix+CH_DISTANCE)
         ld d,(ix+CH_DISTANCE+1)
         bit 7,(ix+CH_SLIDE_STEP+1)
@@ -1058,11 +1094,14 @@ pt3_frame_period:
         ex de,hl
 pt3_frame_target:
         call pt3_signed_less        ; not yet at the target?
-        jr c,pt3_frame_amplitude
+        ret c
         ld a,(ix+CH_TARGET_NOTE)
         ld (ix+CH_NOTE),a
-        call pt3_slide_stop
-pt3_frame_amplitude:
+        jp pt3_slide_stop
+
+; The second half of a sounding channel's frame, from the sample line's b0 (C) and b1 (B):
+; its amplitude, noise or envelope offset, mixer bits and next positions.
+pt3_frame_level_part:
         bit 7,c
         jr z,pt3_frame_level
         ld a,(ix+CH_AMP_SLIDE)
