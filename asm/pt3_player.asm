@@ -23,30 +23,31 @@
 ; at init or when a row selects it.
 
 ; ---------------------------------------------------------------------------------------------
-; Channel state: three blocks of PT3_CH bytes, reached through IX.
-CH_STREAM       equ 0   ; word: address of the channel's next pattern byte
-CH_SKIP         equ 2   ; rows per step (0 acts as 256)
-CH_SKIP_COUNT   equ 3   ; row ticks until the next row
-CH_SAMPLE       equ 4   ; word: address of the current sample's first position
-CH_SAMPLE_LOOP  equ 6
-CH_SAMPLE_LENGTH equ 7
-CH_ORNAMENT     equ 8   ; word: address of the current ornament's first position
-CH_ORNAMENT_LOOP equ 10
-CH_ORNAMENT_LENGTH equ 11
-CH_VOLUME       equ 12  ; 1..15, times 8: the channel's row in the level table
-CH_NOTE         equ 13  ; 0..95
-CH_ENABLED      equ 14  ; 1 while the channel sounds
-CH_ENVELOPE_ON  equ 15  ; 16 while the channel uses the envelope (the amplitude's bit 4), else 0
-CH_PERIOD       equ 16  ; word: the tone period written to the AY (12 bits)
-CH_TONE_ACC     equ 18  ; word: accumulated sample tone offset (first of the bytes a note clears)
-CH_AMP_SLIDE    equ 20  ; signed, -15..15
-CH_NOISE_ACC    equ 21
-CH_ENV_ACC      equ 22
-CH_SLIDE        equ 23  ; word: tone slide value, added to the period
-CH_SLIDE_COUNT  equ 25  ; 0 = no slide running
-CH_ONOFF_COUNT  equ 26  ; 0 = on/off effect not running
-CH_SAMPLE_POS   equ 27
-CH_ORNAMENT_POS equ 28  ; last of the bytes a note clears
+; Channel state: three blocks of PT3_CH bytes, reached through IX. A note clears the first
+; eleven bytes.
+CH_TONE_ACC     equ 0   ; word: accumulated sample tone offset
+CH_AMP_SLIDE    equ 2   ; signed, -15..15
+CH_NOISE_ACC    equ 3
+CH_ENV_ACC      equ 4
+CH_SLIDE        equ 5   ; word: tone slide value, added to the period
+CH_SLIDE_COUNT  equ 7   ; 0 = no slide running
+CH_ONOFF_COUNT  equ 8   ; 0 = on/off effect not running
+CH_SAMPLE_POS   equ 9
+CH_ORNAMENT_POS equ 10
+CH_ENABLED      equ 11  ; 1 while the channel sounds
+CH_STREAM       equ 12  ; word: address of the channel's next pattern byte
+CH_SKIP         equ 14  ; rows per step (0 acts as 256)
+CH_SKIP_COUNT   equ 15  ; row ticks until the next row
+CH_SAMPLE       equ 16  ; word: address of the current sample's first position
+CH_SAMPLE_LOOP  equ 18
+CH_SAMPLE_LENGTH equ 19
+CH_ORNAMENT     equ 20  ; word: address of the current ornament's first position
+CH_ORNAMENT_LOOP equ 22
+CH_ORNAMENT_LENGTH equ 23
+CH_VOLUME       equ 24  ; 1..15, times 8: the channel's row in the level table
+CH_NOTE         equ 25  ; 0..95
+CH_ENVELOPE_ON  equ 26  ; 16 while the channel uses the envelope (the amplitude's bit 4), else 0
+CH_PERIOD       equ 27  ; word: the tone period written to the AY (12 bits)
 CH_SLIDE_STEP   equ 29  ; word
 CH_SLIDE_DELAY  equ 31
 CH_TARGET_NOTE  equ 32  ; the note a portamento ends on; 0xFF while the slide is a glissando
@@ -764,18 +765,15 @@ pt3_row_sound_off:
         ld c,0
 ; A note or sound off starts the sample, ornament, slides and accumulators afresh.
 pt3_row_note_reset:
-        ld (ix+CH_ENABLED),c
         push hl
         push ix
         pop hl
-        ld de,CH_TONE_ACC
-        add hl,de
         xor a
-        rept CH_ORNAMENT_POS - CH_TONE_ACC
+        rept CH_ENABLED
         ld (hl),a
         inc hl
         endm
-        ld (hl),a
+        ld (hl),c
         pop hl
         ; fall through
 
