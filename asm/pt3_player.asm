@@ -267,6 +267,19 @@ pt3_header_byte:
         ld a,(hl)
         ret
 
+; The stream of a channel := module address (DE) + the offset at HL; HL moves on past it.
+pt3_point_stream macro channel
+        ld a,(hl)
+        inc hl
+        add a,e
+        ld c,a
+        ld a,(hl)
+        inc hl
+        adc a,d
+        ld b,a
+        ld (channel + CH_STREAM),bc
+        endm
+
 ; Points the three streams at pattern A (a position-list value: pattern number * 3).
 pt3_point_streams:
         ld l,a
@@ -275,21 +288,9 @@ pt3_point_streams:
         ld de,(pt3_patterns)
         add hl,de
         ld de,(pt3_base)
-        ld bc,pt3_channel_a + CH_STREAM
-        call pt3_point_stream
-        ld bc,pt3_channel_b + CH_STREAM
-        call pt3_point_stream
-        ld bc,pt3_channel_c + CH_STREAM
-pt3_point_stream:
-        ld a,(hl)
-        inc hl
-        add a,e
-        ld (bc),a
-        inc bc
-        ld a,(hl)
-        inc hl
-        adc a,d
-        ld (bc),a
+        pt3_point_stream pt3_channel_a
+        pt3_point_stream pt3_channel_b
+        pt3_point_stream pt3_channel_c
         ret
 
 ; HL := the period of note A in the module's tone table. Changes DE.
