@@ -480,11 +480,15 @@ pt3_play:
         call pt3_tick_channel
         ld a,(pt3_speed)
         ld (pt3_speed_count),a
-        call pt3_frame_start
+        xor a                   ; the frame's mixer bits and envelope offsets start at 0
+        ld (pt3_mixer),a
+        ld (pt3_env_sum),a
         call pt3_frame_rest
         jr pt3_play_b
 pt3_play_channels:
-        call pt3_frame_start
+        xor a                   ; the frame's mixer bits and envelope offsets start at 0
+        ld (pt3_mixer),a
+        ld (pt3_env_sum),a
         ld ix,pt3_channel_a
         call pt3_channel_frame
 pt3_play_b:
@@ -589,12 +593,6 @@ pt3_play_ahead_tone:
         call pt3_frame_tone
         ld (ix+CH_LINE),c
         ld (ix+CH_LINE+1),b
-        ret
-
-pt3_frame_start:
-        xor a
-        ld (pt3_mixer),a
-        ld (pt3_env_sum),a
         ret
 
 ; The rest of channel A's frame on a tick.
@@ -1092,8 +1090,14 @@ pt3_frame_period:
         jr z,pt3_frame_target
         ex de,hl
 pt3_frame_target:
-        call pt3_signed_less        ; not yet at the target?
-        ret c
+        or a                        ; not yet at the target while HL < DE (signed)
+        sbc hl,de
+        jp po,pt3_frame_target_sign
+        ret p                       ; (an overflow turns the sign round)
+        jr pt3_frame_target_reached
+pt3_frame_target_sign:
+        ret m
+pt3_frame_target_reached:
         ld a,(ix+CH_TARGET_NOTE)
         ld (ix+CH_NOTE),a
         jp pt3_slide_stop
