@@ -57,8 +57,7 @@ CH_OFF_TIME     equ 36
 CH_AMPLITUDE    equ 37  ; this frame's R8/R9/R10 value
 CH_SAMPLE_NUMBER equ 38 ; the current sample's header offset (105 + 2n), 0 before the first
 CH_ORNAMENT_NUMBER equ 39 ; the current ornament's (169 + 2n)
-CH_LINE         equ 40  ; word: b0 and b1 of the sample line, kept by pt3_play_ahead
-PT3_CH          equ 42
+PT3_CH          equ 40
 
 ; Shared state, at fixed places inside pt3_work.
 pt3_base          equ pt3_work + 0    ; word: address of the module
@@ -81,7 +80,8 @@ pt3_effect_count  equ pt3_work + 19   ; effects noted in the row being read
 pt3_effects       equ pt3_work + 20   ; their codes, each once, in the order last met (up to 7)
 pt3_env_shape     equ pt3_work + 27   ; R13 when a row sets it this frame, else 0xFF
 pt3_patterns      equ pt3_work + 28   ; word: address of the pattern table
-pt3_channel_a     equ pt3_work + 30
+pt3_line          equ pt3_work + 30   ; word: b0 and b1 of channel A's sample line, kept for a tick
+pt3_channel_a     equ pt3_work + 32
 pt3_channel_b     equ pt3_channel_a + PT3_CH
 pt3_channel_c     equ pt3_channel_b + PT3_CH
 pt3_tone_table    equ pt3_channel_c + PT3_CH   ; 96 words: the module's note periods
@@ -472,6 +472,7 @@ pt3_level_step_keep:
 ; before (see pt3_play_ahead).
 pt3_play:
         ld hl,pt3_speed_count
+        or a                    ; no carry: not a tick
         dec (hl)
         jr nz,pt3_play_channels
         ld ix,pt3_channel_b
@@ -480,16 +481,15 @@ pt3_play:
         call pt3_tick_channel
         ld a,(pt3_speed)
         ld (pt3_speed_count),a
-        xor a                   ; the frame's mixer bits and envelope offsets start at 0
-        ld (pt3_mixer),a
-        ld (pt3_env_sum),a
+        scf                     ; a tick: channel A's first half is done
+pt3_play_channels:
+        ld hl,0                 ; the frame's mixer bits and envelope offset sum start at 0
+        ld (pt3_mixer),hl
+        ld ix,pt3_channel_a
+        jr nc,pt3_play_a
         call pt3_frame_rest
         jr pt3_play_b
-pt3_play_channels:
-        xor a                   ; the frame's mixer bits and envelope offsets start at 0
-        ld (pt3_mixer),a
-        ld (pt3_env_sum),a
-        ld ix,pt3_channel_a
+pt3_play_a:
         call pt3_channel_frame
 pt3_play_b:
         ld ix,pt3_channel_b
@@ -591,19 +591,8 @@ pt3_play_ahead_tone:
         or a
         ret z
         call pt3_frame_tone
-        ld (ix+CH_LINE),c
-        ld (ix+CH_LINE+1),b
+        ld (pt3_line),bc
         ret
-
-; The rest of channel A's frame on a tick.
-pt3_frame_rest:
-        ld ix,pt3_channel_a
-        ld a,(ix+CH_ENABLED)
-        or a
-        jp z,pt3_frame_silent
-        ld c,(ix+CH_LINE)
-        ld b,(ix+CH_LINE+1)
-        jp pt3_frame_level_part
 
 ; Row commands that take no further action: back to the next byte of the row.
 pt3_row_noise:
@@ -994,6 +983,14 @@ pt3_signed_less:
         ret
 
 ; One frame of channel IX: its period, amplitude, noise or envelope offset and mixer bits.
+; The rest of channel A's frame on a tick, from the line pt3_play_ahead kept.
+pt3_frame_rest:
+        ld a,(ix+CH_ENABLED)
+        or a
+        jr z,pt3_frame_silent
+        ld bc,(pt3_line)
+        jp pt3_frame_level_part
+
 pt3_channel_frame:
         ld a,(ix+CH_ENABLED)
         or a
