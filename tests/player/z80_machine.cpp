@@ -63,6 +63,8 @@ bool Z80Machine::call(std::uint16_t routine, std::uint16_t hl, long max_tstates)
     z80ex_set_reg(cpu, regSP, kStackTop);
     z80ex_set_reg(cpu, regPC, routine);
     z80ex_set_reg(cpu, regHL, hl);
+    // Whatever the caller leaves in the other registers and flags: a routine may not rely on it.
+    for (auto reg : {regAF, regBC, regDE, regIX}) z80ex_set_reg(cpu, reg, 0xFFFF);
     z80ex_set_reg(cpu, regIFF1, 0);
     z80ex_set_reg(cpu, regIFF2, 0);
     while (tstates_ < max_tstates) {
