@@ -504,28 +504,30 @@ pt3_play_b:
         ld a,(pt3_mixer)
         ld h,a
         push hl
-        ld a,(pt3_env_sum)      ; R11 and R12: envelope base + signed offset sum + slide
-        ld e,a
-        add a,a
-        sbc a,a
-        ld d,a
-        ld hl,(pt3_env_base)
-        add hl,de
-        ld de,(pt3_env_slide)
-        add hl,de
         ld de,AY_SELECT_HIGH * 256 + AY_DATA_HIGH
         ld c,0xFD
-        ld a,(pt3_env_shape)    ; R13 first, when a row set it
+        ld hl,pt3_env_shape     ; R13 first, when a row set it
+        ld a,(hl)
         inc a
-        jr z,pt3_play_out
+        jr z,pt3_play_r11
         ld b,d
         ld a,13
         out (c),a
         ld b,e
-        ld a,(pt3_env_shape)
+        ld a,(hl)
+        ld (hl),0xFF            ; R13 is written once
         out (c),a
-        ld a,0xFF               ; R13 is written once
-        ld (pt3_env_shape),a
+pt3_play_r11:
+        ld a,(pt3_env_sum)      ; R11 and R12: envelope base + signed offset sum + slide
+        ld c,a
+        add a,a
+        sbc a,a
+        ld b,a
+        ld hl,(pt3_env_base)
+        add hl,bc
+        ld bc,(pt3_env_slide)
+        add hl,bc
+        ld c,0xFD
 pt3_play_out:
         ld a,11
         pt3_out_l
@@ -951,7 +953,14 @@ pt3_effect_portamento:
 pt3_portamento_direction:
         ld e,(ix+CH_SLIDE)
         ld d,(ix+CH_SLIDE+1)
-        call pt3_signed_less    ; carry: the slide goes down to the target
+        ld a,h                  ; carry: the slide goes down to the target (HL < DE, signed)
+        xor 0x80
+        ld h,a
+        ld a,d
+        xor 0x80
+        ld d,a
+        or a
+        sbc hl,de
         pop de
         sbc a,a
         xor d                   ; negative when the step's sign is the wrong way
@@ -968,18 +977,6 @@ pt3_negate_de:
         sbc a,a
         sub d
         ld d,a
-        ret
-
-; Carry set when HL < DE as signed words. Changes HL, DE and A.
-pt3_signed_less:
-        ld a,h
-        xor 0x80
-        ld h,a
-        ld a,d
-        xor 0x80
-        ld d,a
-        or a
-        sbc hl,de
         ret
 
 ; One frame of channel IX: its period, amplitude, noise or envelope offset and mixer bits.
