@@ -127,9 +127,160 @@ pt3_init:
         ld a,6
 pt3_init_version:
         ld (pt3_version),a
-        call pt3_build_tone_table
+
+; The module's tone table. Each packed table is a list of corrections (note, period) ended by
+; 0x80, then the lowest octave (the first period, then by how much each next one is lower),
+; then one bit per higher note: its period is half the period an octave below, plus that bit.
+; The corrections are applied last.
+; The REAL tables are the PT table of versions 4 and later one note higher, so they are built
+; from it one note further on, their corrections counted from there too (note 255 is then
+; note 0); what that pushes past note 95 lands in the level table, which is built later.
+        ld a,99
+        call pt3_header_byte
+        ld c,0                  ; C = the notes the table is moved up by
+        cp 3
+        jr c,pt3_tone_number
+        inc c
+        ld a,3
+pt3_tone_number:
+        add a,a
+        ld b,a
         ld a,(pt3_version)
-        call pt3_build_level_table
+        cp 4
+        ccf
+        ld a,b
+        adc a,0                 ; 2 * table + (version >= 4)
+        ld e,a
+        ld d,0
+        ld hl,pt3_tone_tables
+        add hl,de
+        ld e,(hl)
+        add hl,de               ; each offset counts from its own byte
+        push hl
+        push bc
+pt3_tone_skip:
+        ld a,(hl)
+        inc hl
+        cp 0x80
+        jr z,pt3_tone_octave
+        inc hl
+        inc hl
+        jr pt3_tone_skip
+pt3_tone_octave:
+        ld de,pt3_tone_table
+        bit 0,c
+        jr z,pt3_tone_first
+        inc de
+        inc de
+pt3_tone_first:
+        push de
+        pop ix
+        ld e,(hl)
+        inc hl
+        ld d,(hl)
+        inc hl
+        ld b,12
+pt3_tone_base:                  ; the lowest octave: its first period, then 11 steps down
+        ld (ix+0),e
+        ld (ix+1),d
+        inc ix
+        inc ix
+        dec b
+        jr z,pt3_tone_octaves
+        ld a,e
+        sub (hl)
+        inc hl
+        ld e,a
+        jr nc,pt3_tone_base
+        dec d
+        jr pt3_tone_base
+pt3_tone_octaves:
+        ld b,84
+pt3_tone_next:
+        ld a,b
+        and 7
+        cp 4                    ; every eighth note, from the first: the next byte of bits
+        jr nz,pt3_tone_bit
+        ld c,(hl)
+        inc hl
+pt3_tone_bit:
+        ld e,(ix-24)
+        ld d,(ix-23)
+        srl d
+        rr e
+        rr c
+        jr nc,pt3_tone_store
+        inc de
+pt3_tone_store:
+        ld (ix+0),e
+        ld (ix+1),d
+        inc ix
+        inc ix
+        djnz pt3_tone_next
+        pop bc
+        pop hl
+pt3_tone_patch:
+        ld a,(hl)
+        inc hl
+        cp 0x80
+        jr z,pt3_tone_built
+        add a,c
+        add a,a
+        ld de,pt3_tone_table
+        add a,e
+        ld e,a
+        adc a,d
+        sub e
+        ld d,a
+        ld a,(hl)
+        ld (de),a
+        inc hl
+        inc de
+        ld a,(hl)
+        ld (de),a
+        inc hl
+        jr pt3_tone_patch
+pt3_tone_built:
+        ld a,(pt3_version)
+
+; The level table of version A: for each volume v = 1..15, eight bytes hold the levels
+; of amplitudes 0..15, the even amplitude in the low nibble. The level of amplitude a is
+; (a * v + 7) / 15 from version 5 on, and a * (v + 1) / 16 before: going up the amplitudes,
+; a remainder grows by v (or v + 1) and the level by one each time it passes 15 (or 16).
+        ld hl,15 * 256 + 7      ; H = the divisor, L = the first remainder
+        ld b,0                  ; B = what the volume's step adds to v
+        cp 5
+        jr nc,pt3_level_start
+        ld hl,16 * 256 + 0
+        inc b
+pt3_level_start:
+        ld ix,pt3_level_table
+        ld c,1                  ; C = the volume
+pt3_level_row:
+        ld a,c
+        add a,b
+        ld e,a                  ; E = the step
+        ld d,l                  ; D = the remainder
+        push bc
+        ld bc,8 * 256 + 0       ; B = bytes in the row, C = the level
+pt3_level_pair:
+        ld (ix+0),c
+        call pt3_level_step
+        ld a,c
+        rlca
+        rlca
+        rlca
+        rlca
+        or (ix+0)
+        ld (ix+0),a
+        call pt3_level_step
+        inc ix
+        djnz pt3_level_pair
+        pop bc
+        inc c
+        bit 4,c
+        jr z,pt3_level_row
+
         ld a,100
         call pt3_header_byte
         ld (pt3_speed),a
@@ -305,157 +456,6 @@ pt3_note_period:
         ld h,(hl)
         ld l,a
         ret
-; Builds the module's tone table. Each packed table is a list of corrections (note, period)
-; ended by 0x80, then the lowest octave (the first period, then by how much each next one is
-; lower), then one bit per higher note: its
-; period is half the period an octave below, plus that bit. The corrections are applied last.
-; The REAL tables are the PT table of versions 4 and later one note higher, so they are built
-; from it one note further on, their corrections counted from there too (note 255 is then
-; note 0); what that pushes past note 95 lands in the level table, which is built later.
-pt3_build_tone_table:
-        ld a,99
-        call pt3_header_byte
-        ld c,0                  ; C = the notes the table is moved up by
-        cp 3
-        jr c,pt3_tone_number
-        inc c
-        ld a,3
-pt3_tone_number:
-        add a,a
-        ld b,a
-        ld a,(pt3_version)
-        cp 4
-        ccf
-        ld a,b
-        adc a,0                 ; 2 * table + (version >= 4)
-        ld e,a
-        ld d,0
-        ld hl,pt3_tone_tables
-        add hl,de
-        ld e,(hl)
-        add hl,de               ; each offset counts from its own byte
-        push hl
-        push bc
-pt3_tone_skip:
-        ld a,(hl)
-        inc hl
-        cp 0x80
-        jr z,pt3_tone_octave
-        inc hl
-        inc hl
-        jr pt3_tone_skip
-pt3_tone_octave:
-        ld de,pt3_tone_table
-        bit 0,c
-        jr z,pt3_tone_first
-        inc de
-        inc de
-pt3_tone_first:
-        push de
-        pop ix
-        ld e,(hl)
-        inc hl
-        ld d,(hl)
-        inc hl
-        ld b,12
-pt3_tone_base:                  ; the lowest octave: its first period, then 11 steps down
-        ld (ix+0),e
-        ld (ix+1),d
-        inc ix
-        inc ix
-        dec b
-        jr z,pt3_tone_octaves
-        ld a,e
-        sub (hl)
-        inc hl
-        ld e,a
-        jr nc,pt3_tone_base
-        dec d
-        jr pt3_tone_base
-pt3_tone_octaves:
-        ld b,84
-pt3_tone_next:
-        ld a,b
-        and 7
-        cp 4                    ; every eighth note, from the first: the next byte of bits
-        jr nz,pt3_tone_bit
-        ld c,(hl)
-        inc hl
-pt3_tone_bit:
-        ld e,(ix-24)
-        ld d,(ix-23)
-        srl d
-        rr e
-        rr c
-        jr nc,pt3_tone_store
-        inc de
-pt3_tone_store:
-        ld (ix+0),e
-        ld (ix+1),d
-        inc ix
-        inc ix
-        djnz pt3_tone_next
-        pop bc
-        pop hl
-pt3_tone_patch:
-        ld a,(hl)
-        inc hl
-        cp 0x80
-        ret z
-        add a,c
-        ld e,a
-        ld d,0
-        ld ix,pt3_tone_table
-        add ix,de
-        add ix,de
-        ld a,(hl)
-        ld (ix+0),a
-        inc hl
-        ld a,(hl)
-        ld (ix+1),a
-        inc hl
-        jr pt3_tone_patch
-
-; Builds the level table of version A: for each volume v = 1..15, eight bytes hold the levels
-; of amplitudes 0..15, the even amplitude in the low nibble. The level of amplitude a is
-; (a * v + 7) / 15 from version 5 on, and a * (v + 1) / 16 before: going up the amplitudes,
-; a remainder grows by v (or v + 1) and the level by one each time it passes 15 (or 16).
-pt3_build_level_table:
-        ld hl,15 * 256 + 7      ; H = the divisor, L = the first remainder
-        ld b,0                  ; B = what the volume's step adds to v
-        cp 5
-        jr nc,pt3_level_start
-        ld hl,16 * 256 + 0
-        inc b
-pt3_level_start:
-        ld ix,pt3_level_table
-        ld c,1                  ; C = the volume
-pt3_level_row:
-        ld a,c
-        add a,b
-        ld e,a                  ; E = the step
-        ld d,l                  ; D = the remainder
-        push bc
-        ld bc,8 * 256 + 0       ; B = bytes in the row, C = the level
-pt3_level_pair:
-        ld (ix+0),c
-        call pt3_level_step
-        ld a,c
-        rlca
-        rlca
-        rlca
-        rlca
-        or (ix+0)
-        ld (ix+0),a
-        call pt3_level_step
-        inc ix
-        djnz pt3_level_pair
-        pop bc
-        inc c
-        bit 4,c
-        jr z,pt3_level_row
-        ret
-
 pt3_level_step:
         ld a,d
         add a,e
