@@ -111,14 +111,12 @@ pt3_out_h       macro
 
 ; ---------------------------------------------------------------------------------------------
 pt3_init:
-        push hl
-        ld hl,pt3_work
-        ld de,pt3_work + 1
-        ld bc,PT3_WORK_SIZE - 1
+        ld (pt3_base),hl        ; the rest of the work area starts cleared
+        ld hl,pt3_work + 2
+        ld de,pt3_work + 3
+        ld bc,PT3_WORK_SIZE - 3
         ld (hl),0
         ldir
-        pop hl
-        ld (pt3_base),hl
         ld a,13                 ; version digit
         call pt3_header_byte
         sub '0'
@@ -288,8 +286,7 @@ pt3_level_pair:
         inc (hl)
         ld ix,pt3_channel_a
         ld b,3
-pt3_init_channel:
-        push bc
+pt3_init_channel:               ; (selecting keeps BC)
         ld (ix+CH_VOLUME),15 * 8
         inc (ix+CH_SKIP_COUNT)
         xor a
@@ -298,7 +295,6 @@ pt3_init_channel:
         call pt3_select_sample
         ld de,PT3_CH
         add ix,de
-        pop bc
         djnz pt3_init_channel
         ld a,98                 ; a byte other than a space here shifts the first pattern
         call pt3_header_byte
@@ -682,7 +678,7 @@ pt3_row_byte:
         jr nc,pt3_row_volume
         sub 0xB1                ; B0..BF
         jr c,pt3_row_b0
-        jp z,pt3_row_skip
+        jr z,pt3_row_skip
         jr pt3_row_envelope_b
 
 pt3_row_low:
