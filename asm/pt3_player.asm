@@ -78,7 +78,7 @@ pt3_mixer         equ pt3_work + 16   ; R7 and the envelope offsets of the frame
 pt3_env_sum       equ pt3_work + 17   ; once the rows are read
 pt3_effect_count  equ pt3_work + 19   ; effects noted in the row being read
 pt3_effects       equ pt3_work + 20   ; their codes, each once, in the order last met (up to 7)
-pt3_env_shape     equ pt3_work + 27   ; R13 when a row sets it this frame, else 0xFF
+pt3_env_shape     equ pt3_work + 27   ; R13 when a row has set it (1..15) for this call, else 0
 pt3_patterns      equ pt3_work + 28   ; word: address of the pattern table
 pt3_line          equ pt3_work + 30   ; word: b0 and b1 of channel A's sample line, kept for a tick
 pt3_channel_a     equ pt3_work + 32
@@ -318,15 +318,13 @@ pt3_init_pattern:
         ld (pt3_patterns),hl
         pop af
         call pt3_point_streams
-        ld a,0xFF
-        ld (pt3_env_shape),a
         call pt3_play_ahead     ; the first call is a tick
         ; fall through: start silent
 
 pt3_mute:
         ld de,AY_SELECT_HIGH * 256 + AY_DATA_HIGH
         ld c,0xFD
-        ld hl,0
+        ld l,0
         ld a,8
 pt3_mute_next:
         pt3_out_l
@@ -492,9 +490,9 @@ pt3_play_b:
         call pt3_channel_frame
         ld ix,pt3_channel_c
         call pt3_channel_frame
-        ld hl,pt3_noise_value   ; R6 and R7
-        ld a,(pt3_noise_base)
-        add a,(hl)
+        ld hl,(pt3_noise_base)  ; R6 and R7 (the noise value follows the base)
+        ld a,l
+        add a,h
         and 31
         ld l,a
         ld a,(pt3_mixer)
@@ -504,14 +502,14 @@ pt3_play_b:
         ld c,0xFD
         ld hl,pt3_env_shape     ; R13 first, when a row set it
         ld a,(hl)
-        inc a
+        or a
         jr z,pt3_play_r11
         ld b,d
         ld a,13
         out (c),a
         ld b,e
         ld a,(hl)
-        ld (hl),0xFF            ; R13 is written once
+        ld (hl),0               ; R13 is written once
         out (c),a
 pt3_play_r11:
         ld a,(pt3_env_sum)      ; R11 and R12: envelope base + signed offset sum + slide
@@ -583,8 +581,7 @@ pt3_play_ahead:
         call pt3_read_row
 ; The first half of channel A's next frame (its tone period and slide) is worked out now as
 ; well, when the channel sounds; the tick does the rest from the sample line kept here.
-pt3_play_ahead_tone:
-        ld ix,pt3_channel_a
+pt3_play_ahead_tone:           ; (IX = channel A)
         ld a,(ix+CH_ENABLED)
         or a
         ret z
