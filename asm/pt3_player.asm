@@ -281,9 +281,9 @@ pt3_level_pair:
 
         ld a,100
         call pt3_header_byte
-        ld (pt3_speed),a
-        ld hl,pt3_speed_count   ; the work area starts cleared
-        inc (hl)
+        ld l,a
+        ld h,1                  ; the speed count: the first call is a tick
+        ld (pt3_speed),hl
         ld ix,pt3_channel_a
         ld b,3
 pt3_init_channel:               ; (selecting keeps BC)
@@ -299,9 +299,9 @@ pt3_init_channel:               ; (selecting keeps BC)
         ld a,98                 ; a byte other than a space here shifts the first pattern
         call pt3_header_byte
         ld c,a
-        ld a,201
-        call pt3_header_byte
-        ld b,a
+        ld de,201 - 98          ; the first position
+        add hl,de
+        ld b,(hl)
         ld a,c
         cp ' '
         ld a,b
@@ -889,15 +889,13 @@ pt3_effect_envelope_slide:
 pt3_effect_glissando:
         call pt3_slide_start
         ld (ix+CH_TARGET_NOTE),0xFF
-        ld c,a
-        ld a,(hl)
-        ld (ix+CH_SLIDE_STEP),a
+        ld e,(hl)
         inc hl
-        ld a,(hl)
-        ld (ix+CH_SLIDE_STEP+1),a
+        ld d,(hl)
         inc hl
-        ld a,c                  ; from version 7 on, delay 0 still makes one step
-        or a
+        ld (ix+CH_SLIDE_STEP),e
+        ld (ix+CH_SLIDE_STEP+1),d
+        or a                    ; from version 7 on, delay 0 still makes one step
         ret nz
         ld a,(pt3_version)
         cp 7
@@ -957,19 +955,17 @@ pt3_portamento_direction:
         pop de
         sbc a,a
         xor d                   ; negative when the step's sign is the wrong way
-        call m,pt3_negate_de
-        ld (ix+CH_SLIDE_STEP),e
-        ld (ix+CH_SLIDE_STEP+1),d
-        pop hl
-        ret
-
-pt3_negate_de:
+        jp p,pt3_portamento_step
         xor a
         sub e
         ld e,a
         sbc a,a
         sub d
         ld d,a
+pt3_portamento_step:
+        ld (ix+CH_SLIDE_STEP),e
+        ld (ix+CH_SLIDE_STEP+1),d
+        pop hl
         ret
 
 ; One frame of channel IX: its period, amplitude, noise or envelope offset and mixer bits.
