@@ -27,7 +27,7 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 using Symbols = std::map<std::string, std::uint16_t>;
 
-constexpr int kFrames = 500;
+constexpr int kFrames = 15000;  // five minutes: the corpus songs play through and loop
 constexpr long kCallLimit = 2000000;
 constexpr std::uint16_t kLoadAddress = 25500;
 constexpr std::uint16_t kRomFrameInterrupt = 0x0038;
