@@ -634,7 +634,7 @@ pt3_row_sample:
         jr pt3_row_select_sample
 
 pt3_row_envelope:
-        sub 0x10
+        sub 0x10                ; 11..1F: shapes 1..15
         call pt3_row_envelope_start
         jr pt3_row_ornament_sample
 pt3_row_env_off_sample:
