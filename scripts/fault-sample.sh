@@ -33,6 +33,9 @@ bin2tap-end       | tools/bin2tap/bin2tap_main.cpp | if (address + size > 65536)
 bin2tap-param2    | tools/bin2tap/tap_code_blocks.cpp | kCodeParameter2 = 32768; | kCodeParameter2 = 32767; | caught
 player-noise      | asm/pt3_player.asm | and 31 | and 15 | caught
 player-channels   | asm/pt3_player.asm | out (c),l | out (c),h | caught
+player-envelope-shape | asm/pt3_player.asm | sub 0x10                ; 11..1F: shapes 1..15 | sub 0x0F                ; 11..1F: shapes 1..15 | caught
+player-envelope-sign | asm/pt3_player.asm | and 0x1F                ; envelope offset, signed 5 bits | and 0x0F                ; envelope offset, signed 5 bits | caught
+player-ornament-loop | asm/pt3_player.asm | ld a,(ix+CH_ORNAMENT_LOOP) | xor a | caught
 TABLE
 
 field() { cut -d'|' -f"$1" <<<"$2" | sed -e 's/^ *//' -e 's/ *$//'; }
