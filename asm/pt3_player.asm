@@ -17,10 +17,11 @@
 ;   pt3_mute  sets the three channel volumes to 0.
 ;
 ; All module offsets are taken from the module's own header, so the module may lie anywhere.
-; The play routine is written for its slowest frame, the one where all three channels read a
-; row and the pattern changes: what a frame needs again and again (the levels of every volume,
-; the addresses, loops and lengths of the current sample and ornament) is worked out once,
-; at init or when a row selects it.
+; The play routine is written for its slowest frames, those where the channels read rows: what
+; a frame needs again and again (the levels of every volume, the addresses, loops and lengths of
+; the current sample and ornament) is worked out once, at init or when a row selects it, and
+; the work of a row tick is shared with the call before it (see pt3_play_ahead). The player
+; keeps its state only in the work area, so a call may start with any registers and flags.
 
 ; ---------------------------------------------------------------------------------------------
 ; Channel state: three blocks of PT3_CH bytes, reached through IX. A note clears the first
