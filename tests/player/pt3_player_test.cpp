@@ -18,7 +18,7 @@ using player_test::read_pasmo_symbols;
 using player_test::Z80Machine;
 
 constexpr int kFrames = 500;
-constexpr long kCallLimit = 200000;    // T-states; a frame of the Spectrum is about 70000
+constexpr long kCallLimit = 200000;  // T-states; a frame of the Spectrum is about 70000
 constexpr std::uint16_t kWorkArea = 0xE000;
 
 struct PlayerImage {
