@@ -31,7 +31,7 @@ const Text fake_tool = text(test::helper("fake_tool").string());
 
 void set_env(const char* name, const std::string& value) {
 #ifdef _WIN32
-    _putenv_s(name, value.c_str());
+    _putenv((std::string(name) + "=" + value).c_str());
 #else
     value.empty() ? unsetenv(name) : setenv(name, value.c_str(), 1);
 #endif
@@ -132,7 +132,9 @@ TEST(Children, AWaitedChildRunsInItsOwnFolderAndHasEndedOnReturn) {
     EXPECT_TRUE(host::start_program(fake_tool, u"sleep:300 touch:made", folder, host::start_wait).started);
     EXPECT_TRUE(fs::exists(dir / "made"));
     EXPECT_EQ(fs::current_path(), before);
-    EXPECT_FALSE(host::start_program(fake_tool, u"", folder + u"/absent", host::start_wait).started);
+    // (Where the system cannot start it, Windows hands a program to its shell, which may.)
+    EXPECT_TRUE(windows ||
+                !host::start_program(fake_tool, u"", folder + u"/absent", host::start_wait).started);
     for (int options : {0, host::start_keep_open, host::start_keep_open | host::start_read_output}) {
         const host::StartResult start = host::start_program(folder + u"/absent", Text(), Text(), options);
         EXPECT_FALSE(start.started || start.child) << options;
