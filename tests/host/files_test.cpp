@@ -151,7 +151,8 @@ TEST_F(Files, OpeningKeepsOrCreatesCreatingEmptiesAndReadOnlyChangesNothing) {
                                {"new.bin", ""},
                                {"other.bin", "b"},
                                {"a.bin", "b"},
-                               {"b.bin", "b"}})
+                               {"b.bin", "b"},
+                               {"n1000", "b"}})
         EXPECT_EQ(on_disk(file), bytes) << file;
     EXPECT_FALSE(test::fs::exists(dir / "missing.bin"));
     for (int number : {INT_MAX, -2, INT_MIN}) EXPECT_EQ(host::create_file(number, name("refused")), 0);
