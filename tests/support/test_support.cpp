@@ -128,22 +128,34 @@ HANDLE inherited(const std::wstring& file, bool write) {
                        &inherit, write ? CREATE_ALWAYS : OPEN_EXISTING, 0, nullptr);
 }
 
-// The child takes this process's environment: the options' changes are made here for the start.
-PROCESS_INFORMATION start(std::wstring line, const ProcessOptions& options, STARTUPINFOW& startup) {
-    std::map<std::wstring, std::wstring> saved;
-    for (const auto& [name, value] : options.env) {
-        std::wstring old(32768, L'\0');
-        old.resize(GetEnvironmentVariableW(wide(name).c_str(), old.data(), 32768));
-        saved[wide(name)] = old;
-        SetEnvironmentVariableW(wide(name).c_str(), value.empty() ? nullptr : wide(value).c_str());
+// The program's environment with the options' changes, as the block CreateProcessW takes. (Set
+// here instead, the changes would reach the children that other threads start meanwhile.)
+std::wstring environment_block(const std::map<std::string, std::string>& changes) {
+    std::map<std::wstring, std::wstring> variables;
+    wchar_t* strings = GetEnvironmentStringsW();
+    for (const wchar_t* entry = strings; *entry != L'\0'; entry += wcslen(entry) + 1) {
+        const std::wstring text = entry;
+        const std::size_t equals = text.find(L'=', 1);
+        if (equals != std::wstring::npos) variables[text.substr(0, equals)] = text.substr(equals + 1);
     }
+    FreeEnvironmentStringsW(strings);
+    for (const auto& [name, value] : changes) {
+        if (value.empty()) variables.erase(wide(name));
+        if (!value.empty()) variables[wide(name)] = wide(value);
+    }
+    std::wstring block;
+    for (const auto& [name, value] : variables) block += name + L"=" + value + L'\0';
+    return block + L'\0';
+}
+
+PROCESS_INFORMATION start(std::wstring line, const ProcessOptions& options, STARTUPINFOW& startup) {
+    std::wstring environment = environment_block(options.env);
     std::wstring directory = options.working_directory.wstring();
     PROCESS_INFORMATION started{};
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                        directory.empty() ? nullptr : directory.c_str(), &startup, &started))
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
+                        environment.data(), directory.empty() ? nullptr : directory.c_str(), &startup,
+                        &started))
         started.hProcess = nullptr;
-    for (const auto& [name, old] : saved)
-        SetEnvironmentVariableW(name.c_str(), old.empty() ? nullptr : old.c_str());
     return started;
 }
 
