@@ -1,5 +1,5 @@
-// Helpers shared by the test suites: temporary program directories, whole-file reads and
-// writes, and running programs as real child processes.
+// What the test suites share: temporary folders, whole files, where the build put things, and
+// programs run as real child processes.
 #pragma once
 
 #include <cstdint>
@@ -14,8 +14,8 @@ namespace test {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-// A fresh directory under the system's temporary folder, removed with everything in it
-// when the object goes away.
+// A fresh folder under the system's temporary folder, removed with all it holds (write-protected
+// files and folders included) when the object goes.
 class TempDir {
 public:
     explicit TempDir(const std::string& prefix = "tunefuse-test");
@@ -36,17 +36,15 @@ void write_string(const fs::path& file, const std::string& text);
 Bytes bytes_of(const std::string& text);
 Bytes hex_bytes(const std::string& hex);  // "13 00 FF" -> {0x13, 0x00, 0xFF}
 
-// Where the build put things.
 fs::path kit_dir();                        // the ready program directory
-fs::path helpers_dir();                    // the stand-in programs built from tests/helpers
-fs::path helper(const std::string& name);  // one of them, with the host's executable suffix
-fs::path source_dir();
-// The shared corpus of real modules, tapes and screens; empty when it is not there.
+fs::path helper(const std::string& name);  // a stand-in program built from tests/helpers
+// The shared corpus of real modules, tapes and screens, and the folder that holds it; empty
+// when it is not there.
 std::optional<fs::path> corpus_dir();
 std::optional<fs::path> shared_dir();
 
 struct ProcessResult {
-    int exit_code = -1;  // the exit code, or 128 + signal number when killed by a signal
+    int exit_code = -1;  // the exit code; 128 + the signal's number when killed by one
     std::string out;     // everything written to standard output
     std::string err;     // everything written to standard error
 };
@@ -54,15 +52,15 @@ struct ProcessResult {
 struct ProcessOptions {
     fs::path working_directory;              // empty: the test's own
     std::map<std::string, std::string> env;  // set (or, with an empty value, unset) in the child
-    std::optional<std::string> input;        // fed to standard input, closed afterwards
     int timeout_seconds = 120;               // the child is killed after this long
 };
 
-// Runs a program with an argument vector (argv[0] is the program) and collects its output.
+// Runs a program with an argument vector (argv[0] is the program), its standard input empty,
+// and collects its output. A program that cannot be started gives exit code 127.
 ProcessResult run_process(const std::vector<std::string>& argv, const ProcessOptions& options = {});
 
-// Lays out a program directory like the kit's: the program itself (copied) and empty
-// bin/, tools/ and asm/ folders.
+// Lays out a program directory like the kit's: the program itself (copied) and empty bin/,
+// tools/ and asm/ folders.
 void lay_out_program_directory(const fs::path& dir);
 
 }  // namespace test
