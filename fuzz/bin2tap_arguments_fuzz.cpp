@@ -2,7 +2,6 @@
 // a scratch folder holding code, an empty file and code too long for a block. Whatever they
 // say, the tool ends with 0 or 1 and touches no file outside that folder (names with a path
 // separator are left out).
-#include <algorithm>
 #include <filesystem>
 #include <iostream>
 #include <map>
@@ -41,9 +40,13 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string text(reinterpret_cast<const char*>(data), size);
     if (text.find_first_of("/\\") != std::string::npos) return 0;
-    std::replace(text.begin(), text.end(), '\0', '\n');
     std::vector<std::string> arguments(1);
-    for (char c : text) c == '\n' ? arguments.emplace_back() : arguments.back().push_back(c);
+    for (char c : text) {
+        if (c == '\n' || c == '\0')  // a program's arguments hold no zero byte
+            arguments.emplace_back();
+        else
+            arguments.back() += c;
+    }
     int code = tools::run_tool(arguments);
     fuzz::require(code == 0 || code == 1, "bin2tap ended with an unexpected code");
     restore_scratch_folder();
