@@ -49,19 +49,16 @@ build() {
 
 for round in 1 2 3; do echo "== complete build with the kit's game tape, round $round"; build; done
 
-# Code at 32000 of 33536 bytes, up to 65535, as the game tape's check wants it; then blocks of
-# 60000 bytes the game would load itself.
-python3 - "$work/kit/game.tap" <<'EOF'
+# A 1 MB game tape: code at 32000 up to 65535, as the game tape's check wants it, then blocks
+# of 60000 bytes the game would load itself.
+python3 -c '
 import functools, sys
 def block(flag, body):
     data = bytes([flag]) + body
-    return (len(data) + 1).to_bytes(2, "little") + data + bytes([functools.reduce(lambda a, b: a ^ b, data)])
-tape = block(0, bytes([3]) + b"demo      " + (33536).to_bytes(2, "little") + (32000).to_bytes(2, "little") + (32768).to_bytes(2, "little"))
-tape += block(0xFF, b"\xAA" * 33536)
-while len(tape) < 1 << 20:
-    tape += block(0xFF, b"\xAA" * 60000)
-open(sys.argv[1], "wb").write(tape)
-EOF
+    return (len(data) + 1).to_bytes(2, "little") + data + bytes([functools.reduce(int.__xor__, data)])
+tape = block(0, b"\3demo      " + bytes([0, 131, 0, 125, 0, 128])) + block(255, bytes(33536))
+while len(tape) < 1 << 20: tape += block(255, bytes(60000))
+open(sys.argv[1], "wb").write(tape)' "$work/kit/game.tap"
 echo "== complete build with a 1 MB game tape (peak memory: the program's or a tool's, the larger)"
 build
 
