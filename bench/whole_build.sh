@@ -5,9 +5,8 @@
 # Prints figures; judges nothing.
 #
 # usage: bench/whole_build.sh [BUILD_DIR] [KIT_DIR]
-#   BUILD_DIR  a build of the program (default: build beside this script's parent); a build
-#              without sanitizers gives the figures that matter
-#   KIT_DIR    the ready program directory (default: BUILD_DIR/kit); copied, never written
+#   BUILD_DIR  a build of the program (default: build beside this script's parent); one
+#              without sanitizers gives the figures that matter. KIT_DIR: its kit, copied.
 set -eu
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 kit=${2:-${1:-$source_dir/build}/kit}
@@ -34,17 +33,11 @@ build() {
     { time (cd "$work/kit" && PATH="$work/path:/usr/bin:/bin" /usr/bin/time -f %M -o "$work/peak" ./tunefuse \
         > /dev/null || echo "(the build failed)" >&2); } 2> "$work/run.time"
     awk -v run="$(cat "$work/run.time" "$work/peak")" '
-        { runs[$1]++; wall[$1] += $2 * 1000; cpu[$1] += ($3 + $4) * 1000 }
-        END {
-            split(run, r, " "); total_wall = r[1] * 1000; total_cpu = (r[2] + r[3]) * 1000
-            for (t in runs) {
-                printf "  %-9s runs %d   wall %8.1f ms   CPU %8.1f ms\n", t, runs[t], wall[t], cpu[t]
-                total_wall -= wall[t]; total_cpu -= cpu[t]
-            }
-            printf "  whole run         wall %8.1f ms   CPU %8.1f ms   peak memory %d KB\n", r[1] * 1000, (r[2] + r[3]) * 1000, r[4]
-            printf "  pause             wall %8.1f ms   (fixed)\n", 2000
-            printf "  tunefuse          wall %8.1f ms   CPU %8.1f ms\n", total_wall - 2000, total_cpu
-        }' "$work/tools.log"
+        { printf "  %-9s wall %7.1f ms   CPU %7.1f ms\n", $1, $2 * 1000, ($3 + $4) * 1000; w += $2; c += $3 + $4 }
+        END { split(run, r, " "); printf "  %-9s wall %7.1f ms   CPU %7.1f ms   peak memory %d KB\n", "whole run",
+              r[1] * 1000, (r[2] + r[3]) * 1000, r[4]; printf "  %-9s wall  2000.0 ms   (fixed)\n", "pause"
+              printf "  %-9s wall %7.1f ms   CPU %7.1f ms\n", "tunefuse", (r[1] - w) * 1000 - 2000, (r[2] + r[3] - c) * 1000 }
+    ' "$work/tools.log"
 }
 
 for round in 1 2 3; do echo "== complete build with the kit's game tape, round $round"; build; done
@@ -62,11 +55,7 @@ open(sys.argv[1], "wb").write(tape)' "$work/kit/game.tap"
 echo "== complete build with a 1 MB game tape (peak memory: the program's or a tool's, the larger)"
 build
 
-echo "== write calls to the loader tape"
-if command -v strace > /dev/null; then
-    (cd "$work/kit" && PATH="$work/path:/usr/bin:/bin" strace -f -y -e trace=write,pwrite64,writev -o "$work/trace" \
-        ./tunefuse > /dev/null 2>&1) || true
-    printf 'write calls to KRZCode.tap: %s\n' "$(grep -c 'KRZCode.tap>' "$work/trace" || true)"
-else
-    echo "(no strace: install it to count the write calls)"
-fi
+echo "== write calls to the loader tape (strace)"
+(cd "$work/kit" && PATH="$work/path:/usr/bin:/bin" strace -f -y -e trace=write,pwrite64,writev -o "$work/trace" \
+    ./tunefuse > /dev/null 2>&1) || true
+grep -c 'KRZCode.tap>' "$work/trace" 2> /dev/null || echo "(install strace to count them)"

@@ -1,7 +1,7 @@
-// bin2tap's command line: arguments split from the input at line feeds and zero bytes, run in
-// a scratch folder holding code, an empty file and code too long for a block. Whatever they
-// say, the tool ends with 0 or 1 and touches no file outside that folder (names with a path
-// separator are left out).
+// bin2tap's command line: arguments split from the input at line feeds and zero bytes (which
+// no argument can hold), run in a scratch folder of code, an empty file and code too long for
+// a block. Whatever they say, the tool ends with 0 or 1. Names with a path separator are left
+// out, so that every file it touches is in the scratch folder, which is put back after each run.
 #include <filesystem>
 #include <iostream>
 #include <map>
@@ -13,18 +13,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::map<std::string, std::size_t> inputs = {{"code.bin", 300}, {"empty.bin", 0}, {"big.bin", 65600}};
-
-// Puts the folder back as it was: the inputs at their sizes, nothing else.
 void restore_scratch_folder() {
+    const std::map<std::string, std::size_t> inputs = {
+        {"code.bin", 300}, {"empty.bin", 0}, {"big.bin", 65600}};
     std::error_code ignored;
     for (const auto& entry : fs::directory_iterator(fuzz::scratch_directory()))
         if (!inputs.contains(entry.path().filename().string())) fs::remove_all(entry.path(), ignored);
     for (const auto& [name, size] : inputs) {
-        // A missing file or a folder of that name has no size: it is made again.
-        if (fs::file_size(fuzz::scratch_directory() / name, ignored) == size) continue;
-        fs::remove_all(fuzz::scratch_directory() / name, ignored);
-        fuzz::write_file(fuzz::scratch_directory() / name, std::string(size, '\xC9'));
+        fs::path file = fuzz::scratch_directory() / name;
+        if (fs::file_size(file, ignored) == size) continue;  // a folder of that name has no size
+        fs::remove_all(file, ignored);
+        fuzz::write_file(file, std::string(size, '\xC9'));
     }
 }
 
@@ -41,12 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string text(reinterpret_cast<const char*>(data), size);
     if (text.find_first_of("/\\") != std::string::npos) return 0;
     std::vector<std::string> arguments(1);
-    for (char c : text) {
-        if (c == '\n' || c == '\0')  // a program's arguments hold no zero byte
-            arguments.emplace_back();
-        else
-            arguments.back() += c;
-    }
+    for (char c : text) c == '\n' || c == '\0' ? arguments.emplace_back() : arguments.back() += c;
     int code = tools::run_tool(arguments);
     fuzz::require(code == 0 || code == 1, "bin2tap ended with an unexpected code");
     restore_scratch_folder();
