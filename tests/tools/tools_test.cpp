@@ -84,16 +84,8 @@ TEST(Bin2tapProgram, WritesCodeBlocksThatTzxlistReads) {
     };
     const Case cases[] = {
         {"tunefuse.bin", "tunefuse  ", 25500, 5, {"-o", "out.tap", "tunefuse.bin", "-a", "25500"}},
-        {"averyveryverylongname.bin",
-         "averyveryv",
-         0,
-         65533,
-         {"-append", "-a", "0", "-o", "out.tap", "averyveryverylongname.bin"}},
-        {"\u00f1ame.bin",
-         "?ame      ",
-         49152,
-         16384,
-         {"-o", "out.tap", "\u00f1ame.bin", "-append", "-a", "49152"}},
+        {"abcdefghijk.b", "abcdefghij", 0, 65533, {"-append", "-a", "0", "-o", "out.tap", "abcdefghijk.b"}},
+        {"\u00f1.bin", "?         ", 49152, 16384, {"-o", "out.tap", "\u00f1.bin", "-append", "-a", "49152"}},
         {".hidden", "          ", 65535, 1, {".hidden", "-a", "65535", "-append", "-o", "out.tap"}},
         {"player.code.bin", "player    ", 32768, 6912, {"player.code.bin"}},
     };
@@ -161,14 +153,14 @@ TEST(ToolErrors, RefuseWithoutTouchingAFile) {
         test::write_bytes(dir / "empty.bin", {});
         test::write_string(dir / "out.tap", "an older tape");
         fs::create_directory(dir / "folder");
+        SCOPED_TRACE(std::string(c.tool) + ", " + c.name);
         auto run = run_tool(c.tool, dir.path(), c.arguments);
-        EXPECT_EQ(run.exit_code, 1) << c.tool << ", " << c.name;
-        EXPECT_EQ(run.err.rfind(std::string(c.tool) + ": ", 0), 0u)
-            << c.tool << ", " << c.name << ": " << run.err;
-        EXPECT_EQ(run.out, "") << c.tool << ", " << c.name;
-        EXPECT_EQ(test::read_string(dir / "out.tap"), "an older tape") << c.tool << ", " << c.name;
-        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 5) << c.tool << ", " << c.name;
-        EXPECT_TRUE(fs::is_empty(dir / "folder")) << c.tool << ", " << c.name;
+        EXPECT_EQ(run.exit_code, 1);
+        EXPECT_EQ(run.err.rfind(std::string(c.tool) + ": ", 0), 0u) << run.err;
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(test::read_string(dir / "out.tap"), "an older tape");
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 5);
+        EXPECT_TRUE(fs::is_empty(dir / "folder"));
     }
 }
 
