@@ -9,6 +9,7 @@
 #include <cctype>
 #include <set>
 #include <sstream>
+#include <tuple>
 
 #include "player_limit.hpp"
 #include "test_support.hpp"
@@ -305,7 +306,6 @@ protected:
                                             rom.string(),         zx128 ? "--rom-128-1" : "--melodik"};
         if (zx128) command.push_back(rom.string());
         int frame_limit = 2000 + static_cast<int>(fs::file_size(tape)) * 2 / 5 + frames;
-
         command.insert(command.end(), {"--no-sound", "--no-auto-load", "--fastload", "--speed", "2000",
                                        "--no-rzx-autosaves", "--tape", tape.string(), "--record", "run.rzx",
                                        "--debugger-command", debugger_script(frames, frame_limit)});
@@ -421,21 +421,15 @@ TEST_F(KitEmulator, BackgroundPlayerLeavesTheGameAloneAndStopsCleanly) {
     EXPECT_EQ(ay_lines(trace_, last_written, 1).at(0).substr(24, 8), "00 00 00") << "R8 to R10 not silenced";
 }
 
-struct CorpusRun {
-    fs::path music;
-    bool zx128;
-};
-
-std::vector<CorpusRun> corpus_runs() {
-    std::set<fs::path> modules;
-    if (auto corpus = test::corpus_dir(); corpus && fs::is_directory(*corpus / "pt3"))
-        modules.insert(fs::directory_iterator(*corpus / "pt3"), fs::directory_iterator());
-    std::vector<CorpusRun> runs;
-    for (const auto& music : modules) runs.insert(runs.end(), {{music, false}, {music, true}});
-    return runs.empty() ? std::vector<CorpusRun>(1) : runs;
+std::vector<fs::path> corpus_modules() {
+    auto corpus = test::corpus_dir();
+    if (!corpus || !fs::is_directory(*corpus / "pt3")) return {fs::path()};
+    std::set<fs::path> modules(fs::directory_iterator(*corpus / "pt3"), fs::directory_iterator());
+    return {modules.begin(), modules.end()};
 }
 
-class KitEmulatorCorpus : public KitEmulator, public testing::WithParamInterface<CorpusRun> {};
+class KitEmulatorCorpus : public KitEmulator,
+                          public testing::WithParamInterface<std::tuple<fs::path, bool>> {};
 
 // Every corpus module on both machines, under the checking game: a module that fits main
 // memory plays on both; a larger one plays from a RAM bank on the 128K (which the game with
@@ -470,11 +464,15 @@ TEST_P(KitEmulatorCorpus, PlaysOnEachMachineItsLayoutAllows) {
     if (plays) expect_frames(expected, 90);
 }
 
-INSTANTIATE_TEST_SUITE_P(Corpus, KitEmulatorCorpus, testing::ValuesIn(corpus_runs()), [](const auto& info) {
-    std::string name = info.param.music.stem().string() + (info.param.zx128 ? "_128K" : "_48K");
+std::string run_name(const testing::TestParamInfo<std::tuple<fs::path, bool>>& info) {
+    auto [music, zx128] = info.param;
+    std::string name = music.stem().string() + (zx128 ? "_128K" : "_48K");
     std::replace_if(
         name.begin(), name.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
     return name;
-});
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, KitEmulatorCorpus,
+                         testing::Combine(testing::ValuesIn(corpus_modules()), testing::Bool()), run_name);
 
 }  // namespace
