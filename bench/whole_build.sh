@@ -1,12 +1,9 @@
 #!/bin/bash
 # Complete builds in a copy of a ready program directory, split into the program's own time,
 # the tools' time and the fixed closing pause; a build with a 1 MB game tape, whose join shows
-# in the program's own time and the peak memory; and the write calls to the loader tape.
-# Prints figures; judges nothing.
-#
-# usage: bench/whole_build.sh [BUILD_DIR] [KIT_DIR]
-#   BUILD_DIR  a build of the program (default: build beside this script's parent); one
-#              without sanitizers gives the figures that matter. KIT_DIR: its kit, copied.
+# in the program's own time and the peak memory; the write calls to the loader tape. Prints
+# figures; judges nothing. usage: bench/whole_build.sh [BUILD_DIR] [KIT_DIR] (default: build/
+# beside this script's parent, and its kit/); a build without sanitizers gives the figures.
 set -eu
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 kit=${2:-${1:-$source_dir/build}/kit}

@@ -1,9 +1,8 @@
 #!/bin/sh
 # Times the zx7 compressor on every corpus file and on 48 KB of zero and of random bytes.
 #
-# usage: bench/zx7_bench.sh [ZX7_PROGRAM] [CORPUS_FOLDER]
-#   ZX7_PROGRAM    default: build/kit/tools/zx7 under the source tree
-#   CORPUS_FOLDER  default: ../shared/corpus beside the source tree
+# usage: bench/zx7_bench.sh [ZX7_PROGRAM] [CORPUS_FOLDER]   (default: build/kit/tools/zx7 under
+# the source tree, and ../shared/corpus beside it)
 set -eu
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 zx7=${1:-$source_dir/build/kit/tools/zx7}

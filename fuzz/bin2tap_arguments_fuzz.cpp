@@ -1,7 +1,7 @@
-// bin2tap's command line: arguments split from the input at line feeds and zero bytes (which
-// no argument can hold), run in a scratch folder of code, an empty file and code too long for
-// a block. Whatever they say, the tool ends with 0 or 1. Names with a path separator are left
-// out, so that every file it touches is in the scratch folder, which is put back after each run.
+// bin2tap's command line: arguments split from the input at line feeds and zero bytes (which no
+// argument can hold) and run in a scratch folder of code, an empty file and code too long for a
+// block, put back after each run: whatever they say, the tool ends with 0 or 1. Names with a
+// path separator are left out, so that every file it touches is in the scratch folder.
 #include <filesystem>
 #include <iostream>
 #include <map>

@@ -1,9 +1,9 @@
-// The player source assembled by the real pasmo as the program does, at the limits it states:
-// the entry table the loader and games rely on, the layout each module size gets, only the
-// compressed music on tape, and the refusals, whose messages name the limits.
+// The player source assembled by pasmo as the program does, at the limits it states: the entry
+// table, each size's layout, only the compressed music on tape, refusals that name the limits.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 
 #include "player_limit.hpp"
 #include "test_support.hpp"
@@ -16,11 +16,9 @@ using test::Bytes;
 // A module that compresses well, as real ones do, or (`noise`) not at all.
 Bytes module_of_size(std::size_t size, bool noise = false) {
     Bytes module(size);
-    std::uint32_t state = 12345;
-    for (std::size_t i = 0; i < size; ++i) {
-        state = state * 1103515245u + 12345u;
-        module[i] = static_cast<std::uint8_t>(noise ? state >> 16 : (i % 7) * 3 + (i / 50) % 5);
-    }
+    std::mt19937 random(12345);
+    for (std::size_t i = 0; i < size; ++i)
+        module[i] = static_cast<std::uint8_t>(noise ? random() : i % 7 * 3 + i / 50 % 5);
     return module;
 }
 

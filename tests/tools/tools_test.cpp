@@ -29,10 +29,9 @@ Bytes random_bytes(int size, int seed, int values = 256) {
     return bytes;
 }
 
-// zx7 -f over the last output, then what it wrote decompressed: the input again, and never
-// more than the first byte raw, nine bits a literal and the end marker. On the corpus screens
-// it is no larger than the widely used compressor's output (which an optimal parse matches),
-// and that output decompresses to the screen too.
+// zx7 -f over the last output decompresses to its input, in no more than the first byte raw,
+// nine bits a literal and the end marker. On the corpus screens it is no larger than the widely
+// used compressor's output (which an optimal parse matches), which decompresses to them too.
 TEST(Zx7Program, OutputDecompressesToTheInputAndIsOptimal) {
     std::vector<std::pair<std::string, Bytes>> inputs = {
         {"one byte", {0xAA}},
