@@ -57,6 +57,7 @@ TEST(Zx7Program, OutputDecompressesToTheInputAndIsOptimal) {
         auto run = run_tool("zx7", dir.path(), {"-f", "input"});
         EXPECT_EQ(run.exit_code, 0) << label << ": " << run.err;
         Bytes packed = test::read_bytes(dir / "input.zx7");
+        std::erase(run.out, '\r');  // a Windows console program ends its line with CR LF
         EXPECT_EQ(run.out, "input: " + std::to_string(data.size()) +
                                " bytes -> input.zx7: " + std::to_string(packed.size()) + " bytes\n");
         std::string problem;
