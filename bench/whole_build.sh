@@ -1,71 +1,58 @@
-#!/bin/sh
-# Complete builds with a real program directory, timed and split into the program's own time,
-# the tools' time and the closing pause; the write calls the loader tape takes; and the join of a
-# 1 MB game tape with its peak memory. Prints figures; judges nothing.
-#
-# usage: bench/whole_build.sh [BUILD_DIR] [KIT_DIR]
-#   BUILD_DIR  a build of the program (default: build beside this script's parent); a build
-#              without sanitizers gives the figures that matter
-#   KIT_DIR    the ready program directory (default: BUILD_DIR/kit); copied, never written
+#!/bin/bash
+# Complete builds in a copy of a ready program directory, split into the program's own time,
+# the tools' time and the fixed closing pause; a build with a 1 MB game tape, whose join shows
+# in the program's own time and the peak memory; the write calls to the loader tape. Prints
+# figures; judges nothing. usage: bench/whole_build.sh [BUILD_DIR] [KIT_DIR] (default: build/
+# beside this script's parent, and its kit/); a build without sanitizers gives the figures.
 set -eu
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
-build_dir=${1:-$source_dir/build}
-kit=${2:-$build_dir/kit}
-library=$build_dir/libtunefuse_core.a
-for needed in "$kit/tunefuse" "$kit/tools/zx7" "$kit/tools/bin2tap" "$kit/tools/pasmo" "$kit/asm/tunefuse.asm" \
-    "$kit/music.pt3" "$kit/game.tap" "$library"; do
-    if [ ! -e "$needed" ]; then
-        echo "whole_build: $needed is missing: build the kit (and tunefuse_core) first" >&2
-        exit 1
-    fi
-done
-flags=""
-if grep -q '^TUNEFUSE_SANITIZE:BOOL=ON' "$build_dir/CMakeCache.txt" 2>/dev/null; then
-    flags="-fsanitize=address,undefined"
-    echo "(a sanitizer build: the program's own times are several times those of a plain build)"
-fi
+kit=${2:-${1:-$source_dir/build}/kit}
+[ -x "$kit/tunefuse" ] || { echo "whole_build: no $kit/tunefuse: build the kit first" >&2; exit 1; }
 work=$(mktemp -d "${TMPDIR:-/tmp}/tunefuse-bench-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-${CXX:-c++} -std=c++20 -O2 $flags "$source_dir/bench/whole_build.cpp" -o "$work/whole-build-bench"
-${CXX:-c++} -std=c++20 -O2 $flags -I"$source_dir/src" "$source_dir/bench/join_bench.cpp" "$library" \
-    -lpthread -o "$work/join-bench"
+# Each tool of the copy is a wrapper that runs the real one and logs its wall and CPU seconds
+# (the wrappers' own start-up counts as the program's); the desktop opener does nothing.
+cp -R "$kit" "$work/kit"
+mkdir -p "$work/kit/tools/real" "$work/path"
+for tool in zx7 pasmo bin2tap; do
+    mv "$work/kit/tools/$tool" "$work/kit/tools/real/$tool"
+    printf '#!/bin/bash\nTIMEFORMAT="%s %%R %%U %%S"\n{ time "%s" "$@" 2>&3; } 3>&2 2>>"%s"\n' \
+        "$tool" "$work/kit/tools/real/$tool" "$work/tools.log" > "$work/kit/tools/$tool"
+    chmod +x "$work/kit/tools/$tool"
+done
+printf '#!/bin/sh\n' > "$work/path/xdg-open" && chmod +x "$work/path/xdg-open"
 
-echo "== complete builds with the kit's game tape"
-"$work/whole-build-bench" "$kit" "" 3
+# One build: each tool's runs and times, the whole run, the pause, and what is left: the program's own.
+build() {
+    rm -f "$work/tools.log"
+    local TIMEFORMAT="%3R %3U %3S"
+    { time (cd "$work/kit" && PATH="$work/path:/usr/bin:/bin" /usr/bin/time -f %M -o "$work/peak" ./tunefuse \
+        > /dev/null || echo "(the build failed)" >&2); } 2> "$work/run.time"
+    awk -v run="$(cat "$work/run.time" "$work/peak")" '
+        { printf "  %-9s wall %7.1f ms   CPU %7.1f ms\n", $1, $2 * 1000, ($3 + $4) * 1000; w += $2; c += $3 + $4 }
+        END { split(run, r, " "); printf "  %-9s wall %7.1f ms   CPU %7.1f ms   peak memory %d KB\n", "whole run",
+              r[1] * 1000, (r[2] + r[3]) * 1000, r[4]; printf "  %-9s wall  2000.0 ms   (fixed)\n", "pause"
+              printf "  %-9s wall %7.1f ms   CPU %7.1f ms\n", "tunefuse", (r[1] - w) * 1000 - 2000, (r[2] + r[3] - c) * 1000 }
+    ' "$work/tools.log"
+}
 
-echo "== complete build with a 1 MB game tape"
-"$work/join-bench" 1048576 > /dev/null  # warm the disk cache
-python3 - "$work/game-1mb.tap" <<'EOF'
-import sys
-# Code at 32000 of 33536 bytes, up to 65535, as the build's check wants it; then the game's own
-# blocks of 60000 bytes.
-first = 33536
-header = bytes([0x13, 0, 0, 3]) + b"demo      " + first.to_bytes(2, "little") + bytes([0, 0x7D, 0, 0x80])
-check = 0
-for b in header[2:]: check ^= b
-tape = header + bytes([check])
-while len(tape) < 1048576:
-    data = bytes([0xFF]) + b"\xAA" * (first if len(tape) == 21 else 60000)
-    check = 0
-    for b in data: check ^= b
-    block = data + bytes([check])
-    tape += len(block).to_bytes(2, "little") + block
-open(sys.argv[1], "wb").write(tape)
-EOF
-"$work/whole-build-bench" "$kit" "$work/game-1mb.tap" 1
-echo "(peak memory is the largest of the program and the tools it ran; the join alone shows the program's own)"
+for round in 1 2 3; do echo "== complete build with the kit's game tape, round $round"; build; done
 
-echo "== the join alone"
-for size in 1048576 4194304; do "$work/join-bench" $size | tail -n 1; done
+# A 1 MB game tape: code at 32000 up to 65535, as the game tape's check wants it, then blocks
+# of 60000 bytes the game would load itself.
+python3 -c '
+import functools, sys
+def block(flag, body):
+    data = bytes([flag]) + body
+    return (len(data) + 1).to_bytes(2, "little") + data + bytes([functools.reduce(int.__xor__, data)])
+tape = block(0, b"\3demo      " + bytes([0, 131, 0, 125, 0, 128])) + block(255, bytes(33536))
+while len(tape) < 1 << 20: tape += block(255, bytes(60000))
+open(sys.argv[1], "wb").write(tape)' "$work/kit/game.tap"
+echo "== complete build with a 1 MB game tape (peak memory: the program's or a tool's, the larger)"
+build
 
-echo "== write calls to the loader tape (strace, the program's own main thread)"
-if command -v strace > /dev/null; then
-    mkdir -p "$work/strace"
-    cp -R "$kit/." "$work/strace/"
-    (cd "$work" && PATH=/nonexistent:/usr/bin:/bin strace -y -e trace=write,pwrite64,writev -o "$work/trace" \
-        "$work/strace/tunefuse" > /dev/null 2>&1 || true)
-    printf 'write calls to KRZCode.tap: %s\n' "$(grep -c 'KRZCode.tap>' "$work/trace" || true)"
-else
-    echo "(no strace: install it to count the write calls)"
-fi
+echo "== write calls to the loader tape (strace)"
+(cd "$work/kit" && PATH="$work/path:/usr/bin:/bin" strace -f -y -e trace=write,pwrite64,writev -o "$work/trace" \
+    ./tunefuse > /dev/null 2>&1) || true
+grep -c 'KRZCode.tap>' "$work/trace" 2> /dev/null || echo "(install strace to count them)"

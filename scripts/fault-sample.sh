@@ -39,6 +39,14 @@ zx7-long-offset   | tools/zx7/zx7_compress.cpp | std::size_t mask = 1024; | std:
 zx7-short-offset  | tools/zx7/zx7_compress.cpp | if (code < kMaxShortOffset) { | if (code <= kMaxShortOffset) { | caught
 bin2tap-end       | tools/bin2tap/bin2tap_main.cpp | if (address + size > 65536) { | if (address + size > 65537) { | caught
 bin2tap-param2    | tools/bin2tap/tap_code_blocks.cpp | kCodeParameter2 = 32768; | kCodeParameter2 = 32767; | caught
+zx7-far-offset-read | tools/zx7/zx7_decompress.cpp | high << 7) + kMaxShortOffset + 1; | high << 7) + kMaxShortOffset; | caught
+zx7-band-skip     | tools/zx7/zx7_compress.cpp | top / 2 + 1 <= longest; | top / 2 + 1 < longest; | caught
+bin2tap-checksum  | tools/bin2tap/tap_code_blocks.cpp | std::uint8_t checksum = flag; | std::uint8_t checksum = 0; | caught
+bin2tap-address-max | tools/bin2tap/bin2tap_main.cpp | if (value > 65535) return | if (value > 65536) return | caught
+kit-handler-iy    | asm/tunefuse.asm | push iy | push ix | caught
+kit-paging-probe  | asm/tunefuse.asm | cpl | nop | caught
+kit-unpack-dest   | asm/tunefuse.asm | ld de, module | ld de, module + 1 | caught
+kit-demo-ornament | demo/make_demo_module.cpp | append(module, {0, 3, 0, 4, 7}) | append(module, {0, 3, 0, 0, 0}) | missed
 player-noise      | asm/pt3_player.asm | and 31 | and 15 | caught
 player-channels   | asm/pt3_player.asm | out (c),l | out (c),h | caught
 player-envelope-shape | asm/pt3_player.asm | sub 0x10                ; 11..1F: shapes 1..15 | sub 0x0F                ; 11..1F: shapes 1..15 | caught
