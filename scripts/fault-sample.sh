@@ -79,7 +79,7 @@ done <"$scratch/files"
 
 build() { cmake --build "$scratch/build" -j2 >"$scratch/build.log" 2>&1; }
 # The whole suite, the quick tests first: most faults are caught there in seconds.
-slow='Faults|BuildTest|KitEmulator|Zx7RoundTrip|Zx7Format'
+slow='Faults|BuildTest|KitEmulator'
 suite() { (cd "$scratch/build" && ctest --stop-on-failure -j2 --timeout 600 "$@"); }
 cmake -S "$scratch/tree" -B "$scratch/build" -DTUNEFUSE_SANITIZE=OFF -DCMAKE_BUILD_TYPE= >/dev/null
 build || { cat "$scratch/build.log"; echo "the tree does not build without a fault"; exit 2; }

@@ -10,7 +10,7 @@ packages=(
   googletest libgtest-dev
   pasmo
   fuse-emulator-utils fuse-emulator-sdl opense-basic
-  libz80ex-dev zlib1g-dev
+  libz80ex-dev
   clang libclang-rt-14-dev libclang-common-14-dev
 )
 [ $# -eq 0 ] || packages=("$@")
