@@ -178,25 +178,25 @@ pt3_tone_first:
         inc hl
         ld d,(hl)
         inc hl
-        ld b,12
-pt3_tone_base:                  ; the lowest octave: its first period, then 11 steps down
+        ld b,96
+pt3_tone_note:                  ; B = the notes still to store, the first one in DE
         ld (ix+0),e
         ld (ix+1),d
         inc ix
         inc ix
         dec b
-        jr z,pt3_tone_octaves
-        ld a,e
+        jr z,pt3_tone_done
+        ld a,b
+        cp 85
+        jr c,pt3_tone_high
+        ld a,e                  ; the lowest octave: 11 steps down from its first period
         sub (hl)
         inc hl
         ld e,a
-        jr nc,pt3_tone_base
+        jr nc,pt3_tone_note
         dec d
-        jr pt3_tone_base
-pt3_tone_octaves:
-        ld b,84
-pt3_tone_next:
-        ld a,b
+        jr pt3_tone_note
+pt3_tone_high:
         and 7
         cp 4                    ; every eighth note, from the first: the next byte of bits
         jr nz,pt3_tone_bit
@@ -208,14 +208,10 @@ pt3_tone_bit:
         srl d
         rr e
         rr c
-        jr nc,pt3_tone_store
+        jr nc,pt3_tone_note
         inc de
-pt3_tone_store:
-        ld (ix+0),e
-        ld (ix+1),d
-        inc ix
-        inc ix
-        djnz pt3_tone_next
+        jr pt3_tone_note
+pt3_tone_done:
         pop bc
         pop hl
 pt3_tone_patch:
