@@ -701,38 +701,27 @@ pt3_row_effect:                 ; effect A + 1: to the end of the list, once
         ld h,(ix+CH_SLIDE+1)
         ld (pt3_prev_slide),hl
 pt3_row_effect_note:
-        ld c,a
         ld hl,pt3_effect_count
-        ld b,(hl)
-        inc (hl)
-        ld d,h
+        ld c,(hl)
+        ld b,0
+        inc hl                  ; the list
+        inc c
+        dec c
+        jr z,pt3_row_effect_new
+        cpir
+        jr nz,pt3_row_effect_new ; HL: the end of the list
+        jp po,pt3_row_effect_done ; met before as the last one: nothing changes
+        ld d,h                  ; met before: the later ones move down over it
         ld e,l
-        inc hl
-        inc b
-        jr pt3_row_effect_find_next
-pt3_row_effect_find:
-        ld a,(hl)
-        cp c
-        jr z,pt3_row_effect_shift
-        inc hl
-pt3_row_effect_find_next:
-        djnz pt3_row_effect_find
-        jr pt3_row_effect_store
-pt3_row_effect_shift:           ; met before: the later ones move down over it
-        ex de,hl
-        dec (hl)
-        ex de,hl
-pt3_row_effect_move:
-        dec b
-        jr z,pt3_row_effect_store
-        inc hl
-        ld a,(hl)
-        dec hl
+        dec de
+        ldir
+        ld (de),a
+        jr pt3_row_effect_done
+pt3_row_effect_new:
         ld (hl),a
-        inc hl
-        jr pt3_row_effect_move
-pt3_row_effect_store:
-        ld (hl),c
+        ld hl,pt3_effect_count
+        inc (hl)
+pt3_row_effect_done:
         pop hl
         jr pt3_row_byte
 
@@ -762,19 +751,16 @@ pt3_row_end:
         ld a,(pt3_effect_count)
         or a
         jr z,pt3_row_done
+        ld c,a                  ; C = the effects left (the effects keep BC)
+        ld b,0
 pt3_row_effect_next:
-        dec a
-        ld (pt3_effect_count),a
-        ld e,a
-        ld d,0
         push hl
-        ld hl,pt3_effects
-        add hl,de
+        ld hl,pt3_effects - 1
+        add hl,bc
         ld a,(hl)
         pop hl
         call pt3_effect
-        ld a,(pt3_effect_count)
-        or a
+        dec c
         jr nz,pt3_row_effect_next
 pt3_row_done:
         ld (ix+CH_STREAM),l

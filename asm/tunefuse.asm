@@ -43,7 +43,7 @@
 load_address    equ 25500
 game_address    equ 32000
 
-max_module_size equ 3702            ; largest module for main memory (checked at the end)
+max_module_size equ 3711            ; largest module for main memory (checked at the end)
 max_banked_module_size equ 16384    ; one RAM bank
 music_bank_number equ 6             ; see the banked layout for why
 music_bank_address equ $c000
@@ -681,7 +681,7 @@ work_size       equ PT3_WORK_SIZE
 
         if banked
 
-max_packed_size equ 3944            ; largest compressed module for the banked layout
+max_packed_size equ 3955            ; largest compressed module for the banked layout
 
         if packed_music + max_packed_size != game_address
         .error max_packed_size is stale: set it to 32000 - packed_music
@@ -690,11 +690,11 @@ max_packed_size equ 3944            ; largest compressed module for the banked l
         .error the player's work area and stack run past 31999
         endif
         if module_size > max_banked_module_size
-        .warning The music does not fit: a PT3 module may have at most 16384 bytes, one RAM bank of a 128K Spectrum (up to 3702 bytes it plays on every Spectrum).
+        .warning The music does not fit: a PT3 module may have at most 16384 bytes, one RAM bank of a 128K Spectrum (up to 3711 bytes it plays on every Spectrum).
         .error The music does not fit in one RAM bank
         endif
         if packed_end > game_address
-        .warning The music does not fit: a module of more than 3702 bytes plays from a RAM bank of a 128K Spectrum, and its compressed form, which goes with the player in 25500 to 31999, may have at most 3944 bytes.
+        .warning The music does not fit: a module of more than 3711 bytes plays from a RAM bank of a 128K Spectrum, and its compressed form, which goes with the player in 25500 to 31999, may have at most 3955 bytes.
         .error The compressed music does not fit between 25500 and 31999
         endif
 
@@ -703,7 +703,7 @@ max_packed_size equ 3944            ; largest compressed module for the banked l
 ; Past the module come its room to unpack in place and the work area; they overlap, so the
 ; larger of the two counts.
 
-player_size     equ 2332            ; bytes from 25500 to the module buffer
+player_size     equ 2321            ; bytes from 25500 to the module buffer
 
         if module - load_address != player_size
         .error player_size is stale: set it to the bytes from 25500 to `module`
