@@ -111,7 +111,12 @@ pt3_out_h       macro
         endm
 
 ; ---------------------------------------------------------------------------------------------
-pt3_init:
+; pt3_init is used once, so its code (with the tone tables) is a macro, pt3_init_part, that
+; an includer may place in bytes it later uses for other things: it defines pt3_init_elsewhere,
+; puts pt3_init_part where the code travels, and pt3_init_at where it runs (copied there, or
+; the same place). Without pt3_init_elsewhere the part follows the rest of the player.
+pt3_init_part   macro
+pt3_init_code:
         ld (pt3_base),hl        ; the rest of the work area starts cleared
         ld hl,pt3_work + 2
         ld de,pt3_work + 3
@@ -119,7 +124,7 @@ pt3_init:
         ld (hl),0
         ldir
         ld a,13                 ; version digit
-        call pt3_header_byte
+        call pt3_header_byte + pt3_init_shift
         sub '0'
         cp 10
         jr c,pt3_init_version
@@ -135,7 +140,7 @@ pt3_init_version:
 ; from it one note further on, their corrections counted from there too (note 255 is then
 ; note 0); what that pushes past note 95 lands in the level table, which is built later.
         ld a,99
-        call pt3_header_byte
+        call pt3_header_byte + pt3_init_shift
         ld c,0                  ; C = the notes the table is moved up by
         cp 3
         jr c,pt3_tone_number
@@ -151,7 +156,7 @@ pt3_tone_number:
         adc a,0                 ; 2 * table + (version >= 4)
         ld e,a
         ld d,0
-        ld hl,pt3_tone_tables
+        ld hl,pt3_tone_tables + pt3_init_shift
         add hl,de
         ld e,(hl)
         add hl,de               ; each offset counts from its own byte
@@ -260,7 +265,7 @@ pt3_level_row:
         ld bc,8 * 256 + 0       ; B = bytes in the row, C = the level
 pt3_level_pair:
         ld (ix+0),c
-        call pt3_level_step
+        call pt3_level_step + pt3_init_shift
         ld a,c
         rlca
         rlca
@@ -268,7 +273,7 @@ pt3_level_pair:
         rlca
         or (ix+0)
         ld (ix+0),a
-        call pt3_level_step
+        call pt3_level_step + pt3_init_shift
         inc ix
         djnz pt3_level_pair
         pop bc
@@ -277,7 +282,7 @@ pt3_level_pair:
         jr z,pt3_level_row
 
         ld a,100
-        call pt3_header_byte
+        call pt3_header_byte + pt3_init_shift
         ld l,a
         ld h,1                  ; the speed count: the first call is a tick
         ld (pt3_speed),hl
@@ -294,7 +299,7 @@ pt3_init_channel:               ; (selecting keeps BC)
         add ix,de
         djnz pt3_init_channel
         ld a,98                 ; a byte other than a space here shifts the first pattern
-        call pt3_header_byte
+        call pt3_header_byte + pt3_init_shift
         ld c,a
         ld de,201 - 98          ; the first position
         add hl,de
@@ -316,7 +321,90 @@ pt3_init_pattern:
         pop af
         call pt3_point_streams
         call pt3_play_ahead     ; the first call is a tick
-        ; fall through: start silent
+        jp pt3_mute             ; start silent
+
+
+; HL := address of header byte A, A := that byte.
+pt3_header_byte:
+        ld hl,(pt3_base)
+        add a,l
+        ld l,a
+        adc a,h
+        sub l
+        ld h,a
+        ld a,(hl)
+        ret
+
+pt3_level_step:
+        ld a,d
+        add a,e
+        cp h
+        jr c,pt3_level_step_keep
+        sub h
+        inc c
+pt3_level_step_keep:
+        ld d,a
+        ret
+
+; Tone tables, packed as described at pt3_build_tone_table, found through the offset at
+; 2 * table number + 1 for module versions 4 and later. The REAL tables share the PT table of
+; versions 4 on: the corrections of the three run on into one another.
+pt3_tone_tables:
+        db pt3_tone_pt_old - $
+        db pt3_tone_pt_new - $
+        db pt3_tone_st - $
+        db pt3_tone_st - $
+        db pt3_tone_asm_old - $
+        db pt3_tone_asm_new - $
+        db pt3_tone_real_old - $
+        db pt3_tone_real_new - $
+pt3_tone_real_old:
+        db 43 - 1
+        dw 0x0113
+pt3_tone_real_new:
+        db 0 - 1
+        dw 0x0CDA
+pt3_tone_pt_new:
+        db 95
+        dw 0x000C
+        db 0x80
+        dw 0x0C22
+        db 0xAF, 0xA4, 0x9C, 0x92, 0x8A, 0x83, 0x7B, 0x75, 0x6D, 0x68, 0x62
+        db 0x0A, 0x48, 0x62, 0x00, 0x09, 0x08, 0x6A, 0x12, 0x91, 0x04, 0x00
+pt3_tone_pt_old:
+        db 0x80
+        dw 0x0C21
+        db 0xAE, 0xA5, 0x9B, 0x93, 0x8A, 0x83, 0x7B, 0x74, 0x6E, 0x68, 0x61
+        db 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00
+pt3_tone_st:
+        db 23
+        dw 0x03FD
+        db 46
+        dw 0x010A
+        db 0x80
+        dw 0x0EF8
+        db 0xE8, 0xB0, 0xE0, 0xA8, 0xB0, 0xA0, 0x98, 0x90, 0x80, 0x88, 0x78
+        db 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00
+pt3_tone_asm_old:
+        db 86
+        dw 0x0019
+        db 87
+        dw 0x0018
+        db 0x80
+        dw 0x0D3E
+        db 0xBE, 0xB4, 0xAA, 0xA0, 0x96, 0x90, 0x86, 0x7E, 0x78, 0x72, 0x6A
+        db 0x00, 0x00, 0x49, 0x41, 0x40, 0x02, 0xA0, 0x85, 0xBC, 0x03, 0x00
+pt3_tone_asm_new:
+        db 95
+        dw 0x000D
+        db 0x80
+        dw 0x0D10
+        db 0xBB, 0xB1, 0xA8, 0x9D, 0x95, 0x8D, 0x85, 0x7D, 0x76, 0x70, 0x69
+        db 0x00, 0x04, 0x11, 0x4A, 0x06, 0x9A, 0x03, 0x44, 0x80, 0x32, 0x00
+        endm
+
+pt3_init:
+        jp pt3_init_at
 
 pt3_mute:
         ld de,AY_SELECT_HIGH * 256 + AY_DATA_HIGH
@@ -372,6 +460,24 @@ pt3_select_sample:
         pop hl
         ret
 
+; HL := the period of note A in the module's tone table. Changes DE.
+pt3_note_period:
+        ld hl,pt3_tone_table
+        add a,a
+        ld e,a
+        ld d,0
+        add hl,de
+        ld a,(hl)
+        inc hl
+        ld h,(hl)
+        ld l,a
+        ret
+
+        if defined pt3_low_area
+pt3_low_end:
+        org pt3_main_code
+        endif
+
 ; Channel IX takes ornament A from its first position.
 pt3_select_ornament:
         ld (ix+CH_ORNAMENT_POS),0
@@ -391,22 +497,6 @@ pt3_select_ornament:
         ld (ix+CH_ORNAMENT),l
         ld (ix+CH_ORNAMENT+1),h
         pop hl
-        ret
-
-        if defined pt3_low_area
-pt3_low_end:
-        org pt3_main_code
-        endif
-
-; HL := address of header byte A, A := that byte.
-pt3_header_byte:
-        ld hl,(pt3_base)
-        add a,l
-        ld l,a
-        adc a,h
-        sub l
-        ld h,a
-        ld a,(hl)
         ret
 
 ; The stream of a channel := module address (DE) + the offset at HL; HL moves on past it.
@@ -435,28 +525,6 @@ pt3_point_streams:
         pt3_point_stream pt3_channel_c
         ret
 
-; HL := the period of note A in the module's tone table. Changes DE.
-pt3_note_period:
-        ld hl,pt3_tone_table
-        add a,a
-        ld e,a
-        ld d,0
-        add hl,de
-        ld a,(hl)
-        inc hl
-        ld h,(hl)
-        ld l,a
-        ret
-pt3_level_step:
-        ld a,d
-        add a,e
-        cp h
-        jr c,pt3_level_step_keep
-        sub h
-        inc c
-pt3_level_step_keep:
-        ld d,a
-        ret
 
 ; ---------------------------------------------------------------------------------------------
 ; A tick reads the rows of channels B and C; channel A's row was read at the end of the call
@@ -1183,59 +1251,8 @@ pt3_frame_on_off_set:
         ld (ix+CH_ONOFF_COUNT),a
         ret
 
-; ---------------------------------------------------------------------------------------------
-; Tone tables, packed as described at pt3_build_tone_table, found through the offset at
-; 2 * table number + 1 for module versions 4 and later. The REAL tables share the PT table of
-; versions 4 on: the corrections of the three run on into one another.
-pt3_tone_tables:
-        db pt3_tone_pt_old - $
-        db pt3_tone_pt_new - $
-        db pt3_tone_st - $
-        db pt3_tone_st - $
-        db pt3_tone_asm_old - $
-        db pt3_tone_asm_new - $
-        db pt3_tone_real_old - $
-        db pt3_tone_real_new - $
-pt3_tone_real_old:
-        db 43 - 1
-        dw 0x0113
-pt3_tone_real_new:
-        db 0 - 1
-        dw 0x0CDA
-pt3_tone_pt_new:
-        db 95
-        dw 0x000C
-        db 0x80
-        dw 0x0C22
-        db 0xAF, 0xA4, 0x9C, 0x92, 0x8A, 0x83, 0x7B, 0x75, 0x6D, 0x68, 0x62
-        db 0x0A, 0x48, 0x62, 0x00, 0x09, 0x08, 0x6A, 0x12, 0x91, 0x04, 0x00
-pt3_tone_pt_old:
-        db 0x80
-        dw 0x0C21
-        db 0xAE, 0xA5, 0x9B, 0x93, 0x8A, 0x83, 0x7B, 0x74, 0x6E, 0x68, 0x61
-        db 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00
-pt3_tone_st:
-        db 23
-        dw 0x03FD
-        db 46
-        dw 0x010A
-        db 0x80
-        dw 0x0EF8
-        db 0xE8, 0xB0, 0xE0, 0xA8, 0xB0, 0xA0, 0x98, 0x90, 0x80, 0x88, 0x78
-        db 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00
-pt3_tone_asm_old:
-        db 86
-        dw 0x0019
-        db 87
-        dw 0x0018
-        db 0x80
-        dw 0x0D3E
-        db 0xBE, 0xB4, 0xAA, 0xA0, 0x96, 0x90, 0x86, 0x7E, 0x78, 0x72, 0x6A
-        db 0x00, 0x00, 0x49, 0x41, 0x40, 0x02, 0xA0, 0x85, 0xBC, 0x03, 0x00
-pt3_tone_asm_new:
-        db 95
-        dw 0x000D
-        db 0x80
-        dw 0x0D10
-        db 0xBB, 0xB1, 0xA8, 0x9D, 0x95, 0x8D, 0x85, 0x7D, 0x76, 0x70, 0x69
-        db 0x00, 0x04, 0x11, 0x4A, 0x06, 0x9A, 0x03, 0x44, 0x80, 0x32, 0x00
+        if !defined pt3_init_elsewhere
+        pt3_init_part
+pt3_init_at     equ pt3_init_code
+        endif
+pt3_init_shift  equ pt3_init_at - pt3_init_code
