@@ -742,7 +742,7 @@ player_size     equ 1857            ; bytes from 25500 to the module buffer
         endif
 
         if packed_end > game_address || module_end + work_size > game_address
-        .warning The music does not fit: the player takes bytes 25500 to 27839, and above it both the unpacked PT3 module plus one eighth of its size (room to unpack in place) and the compressed module with the credits text must end by 31999.
+        .warning The music does not fit: the player takes bytes 25500 to 27356, and above it both the unpacked PT3 module plus one eighth of its size (room to unpack in place) and the compressed module with the credits text and the player's init code must end by 31999.
         .error The music does not fit between 25500 and 31999
         endif
 
