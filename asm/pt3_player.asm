@@ -6,6 +6,7 @@
 ; and takes another if given:
 ;   pt3_low_area  where some small routines go instead (up to pt3_low_end), so that free
 ;             bytes elsewhere in the includer's block take them.
+;   pt3_init_elsewhere  the includer places pt3_init's code itself (see pt3_init_part).
 ;
 ; Entry points (all of them change AF, BC, DE, HL and IX; none uses IY or the alternate set):
 ;   pt3_init  HL = address of the module in memory. Reads the header, builds the tone and
@@ -115,6 +116,8 @@ pt3_out_h       macro
 ; an includer may place in bytes it later uses for other things: it defines pt3_init_elsewhere,
 ; puts pt3_init_part where the code travels, and pt3_init_at where it runs (copied there, or
 ; the same place). Without pt3_init_elsewhere the part follows the rest of the player.
+; pt3_init itself stays with the player and jumps there. Inside the part, calls and addresses
+; of its own labels add pt3_init_shift; a jump relative to the code needs nothing.
 pt3_init_part   macro
 pt3_init_code:
         ld (pt3_base),hl        ; the rest of the work area starts cleared
@@ -346,7 +349,7 @@ pt3_level_step_keep:
         ld d,a
         ret
 
-; Tone tables, packed as described at pt3_build_tone_table, found through the offset at
+; Tone tables, packed as described where pt3_init builds the table, found through the offset at
 ; 2 * table number + 1 for module versions 4 and later. The REAL tables share the PT table of
 ; versions 4 on: the corrections of the three run on into one another.
 pt3_tone_tables:
