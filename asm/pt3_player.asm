@@ -6,6 +6,7 @@
 ; and takes another if given:
 ;   pt3_low_area  where some small routines go instead (up to pt3_low_end), so that free
 ;             bytes elsewhere in the includer's block take them.
+;   pt3_init_elsewhere  the includer places pt3_init's code itself (see pt3_init_part).
 ;
 ; Entry points (all of them change AF, BC, DE, HL and IX; none uses IY or the alternate set):
 ;   pt3_init  HL = address of the module in memory. Reads the header, builds the tone and
@@ -111,7 +112,14 @@ pt3_out_h       macro
         endm
 
 ; ---------------------------------------------------------------------------------------------
-pt3_init:
+; pt3_init is used once, so its code (with the tone tables) is a macro, pt3_init_part, that
+; an includer may place in bytes it later uses for other things: it defines pt3_init_elsewhere,
+; puts pt3_init_part where the code travels, and pt3_init_at where it runs (copied there, or
+; the same place). Without pt3_init_elsewhere the part follows the rest of the player.
+; pt3_init itself stays with the player and jumps there. Inside the part, calls and addresses
+; of its own labels add pt3_init_shift; a jump relative to the code needs nothing.
+pt3_init_part   macro
+pt3_init_code:
         ld (pt3_base),hl        ; the rest of the work area starts cleared
         ld hl,pt3_work + 2
         ld de,pt3_work + 3
@@ -119,7 +127,7 @@ pt3_init:
         ld (hl),0
         ldir
         ld a,13                 ; version digit
-        call pt3_header_byte
+        call pt3_header_byte + pt3_init_shift
         sub '0'
         cp 10
         jr c,pt3_init_version
@@ -135,7 +143,7 @@ pt3_init_version:
 ; from it one note further on, their corrections counted from there too (note 255 is then
 ; note 0); what that pushes past note 95 lands in the level table, which is built later.
         ld a,99
-        call pt3_header_byte
+        call pt3_header_byte + pt3_init_shift
         ld c,0                  ; C = the notes the table is moved up by
         cp 3
         jr c,pt3_tone_number
@@ -151,7 +159,7 @@ pt3_tone_number:
         adc a,0                 ; 2 * table + (version >= 4)
         ld e,a
         ld d,0
-        ld hl,pt3_tone_tables
+        ld hl,pt3_tone_tables + pt3_init_shift
         add hl,de
         ld e,(hl)
         add hl,de               ; each offset counts from its own byte
@@ -178,25 +186,25 @@ pt3_tone_first:
         inc hl
         ld d,(hl)
         inc hl
-        ld b,12
-pt3_tone_base:                  ; the lowest octave: its first period, then 11 steps down
+        ld b,96
+pt3_tone_note:                  ; B = the notes still to store, the first one in DE
         ld (ix+0),e
         ld (ix+1),d
         inc ix
         inc ix
         dec b
-        jr z,pt3_tone_octaves
-        ld a,e
+        jr z,pt3_tone_done
+        ld a,b
+        cp 85
+        jr c,pt3_tone_high
+        ld a,e                  ; the lowest octave: 11 steps down from its first period
         sub (hl)
         inc hl
         ld e,a
-        jr nc,pt3_tone_base
+        jr nc,pt3_tone_note
         dec d
-        jr pt3_tone_base
-pt3_tone_octaves:
-        ld b,84
-pt3_tone_next:
-        ld a,b
+        jr pt3_tone_note
+pt3_tone_high:
         and 7
         cp 4                    ; every eighth note, from the first: the next byte of bits
         jr nz,pt3_tone_bit
@@ -208,14 +216,10 @@ pt3_tone_bit:
         srl d
         rr e
         rr c
-        jr nc,pt3_tone_store
+        jr nc,pt3_tone_note
         inc de
-pt3_tone_store:
-        ld (ix+0),e
-        ld (ix+1),d
-        inc ix
-        inc ix
-        djnz pt3_tone_next
+        jr pt3_tone_note
+pt3_tone_done:
         pop bc
         pop hl
 pt3_tone_patch:
@@ -264,7 +268,7 @@ pt3_level_row:
         ld bc,8 * 256 + 0       ; B = bytes in the row, C = the level
 pt3_level_pair:
         ld (ix+0),c
-        call pt3_level_step
+        call pt3_level_step + pt3_init_shift
         ld a,c
         rlca
         rlca
@@ -272,7 +276,7 @@ pt3_level_pair:
         rlca
         or (ix+0)
         ld (ix+0),a
-        call pt3_level_step
+        call pt3_level_step + pt3_init_shift
         inc ix
         djnz pt3_level_pair
         pop bc
@@ -281,7 +285,7 @@ pt3_level_pair:
         jr z,pt3_level_row
 
         ld a,100
-        call pt3_header_byte
+        call pt3_header_byte + pt3_init_shift
         ld l,a
         ld h,1                  ; the speed count: the first call is a tick
         ld (pt3_speed),hl
@@ -298,7 +302,7 @@ pt3_init_channel:               ; (selecting keeps BC)
         add ix,de
         djnz pt3_init_channel
         ld a,98                 ; a byte other than a space here shifts the first pattern
-        call pt3_header_byte
+        call pt3_header_byte + pt3_init_shift
         ld c,a
         ld de,201 - 98          ; the first position
         add hl,de
@@ -320,7 +324,90 @@ pt3_init_pattern:
         pop af
         call pt3_point_streams
         call pt3_play_ahead     ; the first call is a tick
-        ; fall through: start silent
+        jp pt3_mute             ; start silent
+
+
+; HL := address of header byte A, A := that byte.
+pt3_header_byte:
+        ld hl,(pt3_base)
+        add a,l
+        ld l,a
+        adc a,h
+        sub l
+        ld h,a
+        ld a,(hl)
+        ret
+
+pt3_level_step:
+        ld a,d
+        add a,e
+        cp h
+        jr c,pt3_level_step_keep
+        sub h
+        inc c
+pt3_level_step_keep:
+        ld d,a
+        ret
+
+; Tone tables, packed as described where pt3_init builds the table, found through the offset at
+; 2 * table number + 1 for module versions 4 and later. The REAL tables share the PT table of
+; versions 4 on: the corrections of the three run on into one another.
+pt3_tone_tables:
+        db pt3_tone_pt_old - $
+        db pt3_tone_pt_new - $
+        db pt3_tone_st - $
+        db pt3_tone_st - $
+        db pt3_tone_asm_old - $
+        db pt3_tone_asm_new - $
+        db pt3_tone_real_old - $
+        db pt3_tone_real_new - $
+pt3_tone_real_old:
+        db 43 - 1
+        dw 0x0113
+pt3_tone_real_new:
+        db 0 - 1
+        dw 0x0CDA
+pt3_tone_pt_new:
+        db 95
+        dw 0x000C
+        db 0x80
+        dw 0x0C22
+        db 0xAF, 0xA4, 0x9C, 0x92, 0x8A, 0x83, 0x7B, 0x75, 0x6D, 0x68, 0x62
+        db 0x0A, 0x48, 0x62, 0x00, 0x09, 0x08, 0x6A, 0x12, 0x91, 0x04, 0x00
+pt3_tone_pt_old:
+        db 0x80
+        dw 0x0C21
+        db 0xAE, 0xA5, 0x9B, 0x93, 0x8A, 0x83, 0x7B, 0x74, 0x6E, 0x68, 0x61
+        db 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00
+pt3_tone_st:
+        db 23
+        dw 0x03FD
+        db 46
+        dw 0x010A
+        db 0x80
+        dw 0x0EF8
+        db 0xE8, 0xB0, 0xE0, 0xA8, 0xB0, 0xA0, 0x98, 0x90, 0x80, 0x88, 0x78
+        db 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00
+pt3_tone_asm_old:
+        db 86
+        dw 0x0019
+        db 87
+        dw 0x0018
+        db 0x80
+        dw 0x0D3E
+        db 0xBE, 0xB4, 0xAA, 0xA0, 0x96, 0x90, 0x86, 0x7E, 0x78, 0x72, 0x6A
+        db 0x00, 0x00, 0x49, 0x41, 0x40, 0x02, 0xA0, 0x85, 0xBC, 0x03, 0x00
+pt3_tone_asm_new:
+        db 95
+        dw 0x000D
+        db 0x80
+        dw 0x0D10
+        db 0xBB, 0xB1, 0xA8, 0x9D, 0x95, 0x8D, 0x85, 0x7D, 0x76, 0x70, 0x69
+        db 0x00, 0x04, 0x11, 0x4A, 0x06, 0x9A, 0x03, 0x44, 0x80, 0x32, 0x00
+        endm
+
+pt3_init:
+        jp pt3_init_at
 
 pt3_mute:
         ld de,AY_SELECT_HIGH * 256 + AY_DATA_HIGH
@@ -376,6 +463,24 @@ pt3_select_sample:
         pop hl
         ret
 
+; HL := the period of note A in the module's tone table. Changes DE.
+pt3_note_period:
+        ld hl,pt3_tone_table
+        add a,a
+        ld e,a
+        ld d,0
+        add hl,de
+        ld a,(hl)
+        inc hl
+        ld h,(hl)
+        ld l,a
+        ret
+
+        if defined pt3_low_area
+pt3_low_end:
+        org pt3_main_code
+        endif
+
 ; Channel IX takes ornament A from its first position.
 pt3_select_ornament:
         ld (ix+CH_ORNAMENT_POS),0
@@ -395,22 +500,6 @@ pt3_select_ornament:
         ld (ix+CH_ORNAMENT),l
         ld (ix+CH_ORNAMENT+1),h
         pop hl
-        ret
-
-        if defined pt3_low_area
-pt3_low_end:
-        org pt3_main_code
-        endif
-
-; HL := address of header byte A, A := that byte.
-pt3_header_byte:
-        ld hl,(pt3_base)
-        add a,l
-        ld l,a
-        adc a,h
-        sub l
-        ld h,a
-        ld a,(hl)
         ret
 
 ; The stream of a channel := module address (DE) + the offset at HL; HL moves on past it.
@@ -439,28 +528,6 @@ pt3_point_streams:
         pt3_point_stream pt3_channel_c
         ret
 
-; HL := the period of note A in the module's tone table. Changes DE.
-pt3_note_period:
-        ld hl,pt3_tone_table
-        add a,a
-        ld e,a
-        ld d,0
-        add hl,de
-        ld a,(hl)
-        inc hl
-        ld h,(hl)
-        ld l,a
-        ret
-pt3_level_step:
-        ld a,d
-        add a,e
-        cp h
-        jr c,pt3_level_step_keep
-        sub h
-        inc c
-pt3_level_step_keep:
-        ld d,a
-        ret
 
 ; ---------------------------------------------------------------------------------------------
 ; A tick reads the rows of channels B and C; channel A's row was read at the end of the call
@@ -705,38 +772,27 @@ pt3_row_effect:                 ; effect A + 1: to the end of the list, once
         ld h,(ix+CH_SLIDE+1)
         ld (pt3_prev_slide),hl
 pt3_row_effect_note:
-        ld c,a
         ld hl,pt3_effect_count
-        ld b,(hl)
-        inc (hl)
-        ld d,h
+        ld c,(hl)
+        ld b,0
+        inc hl                  ; the list
+        inc c
+        dec c
+        jr z,pt3_row_effect_new
+        cpir
+        jr nz,pt3_row_effect_new ; HL: the end of the list
+        jp po,pt3_row_effect_done ; met before as the last one: nothing changes
+        ld d,h                  ; met before: the later ones move down over it
         ld e,l
-        inc hl
-        inc b
-        jr pt3_row_effect_find_next
-pt3_row_effect_find:
-        ld a,(hl)
-        cp c
-        jr z,pt3_row_effect_shift
-        inc hl
-pt3_row_effect_find_next:
-        djnz pt3_row_effect_find
-        jr pt3_row_effect_store
-pt3_row_effect_shift:           ; met before: the later ones move down over it
-        ex de,hl
-        dec (hl)
-        ex de,hl
-pt3_row_effect_move:
-        dec b
-        jr z,pt3_row_effect_store
-        inc hl
-        ld a,(hl)
-        dec hl
+        dec de
+        ldir
+        ld (de),a
+        jr pt3_row_effect_done
+pt3_row_effect_new:
         ld (hl),a
-        inc hl
-        jr pt3_row_effect_move
-pt3_row_effect_store:
-        ld (hl),c
+        ld hl,pt3_effect_count
+        inc (hl)
+pt3_row_effect_done:
         pop hl
         jr pt3_row_byte
 
@@ -766,19 +822,16 @@ pt3_row_end:
         ld a,(pt3_effect_count)
         or a
         jr z,pt3_row_done
+        ld c,a                  ; C = the effects left (the effects keep BC)
+        ld b,0
 pt3_row_effect_next:
-        dec a
-        ld (pt3_effect_count),a
-        ld e,a
-        ld d,0
         push hl
-        ld hl,pt3_effects
-        add hl,de
+        ld hl,pt3_effects - 1
+        add hl,bc
         ld a,(hl)
         pop hl
         call pt3_effect
-        ld a,(pt3_effect_count)
-        or a
+        dec c
         jr nz,pt3_row_effect_next
 pt3_row_done:
         ld (ix+CH_STREAM),l
@@ -1201,59 +1254,8 @@ pt3_frame_on_off_set:
         ld (ix+CH_ONOFF_COUNT),a
         ret
 
-; ---------------------------------------------------------------------------------------------
-; Tone tables, packed as described at pt3_build_tone_table, found through the offset at
-; 2 * table number + 1 for module versions 4 and later. The REAL tables share the PT table of
-; versions 4 on: the corrections of the three run on into one another.
-pt3_tone_tables:
-        db pt3_tone_pt_old - $
-        db pt3_tone_pt_new - $
-        db pt3_tone_st - $
-        db pt3_tone_st - $
-        db pt3_tone_asm_old - $
-        db pt3_tone_asm_new - $
-        db pt3_tone_real_old - $
-        db pt3_tone_real_new - $
-pt3_tone_real_old:
-        db 43 - 1
-        dw 0x0113
-pt3_tone_real_new:
-        db 0 - 1
-        dw 0x0CDA
-pt3_tone_pt_new:
-        db 95
-        dw 0x000C
-        db 0x80
-        dw 0x0C22
-        db 0xAF, 0xA4, 0x9C, 0x92, 0x8A, 0x83, 0x7B, 0x75, 0x6D, 0x68, 0x62
-        db 0x0A, 0x48, 0x62, 0x00, 0x09, 0x08, 0x6A, 0x12, 0x91, 0x04, 0x00
-pt3_tone_pt_old:
-        db 0x80
-        dw 0x0C21
-        db 0xAE, 0xA5, 0x9B, 0x93, 0x8A, 0x83, 0x7B, 0x74, 0x6E, 0x68, 0x61
-        db 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00
-pt3_tone_st:
-        db 23
-        dw 0x03FD
-        db 46
-        dw 0x010A
-        db 0x80
-        dw 0x0EF8
-        db 0xE8, 0xB0, 0xE0, 0xA8, 0xB0, 0xA0, 0x98, 0x90, 0x80, 0x88, 0x78
-        db 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00
-pt3_tone_asm_old:
-        db 86
-        dw 0x0019
-        db 87
-        dw 0x0018
-        db 0x80
-        dw 0x0D3E
-        db 0xBE, 0xB4, 0xAA, 0xA0, 0x96, 0x90, 0x86, 0x7E, 0x78, 0x72, 0x6A
-        db 0x00, 0x00, 0x49, 0x41, 0x40, 0x02, 0xA0, 0x85, 0xBC, 0x03, 0x00
-pt3_tone_asm_new:
-        db 95
-        dw 0x000D
-        db 0x80
-        dw 0x0D10
-        db 0xBB, 0xB1, 0xA8, 0x9D, 0x95, 0x8D, 0x85, 0x7D, 0x76, 0x70, 0x69
-        db 0x00, 0x04, 0x11, 0x4A, 0x06, 0x9A, 0x03, 0x44, 0x80, 0x32, 0x00
+        if !defined pt3_init_elsewhere
+        pt3_init_part
+pt3_init_at     equ pt3_init_code
+        endif
+pt3_init_shift  equ pt3_init_at - pt3_init_code

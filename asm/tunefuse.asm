@@ -35,6 +35,9 @@
 ;     small routines of the PT3 player, then the interrupt handler at 25957 (the address
 ;     every vector byte, 101, points to), then the rest of the PT3 player;
 ;     the module buffer, then the player's work area right after the unpacked module.
+; The PT3 player's init code travels in the buffer too, between the credits text and the
+; compressed music; init copies it to pt3_init_at, high above the game's start, before it
+; unpacks the module over it, and runs it from there: the game loads over that copy later.
 ; The compressed music is stored at the top of the buffer so that it ends a safe distance after
 ; where the unpacked module ends; unpacking then runs in place from the bottom of the buffer
 ; and never overwrites compressed bytes it has yet to read. The work area is filled only once
@@ -43,7 +46,7 @@
 load_address    equ 25500
 game_address    equ 32000
 
-max_module_size equ 3695            ; largest module for main memory (checked at the end)
+max_module_size equ 4124            ; largest module for main memory (checked at the end)
 max_banked_module_size equ 16384    ; one RAM bank
 music_bank_number equ 6             ; see the banked layout for why
 music_bank_address equ $c000
@@ -153,6 +156,10 @@ resident_low_end:
         if !banked
 init:
         call show_credits
+        ld hl, pt3_init_code        ; the player's init code, out of the way of the module
+        ld de, pt3_init_at
+        ld bc, pt3_init_end - pt3_init_code
+        ldir
         ld hl, packed_music
         ld de, module
         call zx7_unpack
@@ -511,13 +518,22 @@ page_write:
         endif
 
 ; ---- the PT3 player ----------------------------------------------------------------------
+; Its init code travels with the music (see below) and runs once, before the game loads:
+; in the main-memory layout from pt3_init_at, far above the game's start (where a debugger may
+; well stop), where init copies it before unpacking the module over it; in the banked layout
+; in place.
+pt3_init_elsewhere equ 1
+        if !banked
+pt3_init_at     equ $f000
+        endif
         include "asm/pt3_player.asm"
 
         if banked
 
 ; ---- the banked layout: init and what it unpacks ---------------------------------------------
 ; Past the player lie its work area and its stack, and over them, used only by init before
-; the work area is cleared: init's own code, the compressed music and the credits text.
+; the work area is cleared: init's own code, the compressed music, the credits text and the
+; PT3 player's init code, which runs where it lies.
 ; The credits text comes last so that the compressed music, which init reads while the bank
 ; is paged in, ends by 31999 at a fixed limit; the text itself may run past 31999, as the
 ; padding below does, because init shows it before the game loads.
@@ -613,6 +629,9 @@ packed_end:
 credits_text:
         incbin "bin/author.bin"
 credits_end:
+        pt3_init_part
+pt3_init_end:
+pt3_init_at     equ pt3_init_code
 ; Zeros (they load fastest) over what is left of the module measured at the top.
         if $ < load_address + module_size
         ds load_address + module_size - $, 0
@@ -638,9 +657,11 @@ pt3_work        equ module_end
 credits_text:
         incbin "bin/author.bin"
 credits_end:
+        pt3_init_part               ; copied to pt3_init_at by init, then unpacked over
+pt3_init_end:
 
-        if module_size + unpack_margin - packed_size > credits_end - credits_text
-        ds module_size + unpack_margin - packed_size - (credits_end - credits_text), 0
+        if module_size + unpack_margin - packed_size > pt3_init_end - credits_text
+        ds module_size + unpack_margin - packed_size - (pt3_init_end - credits_text), 0
         endif
 packed_music:
         incbin "bin/music.pt3.zx7"
@@ -681,7 +702,7 @@ work_size       equ PT3_WORK_SIZE
 
         if banked
 
-max_packed_size equ 3936            ; largest compressed module for the banked layout
+max_packed_size equ 4419            ; largest compressed module for the banked layout
 
         if packed_music + max_packed_size != game_address
         .error max_packed_size is stale: set it to 32000 - packed_music
@@ -690,11 +711,11 @@ max_packed_size equ 3936            ; largest compressed module for the banked l
         .error the player's work area and stack run past 31999
         endif
         if module_size > max_banked_module_size
-        .warning The music does not fit: a PT3 module may have at most 16384 bytes, one RAM bank of a 128K Spectrum (up to 3695 bytes it plays on every Spectrum).
+        .warning The music does not fit: a PT3 module may have at most 16384 bytes, one RAM bank of a 128K Spectrum (up to 4124 bytes it plays on every Spectrum).
         .error The music does not fit in one RAM bank
         endif
         if packed_end > game_address
-        .warning The music does not fit: a module of more than 3695 bytes plays from a RAM bank of a 128K Spectrum, and its compressed form, which goes with the player in 25500 to 31999, may have at most 3936 bytes.
+        .warning The music does not fit: a module of more than 4124 bytes plays from a RAM bank of a 128K Spectrum, and its compressed form, which goes with the player in 25500 to 31999, may have at most 4419 bytes.
         .error The compressed music does not fit between 25500 and 31999
         endif
 
@@ -703,7 +724,7 @@ max_packed_size equ 3936            ; largest compressed module for the banked l
 ; Past the module come its room to unpack in place and the work area; they overlap, so the
 ; larger of the two counts.
 
-player_size     equ 2340            ; bytes from 25500 to the module buffer
+player_size     equ 1857            ; bytes from 25500 to the module buffer
 
         if module - load_address != player_size
         .error player_size is stale: set it to the bytes from 25500 to `module`
@@ -721,7 +742,7 @@ player_size     equ 2340            ; bytes from 25500 to the module buffer
         endif
 
         if packed_end > game_address || module_end + work_size > game_address
-        .warning The music does not fit: the player takes bytes 25500 to 27839, and above it both the unpacked PT3 module plus one eighth of its size (room to unpack in place) and the compressed module with the credits text must end by 31999.
+        .warning The music does not fit: the player takes bytes 25500 to 27356, and above it both the unpacked PT3 module plus one eighth of its size (room to unpack in place) and the compressed module with the credits text and the player's init code must end by 31999.
         .error The music does not fit between 25500 and 31999
         endif
 
