@@ -21,42 +21,15 @@ double load_seconds(const player_test::Bytes& data) {
     return tstates / 3500000.0;
 }
 
-// Five minutes of the block's interrupt handler: the slowest and mean T-states of a frame in the
-// player, and the most the handler adds (the IM 2 acknowledge's 19 included, the ROM's frame
-// routine after it not: a RET there). The player alone runs in step in a second machine.
-void bench(const fs::path& module, const player_test::Assembly& block) {
-    bool banked = block.symbols.count("play_from_bank");
-    player_test::Z80Machine machines[2];
-    for (auto& machine : machines) {
-        machine.load(25500, block.code);
-        machine.load(0x0038, {0xC9});
-        machine.call(25500, 0, 100000000);
-        if (banked) {  // no paging here: the module goes where its bank would be
-            machine.load(0xC000, player_test::read_file(module));
-            machine.load(25519, {6});
-            machine.call(block.symbols.at("pt3_init"), 0xC000, 10000000);
-        }
-    }
-    long slowest = 0, total = 0, handler = 0;
-    for (int frame = 0; frame < 15000; ++frame) {
-        machines[0].call(block.symbols.at("frame_interrupt"), 0, 10000000);
-        machines[1].call(block.symbols.at("pt3_play"), 0, 10000000);
-        total += machines[1].tstates;
-        slowest = std::max(slowest, machines[1].tstates);
-        handler = std::max(handler, machines[0].tstates + 19 - machines[1].tstates);
-    }
-    std::printf("%8ld %8ld %8ld %8s", slowest, total / 15000, handler, banked ? "128K" : "48K");
-}
-
 int main(int, char** argv) {
     std::string pasmo = argv[1], zx7 = argv[2], asm_dir = argv[3];
     fs::path work = argv[5], block_dir = work / "block";
     std::vector<fs::path> modules(fs::directory_iterator(argv[4]), {});
     std::sort(modules.begin(), modules.end());
     std::printf(
-        "T-states per frame over 15000 frames (handler: the interrupt handler's own); the player block\n"
-        "%-26s %6s %8s %8s %8s %8s %7s %8s\n",
-        "module", "bytes", "slowest", "mean", "handler", "layout", "on tape", "loading");
+        "T-states a frame over 15000 (handler: its own cost); the player block's layout, size, loading\n"
+        "%-33s %8s %8s %8s\n",
+        "module, bytes", "slowest", "mean", "handler");
     for (const auto& module : modules) {
         std::printf("%-26s %6d ", module.stem().c_str(), static_cast<int>(fs::file_size(module)));
         fs::remove_all(block_dir);
@@ -69,8 +42,31 @@ int main(int, char** argv) {
         if (std::system(zx7_command.c_str()) == 0)
             block = player_test::assemble(pasmo, block_dir, "asm/tunefuse.asm");
         if (block.code.empty() && std::printf("does not fit\n")) continue;
-        bench(module, block);
-        std::printf(" %7zu %6.1f s\n", block.code.size(), load_seconds(block.code));
+        // Five minutes of the block's interrupt handler: the slowest and mean T-states of a frame in
+        // the player, and the most the handler adds (the IM 2 acknowledge's 19 included, the ROM's
+        // frame routine after it not: a RET there). The player alone runs in step in a second machine.
+        bool banked = block.symbols.count("play_from_bank");
+        player_test::Z80Machine machines[2];
+        for (auto& machine : machines) {
+            machine.load(25500, block.code);
+            machine.load(0x0038, {0xC9});
+            machine.call(25500, 0, 100000000);
+            if (banked) {  // no paging here: the module goes where its bank would be
+                machine.load(0xC000, player_test::read_file(module));
+                machine.load(25519, {6});
+                machine.call(block.symbols.at("pt3_init"), 0xC000, 10000000);
+            }
+        }
+        long slowest = 0, total = 0, handler = 0;
+        for (int frame = 0; frame < 15000; ++frame) {
+            machines[0].call(block.symbols.at("frame_interrupt"), 0, 10000000);
+            machines[1].call(block.symbols.at("pt3_play"), 0, 10000000);
+            total += machines[1].tstates;
+            slowest = std::max(slowest, machines[1].tstates);
+            handler = std::max(handler, machines[0].tstates + 19 - machines[1].tstates);
+        }
+        std::printf("%8ld %8ld %8ld %8s %7zu %6.1f s\n", slowest, total / 15000, handler,
+                    banked ? "128K" : "48K", block.code.size(), load_seconds(block.code));
     }
     std::ofstream(work / "player.asm") << "pt3_work equ 0xE000\n org 0x8000\n include \"" << asm_dir
                                        << "/pt3_player.asm\"\npt3_player_end:\n";

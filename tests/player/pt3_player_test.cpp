@@ -18,7 +18,6 @@ using player_test::Bytes;
 struct Player {
     player_test::Assembly image;
     player_test::Z80Machine machine;
-
     explicit Player(const Bytes& module) {
         test::TempDir dir("pt3-player");
         test::write_bytes(dir / "music.pt3", module);
@@ -32,9 +31,9 @@ struct Player {
         EXPECT_EQ(init.substr(24, 9) + init.substr(39), "00 00 00 ff");
     }
     ~Player() { EXPECT_EQ(machine.faults, std::vector<std::string>{}); }
-    // A frame of the Spectrum has about 70,000 T-states: only a player that hangs takes 10^6.
     std::string call(const std::string& routine, std::uint16_t hl = 0) {
-        EXPECT_TRUE(machine.call(image.symbols.at(routine), hl, 1000000)) << routine << " hangs";
+        EXPECT_TRUE(machine.call(image.symbols.at(routine), hl, 1000000))
+            << routine << " hangs";  // a frame has 69,888
         std::string line;
         for (int reg = 0, value; reg < 14; ++reg) {
             char text[4] = "--";  // R13 shows ff when it was not written
@@ -75,9 +74,9 @@ TEST(Pt3Player, PlaysTheCorpus) {
     EXPECT_EQ(compared, 4);
 }
 
-// The smallest useful module: channel A plays `stream` with sample 1 (`sample`: its lines, 4
-// bytes each) and ornament 0, which changes nothing; B and C are silent. With a `loop` stream,
-// a second position plays that on channel A, and the song loops back to it.
+// The smallest useful module: channel A plays `stream` with sample 1 (`sample`: its 4-byte lines)
+// and ornament 0, which changes nothing; B and C are silent. A `loop` stream plays on a second
+// position, where the song loops back to.
 Bytes make_module(char version, const Bytes& stream, const Bytes& sample, int tone_table = 0,
                   const Bytes& loop = {}) {
     std::string id = "ProTracker 3." + std::string(1, version);
@@ -102,10 +101,15 @@ Bytes make_module(char version, const Bytes& stream, const Bytes& sample, int to
     return module;
 }
 
-// The tables of the format description, by their marks ("tone:PT_new", "vol:old", ...).
-std::map<std::string, std::vector<int>> format_tables(const fs::path& file) {
-    std::map<std::string, std::vector<int>> tables;
-    std::istringstream in(test::read_string(file));
+// Byte 99 (4 and up count as 3) and the version choose the note periods of the format
+// description's tables; the version its volume table, where channel volume v with sample
+// amplitude a gives the level in row v, column a (the stream sets volumes 1 to 15 in turn, the
+// sample goes through amplitudes 0 to 15).
+TEST(Pt3Player, TakesItsTablesFromTheVersionAndByte99) {
+    auto shared = test::shared_dir();
+    if (!shared || !fs::exists(*shared / "pt3-format.md")) GTEST_SKIP() << "no format description";
+    std::map<std::string, std::vector<int>> tables;  // by their marks: "tone:PT_new", "vol:old", ...
+    std::istringstream in(test::read_string(*shared / "pt3-format.md"));
     std::string name;
     for (std::string line; std::getline(in, line);) {
         if (line.rfind("<!-- ", 0) == 0) name = line[5] == '/' ? "" : line.substr(5, line.find(' ', 5) - 5);
@@ -114,16 +118,6 @@ std::map<std::string, std::vector<int>> format_tables(const fs::path& file) {
         for (std::string cell; cells >> cell;)
             if (cell != "|") tables[name].push_back(std::stoi(cell, nullptr, 16));
     }
-    return tables;
-}
-
-// Byte 99 (4 and up count as 3) and the version choose the note periods; the version chooses
-// the volume table, where channel volume v with sample amplitude a gives the level in row v,
-// column a. The stream sets volumes 1 to 15 in turn, the sample goes through amplitudes 0 to 15.
-TEST(Pt3Player, TakesItsTablesFromTheVersionAndByte99) {
-    auto shared = test::shared_dir();
-    if (!shared || !fs::exists(*shared / "pt3-format.md")) GTEST_SKIP() << "no format description";
-    auto tables = format_tables(*shared / "pt3-format.md");
     Bytes stream = {0xB1, 16}, sample;
     for (int v = 1; v <= 15; ++v) stream.insert(stream.end(), {std::uint8_t(0xC0 + v), 0x68});
     for (int a = 0; a < 16; ++a) sample.insert(sample.end(), {0, std::uint8_t(a), 0, 0});
@@ -131,7 +125,7 @@ TEST(Pt3Player, TakesItsTablesFromTheVersionAndByte99) {
     for (char version : {'0', '3', '4', '5', '6', '7', '9', 'r'}) {
         for (int byte99 : {0, 1, 2, 3, 4, 200}) {
             int table = std::min(byte99, 3);
-            std::string name = "tone:" + names[table] + (table == 1 ? "" : version <= '3' ? "_old" : "_new");
+            name = "tone:" + names[table] + (table == 1 ? "" : version <= '3' ? "_old" : "_new");
             SCOPED_TRACE(name + ", version " + version + ", byte 99 = " + std::to_string(byte99));
             Player player(make_module(version, stream, sample, byte99));
             const auto& memory = player.machine.memory;
@@ -155,7 +149,6 @@ struct EffectCase {
     std::vector<int> expected;  // its value in frames 1, 2, ...
     Bytes sample = {0, 0x0F, 0, 0}, loop = {};
 };
-
 TEST(Pt3Player, PlaysEffectsTheCorpusLacks) {
     // Envelope-mode sample lines: b0 bits 5..1 are a signed offset (0x3E -1, 0x1E +15, 0x20 -16), b1
     // bit 5 keeps the sum. Offset plus sum (8-bit) is added to period 8 as a signed byte: the -16
@@ -174,7 +167,8 @@ TEST(Pt3Player, PlaysEffectsTheCorpusLacks) {
          {0x308, 0x308, 0x307, 0x307, 0x306}},
         {"the same effect twice reads its parameters once", '5',
          {0xB1, 64, 0x05, 0x03, 0x05, 0x68, 1, 1, 0x00}, 8, {15, 0, 15, 0}},
-        {"portamento up an octave in steps of 0x40", '5', {0xB1, 1, 0x68, 0xB1, 64, 0x02, 0x74, 1, 0, 0, 0x40, 0, 0}, 0,
+        {"portamento up an octave in steps of 0x40", '5',
+         {0xB1, 1, 0x68, 0xB1, 64, 0x02, 0x74, 1, 0, 0, 0x40, 0, 0}, 0,
          {0x308, 0x308, 0x2C8, 0x288, 0x248, 0x208, 0x1C8, 0x188, 0x184, 0x184}},
         {"a portamento down leaves the channel on (its distance is not an on/off time)", '5',
          {0xB1, 1, 0x68, 0xB1, 0, 0x02, 0x74, 1, 0, 0, 0x40, 0, 0}, 8, std::vector<int>(300, 15)},
@@ -191,9 +185,10 @@ TEST(Pt3Player, PlaysEffectsTheCorpusLacks) {
         Player player(make_module(effect.version, effect.stream, effect.sample, 0, effect.loop));
         const auto& ay = player.machine.ay;
         for (std::size_t frame = 0; frame < effect.expected.size(); ++frame) {
-            std::string actual = player.play();
-            int value = ay[effect.reg] | (effect.reg == 8 ? 0 : ay[effect.reg + 1]) << 8;
-            ASSERT_EQ(value, effect.expected[frame]) << "frame " << frame + 1 << ": " << actual;
+            std::string line = player.play();
+            ASSERT_EQ(ay[effect.reg] | (effect.reg == 8 ? 0 : ay[effect.reg + 1]) << 8,
+                      effect.expected[frame])
+                << "frame " << frame + 1 << ": " << line;
         }
         EXPECT_EQ(player.call("pt3_mute").substr(24, 8), "00 00 00");
     }

@@ -47,11 +47,9 @@ public:
     std::vector<std::string> faults;
     std::array<int, 16> ay{};  // what the last call wrote last to each AY register, or -1
     long tstates = 0;          // and the T-states it took
-
     Z80Machine() : cpu_(z80ex_create(read, this, write, this, in, this, out, this, vector, this)) {}
     ~Z80Machine() { z80ex_destroy(cpu_); }
     Z80Machine(const Z80Machine&) = delete;
-
     void load(std::uint16_t address, const Bytes& bytes) {
         std::copy(bytes.begin(), bytes.end(), memory.begin() + address);
     }
@@ -76,7 +74,6 @@ public:
 private:
     Z80EX_CONTEXT* cpu_;
     int selected_ = 0;
-
     static Z80Machine& self(void* data) { return *static_cast<Z80Machine*>(data); }
     static Z80EX_BYTE read(Z80EX_CONTEXT*, Z80EX_WORD at, int, void* data) { return self(data).memory[at]; }
     static Z80EX_BYTE in(Z80EX_CONTEXT*, Z80EX_WORD, void*) { return 0xFF; }
