@@ -7,8 +7,7 @@
 
 namespace fs = std::filesystem;
 
-// The ROM's loading time for a header and a data block of `data`: pilot tones, sync pulses,
-// then two pulses a bit (855 T-states each for a 0, 1710 for a 1), at 3.5 MHz.
+// The ROM's loading time for a header and `data`: tones, then two pulses of 855 or 1710 T-states a bit.
 double load_seconds(const player_test::Bytes& data) {
     long tstates = (8063 + 3223) * 2168 + 2 * (667 + 735);
     auto add = [&](int byte) {
@@ -27,9 +26,8 @@ int main(int, char** argv) {
     std::vector<fs::path> modules(fs::directory_iterator(argv[4]), {});
     std::sort(modules.begin(), modules.end());
     std::printf(
-        "T-states a frame over 15000 (handler: its own cost); the player block's layout, size, loading\n"
-        "%-33s %8s %8s %8s\n",
-        "module, bytes", "slowest", "mean", "handler");
+        "T-states a frame over 15000 frames (handler: its own cost); the player block on tape\n"
+        "module                      bytes  slowest     mean  handler   layout   bytes  loading\n");
     for (const auto& module : modules) {
         std::printf("%-26s %6d ", module.stem().c_str(), static_cast<int>(fs::file_size(module)));
         fs::remove_all(block_dir);

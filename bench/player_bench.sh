@@ -1,9 +1,8 @@
 #!/bin/sh
 # What the music player costs a game, per corpus module: the slowest and mean T-states of a frame
-# in the player over five minutes of the song, the interrupt handler's own cost around it, the
-# player block's length and loading time; then the player's code and work bytes. Prints figures,
-# judges nothing; needs the z80ex library (libz80ex-dev), as the player tests do.
-# usage: bench/player_bench.sh [BUILD_DIR with the kit (default build)] [CORPUS (../shared/corpus)]
+# in the player over five minutes of the song, the interrupt handler's own cost, the player block's
+# length and loading time; then the player's code and work bytes. Prints figures, judges nothing.
+# usage: bench/player_bench.sh [BUILD_DIR with the kit, default build] [CORPUS]; needs libz80ex-dev
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd) work=$(mktemp -d "${TMPDIR:-/tmp}/player-bench-XXXXXX")
 trap 'rm -rf "$work"' EXIT

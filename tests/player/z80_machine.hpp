@@ -14,9 +14,10 @@
 
 namespace player_test {
 
+namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-inline Bytes read_file(const std::filesystem::path& file) {
+inline Bytes read_file(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), {});
 }
@@ -26,8 +27,7 @@ struct Assembly {
     Bytes code;
     std::map<std::string, std::uint16_t> symbols;
 };
-inline Assembly assemble(const std::string& pasmo, const std::filesystem::path& dir,
-                         const std::string& source) {
+inline Assembly assemble(const std::string& pasmo, const fs::path& dir, const std::string& source) {
     std::string command =
         "cd '" + dir.string() + "' && '" + pasmo + "' " + source + " o.bin o.sym >/dev/null 2>&1";
     if (std::system(command.c_str()) != 0) return {};
@@ -50,15 +50,12 @@ public:
     Z80Machine() : cpu_(z80ex_create(read, this, write, this, in, this, out, this, vector, this)) {}
     ~Z80Machine() { z80ex_destroy(cpu_); }
     Z80Machine(const Z80Machine&) = delete;
-    void load(std::uint16_t address, const Bytes& bytes) {
-        std::copy(bytes.begin(), bytes.end(), memory.begin() + address);
-    }
+    void load(int address, const Bytes& bytes) { std::copy(bytes.begin(), bytes.end(), &memory.at(address)); }
 
     // Calls a routine with HL set and AF, BC, DE and IX at 0xFFFF (a routine may not rely on
     // what its caller leaves there); false when it did not return within max_tstates.
     bool call(std::uint16_t routine, std::uint16_t hl, long max_tstates) {
-        ay.fill(-1);
-        tstates = 0;
+        ay.fill(-1), tstates = 0;
         load(0xFFF0, {0x10, 0x00});  // the return address
         for (auto reg : {regAF, regBC, regDE, regIX}) z80ex_set_reg(cpu_, reg, 0xFFFF);
         for (auto [reg, value] :
