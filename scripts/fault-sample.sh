@@ -52,6 +52,9 @@ player-channels   | asm/pt3_player.asm | out (c),l | out (c),h | caught
 player-envelope-shape | asm/pt3_player.asm | sub 0x10                ; 11..1F: shapes 1..15 | sub 0x0F                ; 11..1F: shapes 1..15 | caught
 player-envelope-sign | asm/pt3_player.asm | and 0x1F                ; envelope offset, signed 5 bits | and 0x0F                ; envelope offset, signed 5 bits | caught
 player-ornament-loop | asm/pt3_player.asm | ld a,(ix+CH_ORNAMENT_LOOP) | ld a,(ix+CH_SAMPLE_LOOP) | caught
+player-onoff-times | asm/pt3_player.asm | ld (ix+CH_OFF_TIME),a | ld (ix+CH_ON_TIME),a | caught
+player-portamento-version | asm/pt3_player.asm | cp 6 | cp 7 | missed
+player-slide-stops-onoff | asm/pt3_player.asm | ld (ix+CH_ONOFF_COUNT),0 | ld (ix+CH_ONOFF_COUNT),1 | caught
 TABLE
 
 field() { cut -d'|' -f"$1" <<<"$2" | sed -e 's/^ *//' -e 's/ *$//'; }

@@ -1,75 +1,92 @@
-// A Z80 with 64K of RAM and an AY on the 128's ports, for running player code in tests.
+// The player tests' and benchmark's harness: pasmo to assemble, and a Z80 with 64K of RAM and an
+// AY on the 128's ports to run what it makes.
 #pragma once
 
+#include <z80ex/z80ex.h>
+
 #include <array>
-#include <cstdint>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
 
-struct _z80_cpu_context;  // z80ex's CPU, opaque here
-
 namespace player_test {
 
-// The symbols of a pasmo symbol file ("name EQU 01234H" a line), by name.
-std::map<std::string, std::uint16_t> read_pasmo_symbols(const std::filesystem::path& file);
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
 
-// What one call wrote to the AY: the last value per register and which registers were written.
-struct AyFrame {
-    std::array<std::uint8_t, 16> value{};
-    std::array<bool, 16> written{};
+inline Bytes read_file(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+// pasmo's code and symbols for `source` in `dir`; no code when it fails.
+struct Assembly {
+    Bytes code;
+    std::map<std::string, std::uint16_t> symbols;
 };
+inline Assembly assemble(const std::string& pasmo, const fs::path& dir, const std::string& source) {
+    std::string command =
+        "cd '" + dir.string() + "' && '" + pasmo + "' " + source + " o.bin o.sym >/dev/null 2>&1";
+    if (std::system(command.c_str()) != 0) return {};
+    Assembly result{read_file(dir / "o.bin"), {}};
+    std::ifstream symbols(dir / "o.sym");  // "name EQU 01234H" a line
+    for (std::string name, equ, value; symbols >> name >> equ >> value;)
+        result.symbols[name] = std::stoul(value, nullptr, 16);
+    return result;
+}
 
 class Z80Machine {
 public:
-    Z80Machine();
-    ~Z80Machine();
+    std::array<std::uint8_t, 65536> memory{};
+    // Writing outside [allowed_first, allowed_first + allowed_size) and the stack page (0xFF00
+    // up), or to a port other than the AY's, is a fault.
+    std::uint32_t allowed_first = 0, allowed_size = 65536;
+    std::vector<std::string> faults;
+    std::array<int, 16> ay{};  // what the last call wrote last to each AY register, or -1
+    long tstates = 0;          // and the T-states it took
+    Z80Machine() : cpu_(z80ex_create(read, this, write, this, in, this, out, this, vector, this)) {}
+    ~Z80Machine() { z80ex_destroy(cpu_); }
     Z80Machine(const Z80Machine&) = delete;
-    Z80Machine& operator=(const Z80Machine&) = delete;
+    void load(int address, const Bytes& bytes) { std::copy(bytes.begin(), bytes.end(), &memory.at(address)); }
 
-    void load(std::uint16_t address, const std::vector<std::uint8_t>& bytes);
-    std::uint8_t peek(std::uint16_t address) const { return memory_[address]; }
-
-    // Memory writes outside [first, first + size) and outside the stack page are recorded.
-    void allow_writes(std::uint16_t first, std::uint32_t size);
-
-    // Calls a routine with HL set and runs until it returns. False when it did not return
-    // within max_tstates.
-    bool call(std::uint16_t routine, std::uint16_t hl, long max_tstates);
-
-    // The AY writes of the last call, and the T-states it took.
-    const AyFrame& frame() const { return frame_; }
-    long tstates() const { return tstates_; }
-    const std::vector<std::string>& faults() const { return faults_; }
-
-    // T-states spent in instructions starting at each address, and how many times each ran,
-    // summed over the calls since counting was last switched on; empty while it is off.
-    void count_by_address(bool on) {
-        by_address_.assign(on ? 65536 : 0, 0);
-        visits_.assign(on ? 65536 : 0, 0);
+    // Calls a routine with HL set and AF, BC, DE and IX at 0xFFFF (a routine may not rely on
+    // what its caller leaves there); false when it did not return within max_tstates.
+    bool call(std::uint16_t routine, std::uint16_t hl, long max_tstates) {
+        ay.fill(-1), tstates = 0;
+        load(0xFFF0, {0x10, 0x00});  // the return address
+        for (auto reg : {regAF, regBC, regDE, regIX}) z80ex_set_reg(cpu_, reg, 0xFFFF);
+        for (auto [reg, value] :
+             {std::pair{regSP, 0xFFF0}, {regPC, routine}, {regHL, hl}, {regIFF1, 0}, {regIFF2, 0}})
+            z80ex_set_reg(cpu_, reg, value);
+        while (tstates < max_tstates) {
+            tstates += z80ex_step(cpu_);
+            if (z80ex_get_reg(cpu_, regPC) == 0x0010 && z80ex_last_op_type(cpu_) == 0) return true;
+        }
+        return false;
     }
-    const std::vector<long>& tstates_by_address() const { return by_address_; }
-    const std::vector<long>& visits_by_address() const { return visits_; }
 
 private:
-    using Cpu = _z80_cpu_context;
-    static std::uint8_t read_memory(Cpu*, std::uint16_t, int, void*);
-    static void write_memory(Cpu*, std::uint16_t, std::uint8_t, void*);
-    static std::uint8_t read_port(Cpu*, std::uint16_t, void*);
-    static void write_port(Cpu*, std::uint16_t, std::uint8_t, void*);
-    static std::uint8_t read_interrupt_vector(Cpu*, void*);
-
-    Cpu* cpu_ = nullptr;
-    std::array<std::uint8_t, 65536> memory_{};
-    std::uint16_t allowed_first_ = 0;
-    std::uint32_t allowed_size_ = 0;
-    std::uint8_t selected_ = 0;
-    AyFrame frame_;
-    long tstates_ = 0;
-    std::vector<std::string> faults_;
-    std::vector<long> by_address_;
-    std::vector<long> visits_;
+    Z80EX_CONTEXT* cpu_;
+    int selected_ = 0;
+    static Z80Machine& self(void* data) { return *static_cast<Z80Machine*>(data); }
+    static Z80EX_BYTE read(Z80EX_CONTEXT*, Z80EX_WORD at, int, void* data) { return self(data).memory[at]; }
+    static Z80EX_BYTE in(Z80EX_CONTEXT*, Z80EX_WORD, void*) { return 0xFF; }
+    static Z80EX_BYTE vector(Z80EX_CONTEXT*, void*) { return 0xFF; }
+    static void write(Z80EX_CONTEXT*, Z80EX_WORD at, Z80EX_BYTE value, void* data) {
+        if (at < 0xFF00 && at - self(data).allowed_first >= self(data).allowed_size)
+            self(data).faults.push_back("write to " + std::to_string(at));
+        self(data).memory[at] = value;
+    }
+    // Decoded as the 128 does: A15 and A1 select the AY's register and data ports.
+    static void out(Z80EX_CONTEXT*, Z80EX_WORD port, Z80EX_BYTE value, void* data) {
+        bool ay_port = (port & 0x8002) == 0x8000;
+        if (ay_port && port & 0x4000) self(data).selected_ = value & 15;
+        if (ay_port && !(port & 0x4000)) self(data).ay[self(data).selected_] = value;
+        if (!ay_port) self(data).faults.push_back("write to port " + std::to_string(port));
+    }
 };
 
 }  // namespace player_test
