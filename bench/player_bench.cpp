@@ -69,6 +69,9 @@ int main(int, char** argv) {
     std::ofstream(work / "player.asm") << "pt3_work equ 0xE000\n org 0x8000\n include \"" << asm_dir
                                        << "/pt3_player.asm\"\npt3_player_end:\n";
     auto player = player_test::assemble(pasmo, work, "player.asm").symbols;
-    std::printf("PT3 player: %d bytes of code, %d bytes of work area\n", player.at("pt3_player_end") - 0x8000,
-                player.at("PT3_WORK_SIZE"));
+    int resident = player.at("pt3_init_code") - 0x8000;
+    std::printf(
+        "PT3 player: %d bytes of code kept while playing, %d more run once by init, %d bytes "
+        "of work area\n",
+        resident, player.at("pt3_player_end") - 0x8000 - resident, player.at("PT3_WORK_SIZE"));
 }
