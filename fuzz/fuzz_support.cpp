@@ -4,13 +4,10 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <iterator>
 
 namespace fuzz {
-
-using host::Text;
 
 namespace {
 
@@ -56,18 +53,6 @@ void write_file(const std::filesystem::path& file, const std::string& bytes) {
 std::string read_file(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void reset(loader::LoaderProgram& program) {
-    std::memset(program.buffer.data(), 0, program.buffer.size());
-    program.write_position = 0;
-    program.line_counter = 0;
-    program.loader_length = 0;
-    for (Text& text : program.token_texts) text.clear();
-}
-
-void reset(loader::TapeImage& image) {
-    std::memset(image.slots.data(), 0, image.slots.size() * sizeof(image.slots[0]));
 }
 
 void require(bool condition, const char* what) {
