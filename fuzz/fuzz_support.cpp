@@ -11,28 +11,25 @@ namespace fuzz {
 
 namespace {
 
-std::filesystem::path make_scratch_directory() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tunefuse-fuzz-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) require(false, "cannot make a scratch folder");
-    return pattern;
-}
-
-std::filesystem::path& scratch() {
-    static std::filesystem::path path = make_scratch_directory();
-    return path;
-}
-
-void remove_scratch_directory() {
-    std::error_code ignored;
-    std::filesystem::remove_all(scratch(), ignored);
-}
+// The folder goes when the process ends normally.
+struct Scratch {
+    std::filesystem::path path;
+    Scratch() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "tunefuse-fuzz-XXXXXX").string();
+        require(mkdtemp(pattern.data()) != nullptr, "cannot make a scratch folder");
+        path = pattern;
+    }
+    ~Scratch() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+};
 
 }  // namespace
 
 const std::filesystem::path& scratch_directory() {
-    static bool registered = (std::atexit(remove_scratch_directory), true);
-    (void)registered;
-    return scratch();
+    static const Scratch scratch;
+    return scratch.path;
 }
 
 host::Text text_from_bytes(const std::string& bytes) {

@@ -1,7 +1,8 @@
 // The loader builder and the tape writer with arbitrary title, author, music file name and game
 // name. Whatever the texts, nothing is written out of bounds, and the tape is either absent (a
-// loader too long for one tape block) or a header block and a data block, each whole with its
-// checksum right, that agree on the program's length, and the program is a run of BASIC lines.
+// loader too long for one tape block; no stale tape stays either) or a header block and a data
+// block, each whole with its checksum right, that agree on the program's length, and the program
+// is a run of whole BASIC lines.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstddef>
@@ -14,14 +15,11 @@
 
 namespace {
 
-using host::Text;
-
-Text fuzzed_text(FuzzedDataProvider& input) {
-    Text piece = fuzz::text_from_bytes(input.ConsumeRandomLengthString(512));
-    // Repeats reach the loader's size limits without needing huge inputs.
-    int repeats = input.ConsumeIntegralInRange(1, 40);
-    Text text;
-    for (int i = 0; i < repeats; ++i) text += piece;
+// Repeats reach the loader's size limits without needing huge inputs.
+host::Text fuzzed_text(FuzzedDataProvider& input) {
+    const host::Text piece = fuzz::text_from_bytes(input.ConsumeRandomLengthString(512));
+    host::Text text;
+    for (int repeats = input.ConsumeIntegralInRange(1, 40); repeats > 0; --repeats) text += piece;
     return text;
 }
 
@@ -33,25 +31,22 @@ std::size_t word_at(const std::string& tape, std::size_t at) {
 std::size_t check_block(const std::string& tape, std::size_t at, char flag) {
     fuzz::require(at + 3 <= tape.size() && at + 2 + word_at(tape, at) <= tape.size(),
                   "a block runs past the tape");
-    const std::size_t end = at + 2 + word_at(tape, at);
-    fuzz::require(tape[at + 2] == flag, "a block has the wrong flag");
     char sum = 0;
-    for (std::size_t i = at + 2; i < end; ++i) sum ^= tape[i];
-    fuzz::require(sum == 0, "a block's checksum is wrong");
-    return end;
+    for (std::size_t i = at + 2; i < at + 2 + word_at(tape, at); ++i) sum ^= tape[i];
+    fuzz::require(tape[at + 2] == flag && sum == 0, "a block's flag or checksum is wrong");
+    return at + 2 + word_at(tape, at);
 }
 
 void check_tape(const std::string& tape) {
     fuzz::require(check_block(tape, 0, 0x00) == 21, "the header block is not 19 bytes");
     fuzz::require(check_block(tape, 21, '\xFF') == tape.size(), "the tape is not two blocks");
-    const std::size_t length = word_at(tape, 14);
-    fuzz::require(word_at(tape, 18) == length && word_at(tape, 21) == length + 2, "the lengths disagree");
+    const std::size_t end = 24 + word_at(tape, 14);
+    fuzz::require(word_at(tape, 18) + 24 == end && word_at(tape, 21) + 22 == end, "the lengths disagree");
     // Each line: its number, its length, and that many bytes, the last 0x0D.
-    for (std::size_t at = 24; at < 24 + length;) {
-        fuzz::require(at + 4 <= 24 + length, "a line's start runs past the program");
-        const std::size_t line_length = word_at(tape, at + 2);
-        at += 4 + line_length;
-        fuzz::require(line_length > 0 && at <= 24 + length && tape[at - 1] == 0x0D, "a line is not whole");
+    for (std::size_t at = 24; at < end; at += 4 + word_at(tape, at + 2)) {
+        fuzz::require(at + 4 <= end && word_at(tape, at + 2) > 0 && at + 4 + word_at(tape, at + 2) <= end &&
+                          tape[at + 3 + word_at(tape, at + 2)] == 0x0D,
+                      "a line is not whole");
     }
 }
 
@@ -59,17 +54,14 @@ void check_tape(const std::string& tape) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider input(data, size);
-    const Text banner = fuzzed_text(input);
-    const Text title = fuzzed_text(input);
-    const Text author = fuzzed_text(input);
-    const Text music_file_name = fuzzed_text(input);
-    const Text game_name = fuzz::text_from_bytes(input.ConsumeRandomLengthString(64));
-    const int screen_flag = input.ConsumeIntegralInRange(0, 2);
-
+    const host::Text banner = fuzzed_text(input), title = fuzzed_text(input), author = fuzzed_text(input);
+    const host::Text music_file_name = fuzzed_text(input);
+    const host::Text game_name = fuzz::text_from_bytes(input.ConsumeRandomLengthString(64));
     loader::LoaderProgram program;
     loader::TapeImage image;
     loader::build_token_texts(program);
-    const int length = loader::compose_loader(program, banner, title, author, music_file_name, screen_flag);
+    const int length = loader::compose_loader(program, banner, title, author, music_file_name,
+                                              input.ConsumeIntegralInRange(0, 2));
     fuzz::require(length >= 0 && length < loader::program_buffer_slots, "loader length out of range");
     static const auto path = fuzz::scratch_directory() / "KRZCode.tap";
     fuzz::write_file(path, "a tape of an earlier run");

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
+#include <algorithm>
 #include <initializer_list>
 #include <set>
 
@@ -60,19 +60,15 @@ Bytes changed(Bytes bytes, std::size_t size, std::uint8_t last_xor = 0) {
     return bytes;
 }
 
-// The report and errors as text with LF line ends: the Windows program writes UTF-16LE with CR LF
-// when redirected.
+// The report and errors as text with LF line ends: the Windows program writes UTF-16LE (ASCII
+// here) with CR LF when redirected.
 std::string decoded(const std::string& bytes) {
-#ifdef _WIN32
+    if (!host_is_windows) return bytes;
     std::string text;
-    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        if (bytes[i + 1] != '\0' || bytes.size() % 2 != 0) return "not ASCII UTF-16LE: " + bytes;
-        if (bytes[i] != '\r') text.push_back(bytes[i]);
-    }
+    for (std::size_t i = 0; i < bytes.size(); i += 2)
+        if (bytes[i] != '\r')
+            text += bytes.substr(i, 1) + (bytes.substr(i + 1, 1) == std::string(1, '\0') ? "" : "?");
     return text;
-#else
-    return bytes;
-#endif
 }
 
 const std::string closing_lines =
@@ -80,14 +76,15 @@ const std::string closing_lines =
 
 // The whole report of a build with the stand-in tools, the default module and a loading screen.
 std::string build_report(const std::string& output) {
-    return "Tunefuse 1.6.1 Kestrin "
-           "2017\nhttps://tunefuse.zxkit.org/download\nhttps://groups.zxkit.org/tunefuse\n\n"
-           "Music file selected \t: music.pt3\nMusic file size     \t: 2048 bytes (~ 2kb)\n"
-           "Compressing \t\t: music.pt3 - Done\nCompressed Size     \t: 1500 bytes (~ 1kb)\n"
-           "Found screen\t\t: screen.scr\nCreating Loader\t\t: Done\n"
-           "Music Author \t\t: Me                               \nMusic Title\t\t: Tune                      "
-           "       \n"
-           "Assembling code\t\t: Done\nTunefuse+VTII+music    \t: 300 bytes (~ 0kb)\nBuilding tapes\t\t: " +
+    const std::string banner = "Tunefuse 1.6.1 Kestrin 2017\nhttps://tunefuse.zxkit.org/download\n";
+    return banner +
+           "https://groups.zxkit.org/tunefuse\n\nMusic file selected \t: music.pt3\n"
+           "Music file size     \t: 2048 bytes (~ 2kb)\nCompressing \t\t: music.pt3 - Done\n"
+           "Compressed Size     \t: 1500 bytes (~ 1kb)\nFound screen\t\t: screen.scr\nCreating Loader\t\t: "
+           "Done\n"
+           "Music Author \t\t: Me" +
+           std::string(31, ' ') + "\nMusic Title\t\t: Tune" + std::string(29, ' ') +
+           "\nAssembling code\t\t: Done\nTunefuse+VTII+music    \t: 300 bytes (~ 0kb)\nBuilding tapes\t\t: " +
            output + " Done\n" + closing_lines;
 }
 
@@ -117,10 +114,11 @@ FaultCase tool(const char* label, const char* variable, const char* mode, std::s
     return {.label = label, .env = {{variable, mode}, {"FAKE_TOOL_SECONDS", "2"}}, .problem = problem};
 }
 
-// A game tape whose output tape, made or not, has the given name.
-FaultCase game(const std::string& label, const Bytes& tape, const std::string& problem,
-               const std::string& output) {
+// A game tape, what the build says about it and the output tape named after the game.
+FaultCase game(const std::string& label, const Bytes& tape, const std::string& problem = "",
+               const std::string& warning = "", const std::string& output = "demo.tap") {
     FaultCase c = row(label, file("game.tap", tape), problem);
+    c.warning = warning;
     c.output = output;
     return c;
 }
@@ -128,14 +126,7 @@ FaultCase game(const std::string& label, const Bytes& tape, const std::string& p
 // A game whose tape header holds the name: refused (no output), or the tape it gives.
 FaultCase game_named(const std::string& name, const std::string& output) {
     return game("game named " + name, code(name, 32000, 100),
-                output.empty() ? "could not create the output tape " + name + ".tap" : "", output);
-}
-
-FaultCase warned(const std::string& label, const Bytes& tape, const std::string& warning,
-                 const std::string& output = "demo.tap") {
-    FaultCase c = game(label, tape, "", output);
-    c.warning = warning;
-    return c;
+                output.empty() ? "could not create the output tape " + name + ".tap" : "", "", output);
 }
 
 #ifndef _WIN32
@@ -162,103 +153,82 @@ std::string first_code(int number, const std::string& name, int length, int addr
 }
 
 // Game tapes against what the loader does with them. Each message names the block and says what is
-// wrong with it; most are given here up to what sets them apart.
+// wrong with it, given here up to what sets it apart.
 std::vector<FaultCase> game_tapes() {
     const Bytes basic = joined({header(0, "demo", 5, 10, 5), tape_block(0xFF, hex_bytes("00 0A 01 00 0D"))});
     const Bytes demo = code("demo", 32000, 100), demo_header = header(3, "demo", 100, 32000, 32768);
-    const Bytes data = tape_block(0xFF, Bytes(100, 0xAA));
-    const std::string below = "loads below 32000, over ";
-    const std::string player = "the music player (25500 to 31999)";
+    const std::string below = "loads below 32000, over ", player = "the music player (25500 to 31999)";
+    const std::string basic_stack = "the loader's own BASIC program and stack (below 25500)";
     const std::string demo_data = "game.tap, block 2 (the data of code \"demo\", 100 bytes at 32000): ";
     const std::string demo_code = "game.tap, block 1 (code \"demo\", 100 bytes at 32000): ";
     const std::string not_a_tape = "game.tap is not a tape file: ";
     std::vector<FaultCase> cases = {
-        row("code at 32000 after a BASIC loader", file("game.tap", joined({basic, code("game", 32000, 100)})),
-            ""),
-        row("code at 32000 ending at 65535", file("game.tap", code("demo", 32000, 33536)), ""),
-        warned(
-            "code at 32001", joined({basic, code("game", 32001, 100)}),
-            first_code(3, "game", 100, 32001) +
-                "loads at 32001, but the loader starts the game at 32000; the game starts only if the memory "
-                "at 32000 happens to be empty. Assemble the game at 32000, or begin the block at 32000 with "
-                "a jump to the game's start there (JP 32001)"),
+        game("code at 32000 after a BASIC loader", joined({basic, code("game", 32000, 100)})),
+        game("code at 32000 ending at 65535", code("demo", 32000, 33536)),
+        game("code at 32001", joined({basic, code("game", 32001, 100)}), "",
+             first_code(3, "game", 100, 32001) + "loads at 32001, but the loader starts the game at 32000; "
+                                                 "the game starts only if the memory at "
+                                                 "32000 happens to be empty. Assemble the game at 32000, or "
+                                                 "begin the block at 32000 with a jump "
+                                                 "to the game's start there (JP 32001)"),
         game("code running past 65535", code("demo", 32000, 33537),
              first_code(1, "demo", 33537, 32000) +
-                 "runs past the end of memory at 65535 (to 65536). Loading at 32000, it may hold at most "
-                 "33536 "
-                 "bytes\ntunefuse: error: no output tape was written: demo.tap\n",
-             "demo.tap"),
+                 "runs past the end of memory at 65535 (to 65536). Loading at "
+                 "32000, it may hold at most 33536 bytes\ntunefuse: error: no output tape was written: "
+                 "demo.tap\n"),
         game("code below 25500", code("demo", 24500, 1000),
-             first_code(1, "demo", 1000, 24500) + below +
-                 "the loader's own BASIC program and stack (below 25500). Assemble the game to load at 32000 "
-                 "or "
-                 "above and to start at 32000\n",
-             ""),
+             first_code(1, "demo", 1000, 24500) + below + basic_stack + "."),
         game("code from below 25500 up to 25500", code("demo", 24500, 1001),
-             first_code(1, "demo", 1001, 24500) + below +
-                 "the loader's own BASIC program and stack (below 25500) and " + player + ".",
-             ""),
+             first_code(1, "demo", 1001, 24500) + below + basic_stack + " and " + player + "."),
         game("code at 25500", code("demo", 25500, 100),
-             first_code(1, "demo", 100, 25500) + below + player + ".", ""),
+             first_code(1, "demo", 100, 25500) + below + player + "."),
         game("code below 32000 running past 65535", code("demo", 30000, 40000),
              first_code(1, "demo", 40000, 30000) + below + player +
                  ". Assemble the game to load at 32000 or above "
                  "and to start at 32000\ntunefuse: error: " +
                  first_code(1, "demo", 40000, 30000) +
-                 "runs past the end of memory at 65535 (to 69999). Loading at 30000, it may hold at most "
-                 "35536 bytes\n",
-             ""),
+                 "runs past the end "
+                 "of memory at 65535 (to 69999). Loading at 30000, it may hold at most 35536 bytes\n"),
         game("screen first", joined({basic, code("screen", 16384, 6912), code("game", 32000, 100)}),
-             first_code(3, "screen", 6912, 16384) + "is a loading screen, and the loader's LOAD \"\" CODE "
-                                                    "would load it in place of the game. Save the "
-                                                    "screen as screen.scr in the program directory, where "
-                                                    "the loader shows it while the rest loads, "
-                                                    "and remove it from game.tap\n",
-             ""),
-        game("empty code block", code("demo", 32000, 0), first_code(1, "demo", 0, 32000) + "holds no bytes",
-             ""),
-        game("no code block", basic, "game.tap holds no code block (a CODE header and its data)", ""),
-        game("headerless code", joined({basic, data, code("game", 32000, 100)}),
-             "game.tap, block 3 (100 bytes of data without a header): the loader's LOAD \"\" CODE loads only "
-             "code "
-             "saved with a header",
-             ""),
-        game("bad data checksum", changed(demo, demo.size(), 1),
-             demo_data + "its checksum is wrong, so the loader would stop", ""),
-        game("data block cut short", joined({demo_header, tape_block(0xFF, Bytes(50, 0xAA))}),
-             demo_data + "it holds 50 bytes where its header gives 100", ""),
-        game("bad header checksum", joined({changed(demo_header, 21, 1), data}),
-             demo_code + "the header's checksum is wrong", ""),
-        game("header without its data", demo_header, demo_code + "no data block follows this header", ""),
-        game("header followed by a header", joined({header(3, "demo", 17, 32000, 32768), basic}),
-             "game.tap, block 1 (code \"demo\", 17 bytes at 32000): no data block follows this header", ""),
+             first_code(3, "screen", 6912, 16384) + "is a loading screen"),
+        game("empty code block", code("demo", 32000, 0), first_code(1, "demo", 0, 32000) + "holds no bytes"),
+        game("no code block", basic, "game.tap holds no code block (a CODE header and its data)"),
         game(
-            "header block cut short", joined({basic, tape_block(0x00, hex_bytes("03 67 61 6D 65"))}),
-            "game.tap, block 3 (a header block of 7 bytes, where a header block has 19): the tape is damaged",
-            ""),
+            "headerless code", joined({basic, tape_block(0xFF, Bytes(100, 0xAA)), code("game", 32000, 100)}),
+            "game.tap, block 3 (100 bytes of data without a header): the loader's LOAD \"\" CODE loads only"),
+        game("bad data checksum", changed(demo, demo.size(), 1), demo_data + "its checksum is wrong"),
+        game("data block cut short", joined({demo_header, tape_block(0xFF, Bytes(50, 0xAA))}),
+             demo_data + "it holds 50 bytes where its header gives 100"),
+        game("bad header checksum", joined({changed(demo, 21, 1), {demo.begin() + 21, demo.end()}}),
+             demo_code + "the header's checksum is wrong"),
+        game("header without its data", demo_header, demo_code + "no data block follows this header"),
+        game("header followed by a header", joined({header(3, "demo", 17, 32000, 32768), basic}),
+             "game.tap, block 1 (code \"demo\", 17 bytes at 32000): no data block follows this header"),
+        game("header block cut short", joined({basic, tape_block(0x00, hex_bytes("03 67 61 6D 65"))}),
+             "game.tap, block 3 (a header block of 7 bytes, where a header block has 19): the tape is "
+             "damaged"),
         game("file cut short in the last block", changed(demo, 21 + 2 + 101),
-             not_a_tape + "block 2 should have 102 bytes, but the file ends after 101 of them", ""),
+             not_a_tape + "block 2 should have 102 bytes, but the file ends after 101 of them"),
         game("file shorter than a header", changed(demo, 10),
-             not_a_tape + "block 1 should have 19 bytes, but the file ends after 8 of them", ""),
+             not_a_tape + "block 1 should have 19 bytes, but the file ends after 8 of them"),
         game("file ending inside a block length", joined({demo, {0x05}}),
-             not_a_tape + "the file ends inside the length of block 3", ""),
-        game("block of length 0", joined({demo, {0x00, 0x00}}), not_a_tape + "block 3 has a length of 0", ""),
+             not_a_tape + "the file ends inside the length of block 3"),
+        game("block of length 0", joined({demo, {0x00, 0x00}}), not_a_tape + "block 3 has a length of 0"),
         game("not a tape", Bytes(3000, 'x'),
-             not_a_tape + "block 1 should have 30840 bytes, but the file ends after 2998 of them", ""),
+             not_a_tape + "block 1 should have 30840 bytes, but the file ends after 2998"),
     };
     // Real tapes as their makers' tools left them: none starts its code at 32000.
     if (auto corpus = corpus_dir()) {
         const fs::path tapes = *corpus / "tap";
         cases.push_back(game("z88dk BlackStar", read_bytes(tapes / "z88dk_blackstar.tap"),
-                             first_code(3, "screen", 6912, 16384) + "is a loading screen", ""));
-        cases.push_back(
-            warned("z88dk Tritone demo", read_bytes(tapes / "z88dk_tritone_demo.tap"),
-                   first_code(3, "tritone", 10058, 40000) +
-                       "loads at 40000, but the loader starts the game at 32000; the game starts only "
-                       "if the memory from 32000 to 39999 happens to be empty",
-                   "TRITONE.tap"));
-        cases.push_back(warned("olbrich test game", read_bytes(tapes / "olbrich_test_game.tap"),
-                               first_code(3, "code", 2269, 32768) + "loads at 32768", "test-game.tap"));
+                             first_code(3, "screen", 6912, 16384) + "is a loading screen"));
+        cases.push_back(game("z88dk Tritone demo", read_bytes(tapes / "z88dk_tritone_demo.tap"), "",
+                             first_code(3, "tritone", 10058, 40000) +
+                                 "loads at 40000, but the loader starts the "
+                                 "game at 32000; the game starts only if the memory from 32000 to 39999",
+                             "TRITONE.tap"));
+        cases.push_back(game("olbrich test game", read_bytes(tapes / "olbrich_test_game.tap"), "",
+                             first_code(3, "code", 2269, 32768) + "loads at 32768", "test-game.tap"));
     }
     return cases;
 }

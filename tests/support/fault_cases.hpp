@@ -1,14 +1,12 @@
 // The build under faults, one table for the end-to-end suites of every host: stand-in tools that
 // misbehave, a damaged program directory, game tapes, game names, screens and music files, and
 // what the build must say about each. Each host's suite lays out every case in a folder of its
-// own, runs the program there as a child process and judges the run with check_case.
+// own, runs the program there and judges the run with check_case.
 #pragma once
 
 #include <functional>
 #include <map>
 #include <ostream>
-#include <string>
-#include <vector>
 
 #include "test_support.hpp"
 
@@ -18,11 +16,11 @@ struct FaultCase {
     std::string label;
     std::function<void(const fs::path& dir)> prepare = [](const fs::path&) {};
     std::map<std::string, std::string> env = {};  // the stand-in tools' modes
-    // What follows "tunefuse: error: " on standard error: the start of the line, or whole lines. A
-    // "$kit/" stands for the program directory, and what follows it to the line's end for a path in
-    // it, "/" for the host's separator. Empty when the build succeeds.
+    // The start of the error lines, after "tunefuse: error: "; empty when the build succeeds. A
+    // "$kit/" stands for the program directory, and what follows it to the line's end for a path
+    // in it, "/" for the host's separator.
     std::string problem = "";
-    std::string warning = "";         // the start of the warning line, when there is one
+    std::string warning = "";         // the start of the one warning line, if any
     std::string output = "demo.tap";  // the tape a successful build makes
     std::string shows = "";           // text the report holds; without it, the report is the usual one
     std::string folder = "kit";       // the program directory's name
@@ -39,19 +37,19 @@ Bytes make_module(const std::string& title = "Tune", const std::string& author =
 // The cases that hold on the host the tests run on.
 std::vector<FaultCase> fault_cases();
 
-// One case's run. Its folder holds the program directory and a log folder, where the stand-in
+// One case's run, in its own folder: the program directory and a log folder, where the stand-in
 // tools record their calls (and, on POSIX, the stand-in for the desktop's opener lies).
 struct CaseRun {
     fs::path root, dir, log;
-    std::map<std::string, Bytes> before;  // the folder's files the build must keep, as they were
+    std::map<std::string, Bytes> before;  // the files the build must keep, as they were
     std::vector<std::string> argv;
     ProcessOptions options;
     ProcessResult result;
 };
 
-// Lays out and prepares the program directory of the case under root: the program, stand-in
-// tools and opener, a player source, and the user's music, game tape, loading screen and another
-// tape (and, for a case that fails, a tape of an earlier run).
+// Lays out and prepares the case's program directory under root: the program, the stand-in tools
+// and opener, a player source, and the user's music, game tape, loading screen and another tape
+// (and, when the case fails, a tape of an earlier run).
 CaseRun lay_out_case(const FaultCase& fault_case, const fs::path& root);
 
 // Judges a run: the exit code, the report and standard error, that the user's files are kept,
