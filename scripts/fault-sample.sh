@@ -32,7 +32,7 @@ driver-clean-screen | src/driver/output_stage.cpp | names.screen_copy,     names
 driver-device-com1 | src/driver/output_stage.cpp | base[3] >= u'1' && | base[3] >= u'2' && | caught
 loader-goto-hidden | src/loader/loader_program.cpp | literal += byte_character(number % 256); | literal += byte_character(number / 256); | caught
 loader-past-end   | src/loader/game_tape_check.cpp | if (last >= memory_end) | if (last > memory_end) | caught
-loader-data-flag  | src/loader/game_tape_check.cpp | blocks[at + 1].bytes[0] != data_flag) | false) | missed
+loader-data-flag  | src/loader/game_tape_check.cpp | blocks[at + 1].bytes[0] != data_flag) | false) | caught
 host-kilobytes    | src/host/text.cpp | return bytes / 1024; | return (bytes + 1023) / 1024; | caught
 host-utf8-overlong | src/host/text.cpp | if (lead >= 0xC2 && lead <= 0xDF) return 2; | if (lead >= 0xC0 && lead <= 0xDF) return 2; | caught
 host-read-then-write | src/host/files.cpp | if (record.count > 0) file_os::seek(record.handle, -record.count | if (false) file_os::seek(record.handle, -record.count | caught
