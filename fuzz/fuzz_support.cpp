@@ -4,38 +4,32 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <iterator>
 
 namespace fuzz {
 
-using host::Text;
-
 namespace {
 
-std::filesystem::path make_scratch_directory() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tunefuse-fuzz-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) require(false, "cannot make a scratch folder");
-    return pattern;
-}
-
-std::filesystem::path& scratch() {
-    static std::filesystem::path path = make_scratch_directory();
-    return path;
-}
-
-void remove_scratch_directory() {
-    std::error_code ignored;
-    std::filesystem::remove_all(scratch(), ignored);
-}
+// The folder goes when the process ends normally.
+struct Scratch {
+    std::filesystem::path path;
+    Scratch() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "tunefuse-fuzz-XXXXXX").string();
+        require(mkdtemp(pattern.data()) != nullptr, "cannot make a scratch folder");
+        path = pattern;
+    }
+    ~Scratch() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+};
 
 }  // namespace
 
 const std::filesystem::path& scratch_directory() {
-    static bool registered = (std::atexit(remove_scratch_directory), true);
-    (void)registered;
-    return scratch();
+    static const Scratch scratch;
+    return scratch.path;
 }
 
 host::Text text_from_bytes(const std::string& bytes) {
@@ -56,18 +50,6 @@ void write_file(const std::filesystem::path& file, const std::string& bytes) {
 std::string read_file(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void reset(loader::LoaderProgram& program) {
-    std::memset(program.buffer.data(), 0, program.buffer.size());
-    program.write_position = 0;
-    program.line_counter = 0;
-    program.loader_length = 0;
-    for (Text& text : program.token_texts) text.clear();
-}
-
-void reset(loader::TapeImage& image) {
-    std::memset(image.slots.data(), 0, image.slots.size() * sizeof(image.slots[0]));
 }
 
 void require(bool condition, const char* what) {

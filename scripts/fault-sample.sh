@@ -23,6 +23,16 @@ driver-screen-size | src/driver/intake.cpp | if (size > screen_bytes) | if (size
 driver-title      | src/driver/loader_stage.cpp | constexpr int title_offset = 30; | constexpr int title_offset = 31; | caught
 driver-empty-music | src/driver/intake.cpp | if (size == 0) note_problem | if (size < 0) note_problem | caught
 driver-keep-music | src/driver/output_stage.cpp | if (name == names.music_work_copy && run.music_is_work_copy) continue; | (void)0; | caught
+driver-cwd-order  | src/driver/intake.cpp | run.music_is_work_copy = host::same_file(run.music_path, work_copy); | host::set_current_directory(run.program_directory); run.music_is_work_copy = host::same_file(run.music_path, work_copy); | caught
+driver-author-title | src/driver/loader_stage.cpp | u"Music Author \t\t: " + run.author | u"Music Author \t\t: " + run.title | caught
+driver-warning-exit | src/driver/intake.cpp | return run.problems.empty() ? 0 : 1; | return run.problems.empty() && run.warnings.empty() ? 0 : 1; | caught
+driver-launch-failed | src/driver/output_stage.cpp | if (!run.problems.empty()) return; | if (false) return; | caught
+driver-one-problem | src/driver/output_stage.cpp | if (!run.problems.empty()) { | if (run.problems.size() > 1) { | caught
+driver-clean-screen | src/driver/output_stage.cpp | names.screen_copy,     names.credits_file, | names.loader_tape,     names.credits_file, | caught
+driver-device-com1 | src/driver/output_stage.cpp | base[3] >= u'1' && | base[3] >= u'2' && | caught
+loader-goto-hidden | src/loader/loader_program.cpp | literal += byte_character(number % 256); | literal += byte_character(number / 256); | caught
+loader-past-end   | src/loader/game_tape_check.cpp | if (last >= memory_end) | if (last > memory_end) | caught
+loader-data-flag  | src/loader/game_tape_check.cpp | blocks[at + 1].bytes[0] != data_flag) | false) | caught
 host-kilobytes    | src/host/text.cpp | return bytes / 1024; | return (bytes + 1023) / 1024; | caught
 host-utf8-overlong | src/host/text.cpp | if (lead >= 0xC2 && lead <= 0xDF) return 2; | if (lead >= 0xC0 && lead <= 0xDF) return 2; | caught
 host-read-then-write | src/host/files.cpp | if (record.count > 0) file_os::seek(record.handle, -record.count | if (false) file_os::seek(record.handle, -record.count | caught

@@ -1,188 +1,435 @@
 #include "fault_cases.hpp"
 
-#include <algorithm>
+#include <gtest/gtest.h>
 
-#include "build_inputs.hpp"
-#include "game_tape_cases.hpp"
+#include <algorithm>
+#include <initializer_list>
+#include <set>
 
 namespace test {
 
-namespace {
-
-#ifdef _WIN32
-constexpr bool windows = true;
-#else
-constexpr bool windows = false;
-#endif
-
-enum class Host { both, posix, windows };
-
-auto game_tape(const Bytes& bytes) {
-    return [bytes](const fs::path& dir) { write_bytes(dir / "game.tap", bytes); };
+Bytes make_module(const std::string& title, const std::string& author, std::size_t size) {
+    Bytes module = bytes_of("ProTracker 3.5 compilation of " + (title + std::string(32, ' ')).substr(0, 32) +
+                            " by " + (author + std::string(32, ' ')).substr(0, 32) + " ");
+    module.resize(size, 0x01);
+    return module;
 }
 
-auto music(std::function<void(const fs::path&)> make) {
-    return [make](const fs::path& dir) {
-        fs::remove(dir / "music.pt3");
-        make(dir / "music.pt3");
+namespace {
+
+const std::string exe = TUNEFUSE_EXE_SUFFIX;
+#ifdef _WIN32
+constexpr bool host_is_windows = true;
+#else
+constexpr bool host_is_windows = false;
+#endif
+
+// One tape block: length, flag, contents and XOR checksum.
+Bytes tape_block(std::uint8_t flag, const Bytes& contents) {
+    const std::size_t length = contents.size() + 2;
+    Bytes block = {static_cast<std::uint8_t>(length & 0xFF), static_cast<std::uint8_t>(length >> 8), flag};
+    block.insert(block.end(), contents.begin(), contents.end());
+    block.push_back(flag);
+    for (std::uint8_t byte : contents) block.back() ^= byte;
+    return block;
+}
+
+Bytes joined(std::initializer_list<Bytes> parts) {
+    Bytes tape;
+    for (const Bytes& part : parts) tape.insert(tape.end(), part.begin(), part.end());
+    return tape;
+}
+
+// A header block: type, the name padded to ten bytes, the length and two parameters.
+Bytes header(char type, const std::string& name, unsigned length, unsigned first, unsigned second) {
+    Bytes contents = bytes_of(type + (name + std::string(10, ' ')).substr(0, 10));
+    for (unsigned word : {length, first, second})
+        contents.insert(contents.end(),
+                        {static_cast<std::uint8_t>(word), static_cast<std::uint8_t>(word >> 8)});
+    return tape_block(0x00, contents);
+}
+
+// A CODE header and its data block, as SAVE "name" CODE address,length makes them.
+Bytes code(const std::string& name, unsigned address, unsigned length) {
+    return joined({header(3, name, length, address, 32768), tape_block(0xFF, Bytes(length, 0xAA))});
+}
+
+Bytes changed(Bytes bytes, std::size_t size, std::uint8_t last_xor = 0) {
+    bytes.resize(size);
+    bytes.back() ^= last_xor;
+    return bytes;
+}
+
+// The report and errors as text with LF line ends: the Windows program writes UTF-16LE (ASCII
+// here) with CR LF when redirected.
+std::string decoded(const std::string& bytes) {
+    if (!host_is_windows) return bytes;
+    std::string text;
+    for (std::size_t i = 0; i < bytes.size(); i += 2)
+        if (bytes[i] != '\r')
+            text += bytes.substr(i, 1) + (bytes.substr(i + 1, 1) == std::string(1, '\0') ? "" : "?");
+    return text;
+}
+
+const std::string closing_lines =
+    "Clean up\t\t: Done\n\nTrying to launch...\n\nKTHNXBAI!\n20/07/17 01:17am zorbel\n";
+
+// The whole report of a build with the stand-in tools, the default module and a loading screen.
+std::string build_report(const std::string& output) {
+    const std::string banner = "Tunefuse 1.6.1 Kestrin 2017\nhttps://tunefuse.zxkit.org/download\n";
+    return banner +
+           "https://groups.zxkit.org/tunefuse\n\nMusic file selected \t: music.pt3\n"
+           "Music file size     \t: 2048 bytes (~ 2kb)\nCompressing \t\t: music.pt3 - Done\n"
+           "Compressed Size     \t: 1500 bytes (~ 1kb)\nFound screen\t\t: screen.scr\nCreating Loader\t\t: "
+           "Done\n"
+           "Music Author \t\t: Me" +
+           std::string(31, ' ') + "\nMusic Title\t\t: Tune" + std::string(29, ' ') +
+           "\nAssembling code\t\t: Done\nTunefuse+VTII+music    \t: 300 bytes (~ 0kb)\nBuilding tapes\t\t: " +
+           output + " Done\n" + closing_lines;
+}
+
+using Prepare = std::function<void(const fs::path&)>;
+
+Prepare without(const std::string& name) {
+    return [name](const fs::path& dir) { fs::remove_all(dir / name); };
+}
+
+Prepare folder(const char* name) {
+    return [name](const fs::path& dir) {
+        fs::remove_all(dir / fs::path(name).begin()->string());
+        fs::create_directories(dir / name);
     };
 }
 
-auto module_of(std::size_t size) {
-    return music([size](const fs::path& m) { write_bytes(m, make_module("Tune", "Me", size)); });
+Prepare file(const char* name, Bytes bytes) {
+    return [name, bytes](const fs::path& dir) { write_bytes(dir / name, bytes); };
 }
 
-auto folder(const char* name) {
-    return [name](const fs::path& dir) { fs::create_directories(dir / name); };
-}
-
-auto without(const char* name) {
-    return [name](const fs::path& dir) { fs::remove_all(dir / name); };
+FaultCase row(const std::string& label, Prepare prepare, const std::string& problem,
+              const std::string& shows = "") {
+    return {.label = label, .prepare = prepare, .problem = problem, .shows = shows};
 }
 
 FaultCase tool(const char* label, const char* variable, const char* mode, std::string problem = "") {
     return {.label = label, .env = {{variable, mode}, {"FAKE_TOOL_SECONDS", "2"}}, .problem = problem};
 }
 
-// A game whose tape header holds the name: refused (no output) or the tape it gives.
+// A game tape, what the build says about it and the output tape named after the game.
+FaultCase game(const std::string& label, const Bytes& tape, const std::string& problem = "",
+               const std::string& warning = "", const std::string& output = "demo.tap") {
+    FaultCase c = row(label, file("game.tap", tape), problem);
+    c.warning = warning;
+    c.output = output;
+    return c;
+}
+
+// A game whose tape header holds the name: refused (no output), or the tape it gives.
 FaultCase game_named(const std::string& name, const std::string& output) {
-    return {.label = "game named " + name,
-            .prepare = game_tape(make_game_tape((name + std::string(10, ' ')).substr(0, 10))),
-            .problem = output.empty() ? "could not create the output tape " + name + ".tap" : "",
-            .output = output};
+    return game("game named " + name, code(name, 32000, 100),
+                output.empty() ? "could not create the output tape " + name + ".tap" : "", "", output);
+}
+
+#ifndef _WIN32
+void full_disk(const fs::path& dir) {
+    fs::remove(dir / "demo.tap");
+    fs::create_symlink("/dev/full", dir / "demo.tap");
+}
+
+// Files named like the build's own in the folder "a/kit" beside the program directory.
+void look_alike(const fs::path& dir) {
+    const fs::path other = dir.parent_path() / "a" / "kit";
+    fs::create_directories(other / "bin");
+    write_bytes(other / "music.pt3", make_module("Other", "Someone"));
+    for (const char* name : {"KRZCode.tap", "tunefuse.bin", "bin/music.pt3", "bin/author.bin"})
+        write_string(other / name, "not the build's");
+}
+#endif
+
+// The start of a message about the first code block, which the tape lists as block `number`.
+std::string first_code(int number, const std::string& name, int length, int address) {
+    return "game.tap, block " + std::to_string(number) + " (code \"" + name + "\", " +
+           std::to_string(length) + " bytes at " + std::to_string(address) +
+           "): the first code block on the tape ";
+}
+
+// Game tapes against what the loader does with them. Each message names the block and says what is
+// wrong with it, given here up to what sets it apart.
+std::vector<FaultCase> game_tapes() {
+    const Bytes basic = joined({header(0, "demo", 5, 10, 5), tape_block(0xFF, hex_bytes("00 0A 01 00 0D"))});
+    const Bytes demo = code("demo", 32000, 100), demo_header = header(3, "demo", 100, 32000, 32768);
+    const std::string below = "loads below 32000, over ", player = "the music player (25500 to 31999)";
+    const std::string basic_stack = "the loader's own BASIC program and stack (below 25500)";
+    const std::string demo_data = "game.tap, block 2 (the data of code \"demo\", 100 bytes at 32000): ";
+    const std::string demo_code = "game.tap, block 1 (code \"demo\", 100 bytes at 32000): ";
+    const std::string not_a_tape = "game.tap is not a tape file: ";
+    std::vector<FaultCase> cases = {
+        game("code at 32000 after a BASIC loader", joined({basic, code("game", 32000, 100)})),
+        game("code at 32000 ending at 65535", code("demo", 32000, 33536)),
+        game("code at 32001", joined({basic, code("game", 32001, 100)}), "",
+             first_code(3, "game", 100, 32001) + "loads at 32001, but the loader starts the game at 32000; "
+                                                 "the game starts only if the memory at "
+                                                 "32000 happens to be empty. Assemble the game at 32000, or "
+                                                 "begin the block at 32000 with a jump "
+                                                 "to the game's start there (JP 32001)"),
+        game("code running past 65535", code("demo", 32000, 33537),
+             first_code(1, "demo", 33537, 32000) +
+                 "runs past the end of memory at 65535 (to 65536). Loading at "
+                 "32000, it may hold at most 33536 bytes\ntunefuse: error: no output tape was written: "
+                 "demo.tap\n"),
+        game("code below 25500", code("demo", 24500, 1000),
+             first_code(1, "demo", 1000, 24500) + below + basic_stack + "."),
+        game("code from below 25500 up to 25500", code("demo", 24500, 1001),
+             first_code(1, "demo", 1001, 24500) + below + basic_stack + " and " + player + "."),
+        game("code at 25500", code("demo", 25500, 100),
+             first_code(1, "demo", 100, 25500) + below + player + "."),
+        game("code below 32000 running past 65535", code("demo", 30000, 40000),
+             first_code(1, "demo", 40000, 30000) + below + player +
+                 ". Assemble the game to load at 32000 or above "
+                 "and to start at 32000\ntunefuse: error: " +
+                 first_code(1, "demo", 40000, 30000) +
+                 "runs past the end "
+                 "of memory at 65535 (to 69999). Loading at 30000, it may hold at most 35536 bytes\n"),
+        game("screen first", joined({basic, code("screen", 16384, 6912), code("game", 32000, 100)}),
+             first_code(3, "screen", 6912, 16384) + "is a loading screen"),
+        game("empty code block", code("demo", 32000, 0), first_code(1, "demo", 0, 32000) + "holds no bytes"),
+        game("no code block", basic, "game.tap holds no code block (a CODE header and its data)"),
+        game(
+            "headerless code", joined({basic, tape_block(0xFF, Bytes(100, 0xAA)), code("game", 32000, 100)}),
+            "game.tap, block 3 (100 bytes of data without a header): the loader's LOAD \"\" CODE loads only"),
+        game("bad data checksum", changed(demo, demo.size(), 1), demo_data + "its checksum is wrong"),
+        game("data block cut short", joined({demo_header, tape_block(0xFF, Bytes(50, 0xAA))}),
+             demo_data + "it holds 50 bytes where its header gives 100"),
+        game("bad header checksum", joined({changed(demo, 21, 1), {demo.begin() + 21, demo.end()}}),
+             demo_code + "the header's checksum is wrong"),
+        game("header without its data", demo_header, demo_code + "no data block follows this header"),
+        game("header followed by a header", joined({header(3, "demo", 17, 32000, 32768), basic}),
+             "game.tap, block 1 (code \"demo\", 17 bytes at 32000): no data block follows this header"),
+        game("header block cut short", joined({basic, tape_block(0x00, hex_bytes("03 67 61 6D 65"))}),
+             "game.tap, block 3 (a header block of 7 bytes, where a header block has 19): the tape is "
+             "damaged"),
+        game("file cut short in the last block", changed(demo, 21 + 2 + 101),
+             not_a_tape + "block 2 should have 102 bytes, but the file ends after 101 of them"),
+        game("file ending inside a block length", joined({demo, {0x05}}),
+             not_a_tape + "the file ends inside the length of block 3"),
+        game("block of length 0", joined({demo, {0x00, 0x00}}), not_a_tape + "block 3 has a length of 0"),
+        game("not a tape", Bytes(3000, 'x'),
+             not_a_tape + "block 1 should have 30840 bytes, but the file ends after 2998"),
+    };
+    // Real tapes as their makers' tools left them: none starts its code at 32000.
+    if (auto corpus = corpus_dir()) {
+        const fs::path tapes = *corpus / "tap";
+        cases.push_back(game("z88dk BlackStar", read_bytes(tapes / "z88dk_blackstar.tap"),
+                             first_code(3, "screen", 6912, 16384) + "is a loading screen"));
+        cases.push_back(game("z88dk Tritone demo", read_bytes(tapes / "z88dk_tritone_demo.tap"), "",
+                             first_code(3, "tritone", 10058, 40000) +
+                                 "loads at 40000, but the loader starts the "
+                                 "game at 32000; the game starts only if the memory from 32000 to 39999",
+                             "TRITONE.tap"));
+    }
+    return cases;
 }
 
 }  // namespace
 
 std::vector<FaultCase> fault_cases() {
-    std::vector<std::pair<Host, FaultCase>> table = {
-        {Host::both, tool("compressor fails", "FAKE_ZX7_MODE", "fail", "the compressor exited with code 3")},
-        {Host::both, tool("assembler fails", "FAKE_PASMO_MODE", "fail", "the assembler exited with code 3")},
-        {Host::both, tool("bin2tap fails", "FAKE_BIN2TAP_MODE", "fail", "bin2tap exited with code 3")},
-        {Host::both,
-         tool("compressor killed", "FAKE_ZX7_MODE", "killed", "the compressor exited with code 137")},
-        {Host::both,
-         tool("assembler killed", "FAKE_PASMO_MODE", "killed", "the assembler exited with code 137")},
-        {Host::both, tool("bin2tap killed", "FAKE_BIN2TAP_MODE", "killed", "bin2tap exited with code 137")},
-        {Host::posix, tool("compressor hangs a while", "FAKE_ZX7_MODE", "hang")},
-        {Host::both, tool("bin2tap writes 50 MB", "FAKE_BIN2TAP_MODE", "flood-out")},
-        {Host::both, tool("compressor writes a partial line", "FAKE_ZX7_MODE", "partial-line")},
-        {Host::both, tool("assembler writes a partial line", "FAKE_PASMO_MODE", "partial-line")},
-        {Host::both, tool("bin2tap leaves one byte", "FAKE_BIN2TAP_MODE", "one-byte")},
-        {Host::both, tool("compressor leaves one byte", "FAKE_ZX7_MODE", "one-byte")},
-
-        {Host::both,
-         {.label = "no bin folder",
-          .prepare = without("bin"),
-          .problem = "could not copy the music file to $kit/bin/music.pt3"}},
-        {Host::both,
-         {.label = "no tools folder",
-          .prepare = without("tools"),
-          .problem = std::string("could not start the compressor: $kit/tools/zx7") + TUNEFUSE_EXE_SUFFIX}},
-        {Host::both,
-         {.label = "no asm folder",
-          .prepare = without("asm"),
-          .problem = "the assembler exited with code 1"}},
-        {Host::both,
-         {.label = "loader tape is a folder",
-          .prepare = folder("KRZCode.tap"),
-          .problem = "could not write the loader tape KRZCode.tap"}},
-        {Host::both,
-         {.label = "output tape is a folder",
-          .prepare =
-              [](const fs::path& dir) {
-                  fs::create_directories(dir / "demo.tap");
-                  write_bytes(dir / "demo.tap" / "inside", {1, 2, 3});
-              },
-          .problem = "could not create the output tape demo.tap"}},
-        {Host::posix,
-         {.label = "player is a folder",
-          .prepare = folder("tunefuse.bin"),
-          .problem = "the assembled player was not produced: $kit/tunefuse.bin"}},
-        {Host::posix,
-         {.label = "work copy is a folder",
-          .prepare = folder("bin/music.pt3"),
-          .problem = "could not copy the music file to $kit/bin/music.pt3"}},
-
-        {Host::both,
-         {.label = "empty game tape",
-          .prepare = game_tape({}),
-          .problem =
-              "game.tap is missing or empty: copy your game's tape into the program directory as game.tap",
-          .messages = "tunefuse: error: game.tap is missing or empty: copy your game's tape into the program "
-                      "directory as game.tap\ntunefuse: error: no output tape was written\n"}},
-
-        // Names that would overwrite the user's game or the loader tape, leave the program
-        // directory, or name an alternate stream or a device, are refused on every host.
-        {Host::both, game_named("game", "")},
-        {Host::both, game_named("KRZCode", "")},
-        {Host::windows, game_named("GAME", "")},  // file names are not case sensitive there
-        {Host::windows, game_named("krzcode", "")},
-        {Host::posix, game_named("GAME", "GAME.tap")},
-        {Host::both, game_named("a/b", "")},
-        {Host::both, game_named("a\\b", "")},
-        {Host::both, game_named("..", "")},
-        {Host::both, game_named("../escape", "")},
-        {Host::both, game_named("..\\escape", "")},
-        {Host::both, game_named("/tmp/x", "")},
-        {Host::both, game_named("a|b", "")},
-        {Host::both, game_named("say \"hi\"", "")},
-        {Host::both, game_named("why?", "")},
-        {Host::both, game_named("a*b", "")},
-        {Host::both, game_named("c:x", "")},
-        {Host::both, game_named("CON", "")},
-        {Host::both, game_named("nul.x", "")},
-        {Host::both, game_named("com1", "")},
-        {Host::both, game_named("\x01\x02      ab", "")},
-        {Host::both, game_named("", "Finished.tap")},
-        {Host::both, game_named("a&b", "a&b.tap")},
-        {Host::both, game_named("my game", "my game.tap")},
-        // Nothing reads the name as a command.
-        {Host::posix, game_named("%PATH%", "%PATH%.tap")},
-        {Host::posix, game_named("a;rm b", "a;rm b.tap")},
-        {Host::posix, game_named("$(id)`id`", "$(id)`id`.tap")},
-        // Ten bytes, seven characters: the name ends with its field, not in the length after it.
-        {Host::posix, game_named("Gam\xC3\xA9\xE2\x98\x83", "Gam\xC3\xA9\xE2\x98\x83.tap")},
-        // Bytes that are no UTF-8 become replacement characters, each a character a name may hold.
-        {Host::posix, game_named("\xFF\xFE\x80game", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBDgame.tap")},
-
-        {Host::both,
-         {.label = "music is a folder",
-          .prepare = music([](const fs::path& m) { fs::create_directories(m); }),
-          .problem = "music file is a folder: $kit/music.pt3"}},
-        {Host::both,
-         {.label = "music is empty",
-          .prepare = music([](const fs::path& m) { write_bytes(m, {}); }),
-          .problem = "music file is empty: $kit/music.pt3"}},
-        {Host::both,
-         {.label = "music is not a PT3",
-          .prepare = music([](const fs::path& m) { write_string(m, std::string(500, '\x01')); }),
-          .problem = "the music file is not a PT3 module: music.pt3"}},
-        {Host::posix, {.label = "music of 98 bytes", .prepare = module_of(98)}},
-        {Host::posix, {.label = "music of 1 MB", .prepare = module_of(1024 * 1024)}},
+    const std::string no_player = "Tunefuse+VTII+music    \t: -1 bytes (~ 0kb)\n";
+    const std::string no_screen = "Compressed Size     \t: 1500 bytes (~ 1kb)\nCreating Loader";
+    const std::string no_copy = "could not copy the music file to $kit/bin/music.pt3";
+    const std::string no_game =
+        "game.tap is missing or empty: copy your game's tape into the program directory as "
+        "game.tap\ntunefuse: error: no output tape was written\n";
+    Bytes long_game = code("demo", 32000, 33536), more = tape_block(0xFF, Bytes(60000, 0x55));
+    while (long_game.size() < 4 << 20) long_game.insert(long_game.end(), more.begin(), more.end());
+    std::vector<FaultCase> cases = {
+        row("plain build", without("nothing"), ""),
+        tool("compressor fails", "FAKE_ZX7_MODE", "fail", "the compressor exited with code 3"),
+        tool("assembler fails", "FAKE_PASMO_MODE", "fail", "the assembler exited with code 3"),
+        tool("bin2tap fails", "FAKE_BIN2TAP_MODE", "fail", "bin2tap exited with code 3"),
+        tool("assembler killed", "FAKE_PASMO_MODE", "killed", "the assembler exited with code 137"),
+        tool("compressor makes nothing", "FAKE_ZX7_MODE", "silent",
+             "the compressed music was not produced: $kit/bin/music.pt3.zx7"),
+        tool("assembler makes nothing", "FAKE_PASMO_MODE", "silent",
+             "the assembled player was not produced: $kit/tunefuse.bin"),
+        tool("bin2tap writes 50 MB", "FAKE_BIN2TAP_MODE", "flood-out"),
+        tool("compressor writes a partial line", "FAKE_ZX7_MODE", "partial-line"),
+        row("no assembler", without("tools/pasmo" + exe),
+            "could not start the assembler: $kit/tools/pasmo" + exe, no_player),
+        row("no tools folder", without("tools"), "could not start the compressor: $kit/tools/zx7" + exe),
+        row("no bin folder", without("bin"), no_copy),
+        row("no asm folder", without("asm"), "the assembler exited with code 1"),
+        row("loader tape is a folder", folder("KRZCode.tap"), "could not write the loader tape KRZCode.tap"),
+        row("output tape is a folder", folder("demo.tap/inside"),
+            "could not create the output tape demo.tap"),
+        row("no screen", without("screen.scr"), "", no_screen),
+        row("empty screen", file("screen.scr", {}), "", no_screen),
+        row("screen of 6913 bytes", file("screen.scr", Bytes(6913, 0x38)),
+            "screen.scr is larger than a screen (6912 bytes)"),
+        row("no music", without("music.pt3"), "music file not found: $kit/music.pt3",
+            "Music file size     \t: -1 bytes (~ 0kb)\n"),
+        row("music is a folder", folder("music.pt3"), "music file is a folder: $kit/music.pt3"),
+        row("music is empty", file("music.pt3", {}), "music file is empty: $kit/music.pt3"),
+        row("music is not a PT3", file("music.pt3", Bytes(500, 1)),
+            "the music file is not a PT3 module: music.pt3"),
+        row("music of 1 MB", file("music.pt3", make_module("Tune", "Me", 1 << 20)), "",
+            "Music file size     \t: 1048576 bytes (~ 1024kb)\n"),
+        row("no game tape", without("game.tap"), no_game, "Building tapes\t\t: no game.tap Done\n"),
+        row("empty game tape", file("game.tap", {}), no_game),
+        row("game tape of 4 MB", file("game.tap", long_game), ""),
+        game_named("", "Finished.tap"),
     };
-    for (const GameTapeCase& c : game_tape_cases())
-        table.push_back({Host::both,
-                         {.label = c.label,
-                          .prepare = game_tape(c.tape),
-                          .problem = c.error,
-                          .output = c.output,
-                          .messages = game_tape_messages(c)}});
-
-    std::vector<FaultCase> cases;
-    for (auto& [host, c] : table)
-        if (host == Host::both || (host == Host::windows) == windows) cases.push_back(std::move(c));
+    cases.push_back(row("stale player", file("tunefuse.bin", Bytes(5000, 0)),
+                        "the assembler exited with code 3", no_player));
+    cases.back().env = {{"FAKE_PASMO_MODE", "fail"}};
+    cases.push_back(row("program directory with spaces and an ampersand", without("nothing"), ""));
+    cases.back().folder = "my kit & more";
+    // Names that would overwrite the user's game or the loader tape, leave the program directory,
+    // or name an alternate stream or a device, are refused on every host.
+    for (const char* name :
+         {"game", "KRZCode", "a/b", "a\\b", "..", "../escape", "..\\escape", "/tmp/x", "a|b", "say \"hi\"",
+          "why?", "a*b", "c:x", "CON", "nul.x", "com1", "\x01\x02      ab"})
+        cases.push_back(game_named(name, ""));
+    for (const char* name : {"a&b", "my game", "com0"})
+        cases.push_back(game_named(name, name + std::string(".tap")));
+#ifdef _WIN32
+    // File names are not case sensitive there.
+    for (const char* name : {"GAME", "krzcode"}) cases.push_back(game_named(name, ""));
+#else
+    // Nothing reads the name as a command. A name of ten bytes and seven characters ends with its
+    // field, and bytes that are no UTF-8 become replacement characters.
+    for (const char* name : {"GAME", "%PATH%", "a;rm b", "$(id)`id`", "Gam\xC3\xA9\xE2\x98\x83"})
+        cases.push_back(game_named(name, name + std::string(".tap")));
+    cases.push_back(game_named("\xFF\xFE\x80game", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBDgame.tap"));
+    cases.push_back(tool("compressor takes a while", "FAKE_ZX7_MODE", "hang"));
+    cases.push_back(row("player is a folder", folder("tunefuse.bin"),
+                        "the assembled player was not produced: $kit/tunefuse.bin"));
+    cases.push_back(row("work copy is a folder", folder("bin/music.pt3"), no_copy));
+    cases.push_back(row("output tape on a full disk", full_disk, "could not write the output tape demo.tap"));
+    // Folder names a command line would split or a path reader would cut, and one with a backslash,
+    // which here is a character of the name: the folder "a/kit" is somebody else's.
+    for (std::string name : std::vector<std::string>{
+             "pipe|kit", "quote\"kit", std::string(120, 'x') + "/" + std::string(140, 'y'), "a\\kit"}) {
+        cases.push_back(row("program directory " + name.substr(0, 20), look_alike, ""));
+        cases.back().folder = name;
+    }
+#endif
+    for (FaultCase& c : game_tapes()) cases.push_back(std::move(c));
     return cases;
 }
 
-std::string problem_in(const FaultCase& fault_case, const fs::path& dir) {
-    std::string text = fault_case.problem;
-    const std::string marker = "$kit/";
-    auto at = text.find(marker);
-    if (at == std::string::npos) return text;
-    std::string path = text.substr(at + marker.size());
-    if (windows) std::replace(path.begin(), path.end(), '/', '\\');
-    return text.substr(0, at) + (dir / path).string();
+namespace {
+
+// Every file and folder of the case's folder but the log, with its contents; for the files the
+// build must keep, without the program's own intermediates, which any run may remove.
+std::map<std::string, Bytes> snapshot(const CaseRun& run, bool kept_only) {
+    static const std::set<std::string> intermediates = {
+        "KRZCode.tap", "tunefuse.bin", "screen.bin", "bin/music.pt3", "bin/music.pt3.zx7", "bin/author.bin"};
+    std::map<std::string, Bytes> entries;
+    for (auto it = fs::recursive_directory_iterator(run.root); it != fs::recursive_directory_iterator();
+         ++it) {
+        const bool is_file = it->is_regular_file();
+        if (it->path() == run.log) it.disable_recursion_pending();
+        if (it->path() == run.log ||
+            (kept_only && is_file && intermediates.count(fs::relative(it->path(), run.dir).generic_string())))
+            continue;
+        entries[fs::relative(it->path(), run.root).generic_string()] =
+            is_file ? read_bytes(it->path()) : Bytes{};
+    }
+    return entries;
+}
+
+// The text with each "$kit/name" (up to a 0x1F, a line end or the text's end) made the path of name
+// in the program directory.
+std::string with_paths(std::string text, const fs::path& dir) {
+    for (std::size_t at; (at = text.find("$kit/")) != std::string::npos;) {
+        const std::size_t end = std::min(text.find_first_of("\x1f\n", at), text.size());
+        text.replace(at, end - at,
+                     (dir / fs::path(text.substr(at + 5, end - at - 5)).make_preferred()).string());
+    }
+    return text;
+}
+
+}  // namespace
+
+CaseRun lay_out_case(const FaultCase& c, const fs::path& root) {
+    CaseRun run{root, root / c.folder, root / "log", {}, {}, {}, {}};
+    lay_out_program_directory(run.dir);
+    fs::create_directories(run.log);
+    for (const char* tool : {"zx7", "pasmo", "bin2tap"})
+        fs::copy_file(helper("fake_tool"), run.dir / "tools" / (tool + exe));
+#ifdef _WIN32
+    fs::copy_file(helper("fake_tool"), run.dir / "cmd.exe");  // the program's own folder is searched first
+#else
+    fs::copy_file(helper("fake_tool"), run.log / "xdg-open");
+    run.options.env["PATH"] = run.log.string() + ":/usr/bin:/bin";
+#endif
+    write_string(run.dir / "asm" / "tunefuse.asm", " org 25500\n ret\n");
+    write_bytes(run.dir / "music.pt3", make_module());
+    write_bytes(run.dir / "game.tap", code("demo", 32000, 100));
+    write_bytes(run.dir / "screen.scr", Bytes(6912, 0x38));
+    write_bytes(run.dir / "other.tap", code("other", 32000, 200));
+    if (!c.problem.empty()) write_string(run.dir / "demo.tap", "a tape of an earlier run");
+    c.prepare(run.dir);
+    run.before = snapshot(run, true);
+    run.argv = {(run.dir / ("tunefuse" + exe)).string()};
+    run.options.working_directory = root;
+    run.options.env["FAKE_TOOL_LOG"] = run.log.string();
+    for (const auto& [name, value] : c.env) run.options.env[name] = value;
+    run.options.timeout_seconds = 60;
+    return run;
+}
+
+void check_case(const FaultCase& c, const CaseRun& run) {
+    SCOPED_TRACE(c.label);
+    const std::string out = decoded(run.result.out), err = decoded(run.result.err);
+    const auto after = snapshot(run, false);
+    for (const auto& [name, bytes] : run.before)
+        EXPECT_TRUE(after.contains(name) && after.at(name) == bytes) << name << " is gone or changed";
+    EXPECT_TRUE(out.ends_with(closing_lines)) << out.substr(0, 3000);
+    EXPECT_NE(out.find(c.shows), std::string::npos) << out.substr(0, 3000);
+    // The opener is cmd.exe /c "path" on Windows; the stand-in reads its command line as a C runtime
+    // does, and so gets the path split at its spaces.
+    const std::string opener = host_is_windows ? "cmd" : "xdg-open", opened = host_is_windows ? "/c\x1f" : "";
+    if (!c.problem.empty()) {
+        EXPECT_EQ(run.result.exit_code, 1) << err;
+        const std::string line_end = c.problem.find("$kit/") == std::string::npos ? "" : "\n";
+        EXPECT_NE(err.find("tunefuse: error: " + with_paths(c.problem, run.dir) + line_end),
+                  std::string::npos)
+            << err;
+        EXPECT_EQ(after.size(), run.before.size()) << "a tape or an intermediate was left";
+        EXPECT_FALSE(fs::exists(run.log / (opener + ".args"))) << "a tape was opened";
+        return;
+    }
+    EXPECT_EQ(run.result.exit_code, 0) << err.substr(0, 2000);
+    EXPECT_TRUE(c.warning.empty()
+                    ? err.empty()
+                    : err.starts_with("tunefuse: warning: " + c.warning) && err.find('\n') == err.size() - 1)
+        << err;
+    EXPECT_EQ(after.size(), run.before.size() + 1) << "only the output tape is new";
+    std::string path = (run.dir / c.output).string();
+    if (host_is_windows) std::replace(path.begin(), path.end(), ' ', '\x1f');
+    EXPECT_EQ(read_string(run.log / (opener + ".args")), opened + path + "\n");
+    // The output tape: the loader, whose header gives its length, then the blocks bin2tap made and
+    // the game tape as it is.
+    const Bytes& tape = after.at(fs::relative(run.dir / c.output, run.root).generic_string());
+    const bool screen =
+        fs::is_regular_file(run.dir / "screen.scr") && fs::file_size(run.dir / "screen.scr") > 0;
+    const std::string tail = (screen ? "BIN2TAP screen.bin 16384\n" : "") +
+                             std::string("BIN2TAP tunefuse.bin 25500\n") + read_string(run.dir / "game.tap");
+    ASSERT_GT(tape.size(), tail.size() + 16);
+    EXPECT_TRUE(std::string(tape.begin(), tape.end()).ends_with(tail));
+    EXPECT_EQ(tape.size() - tail.size(), tape[14] + 256u * tape[15] + 25);
+    if (!c.env.empty() || !c.shows.empty()) return;
+    EXPECT_EQ(out, build_report(c.output));
+    EXPECT_EQ(read_string(run.log / "author.bin"), "Tunefuse 1.6.1 Kestrin 2017-Tune/Me/music.pt3\r\n");
+    // What each tool was called with, a line a call, the arguments separated by 0x1F.
+    const auto calls = [&](const std::string& tool) { return read_string(run.log / (tool + ".args")); };
+    EXPECT_EQ(calls("zx7"), with_paths("$kit/bin/music.pt3\n", run.dir));
+    EXPECT_EQ(calls("pasmo"), with_paths("--err\x1f$kit/asm/tunefuse.asm\x1f$kit/tunefuse.bin\n", run.dir));
+    EXPECT_EQ(calls("bin2tap"), with_paths("-append\x1f-o\x1fKRZCode.tap\x1f$kit/screen.bin\x1f-a\x1f"
+                                           "16384\n"
+                                           "-append\x1f-o\x1fKRZCode.tap\x1f$kit/tunefuse.bin\x1f-a\x1f"
+                                           "25500\n",
+                                           run.dir));
 }
 
 }  // namespace test
