@@ -32,100 +32,38 @@ constexpr int entry_mark = 9999991, write_mark = 9999992, exit_mark = 9999993;
 // interrupts on. 32005 is 0x5A while all is well, 0xBD after a register changed, 0xC5 after
 // the top 16 KB did. After `stop_after` checks (0: never) it calls stop.
 std::string checking_game(int stop_after, bool check_top) {
-    return "stop_after equ " + std::to_string(stop_after) + "\ncheck_top equ " + (check_top ? "1" : "0") + R"(
-        org 32000
-        jp main
-        dw 0, 0
-main:   ld sp, $ff00
-        ld hl, $8000                ; (HL) := L xor H from $8000 to $FDFF
-        ld bc, $7e00
-fill:   ld a, l
-        xor h
-        ld (hl), a
-        inc hl
-        dec bc
-        ld a, b
-        or c
-        jr nz, fill
-        ld a, $5a
-        ld (32005), a
-load:   ld hl, (wanted + 6)         ; the set pushed second, then the other
-        push hl
-        pop af
-        ld bc, (wanted + 4)
-        ld de, (wanted + 2)
-        ld hl, (wanted)
-        exx
-        ex af, af'
-        ld iy, (wanted + 8)
-        ld ix, (wanted + 10)
-        ld hl, (wanted + 18)
-        push hl
-        pop af
-        ld bc, (wanted + 16)
-        ld de, (wanted + 14)
-        ld hl, (wanted + 12)
+    std::string source =
+        "stop_after equ " + std::to_string(stop_after) + "\ncheck_top equ " + (check_top ? "1" : "0") + R"(
+        org 32000 | jp main | dw 0, 0
+main:   ld sp, $ff00 | ld hl, $8000 | ld bc, $7e00  ; (HL) := L xor H from $8000 to $FDFF
+fill:   ld a, l | xor h | ld (hl), a | inc hl | dec bc | ld a, b | or c | jr nz, fill
+        ld a, $5a | ld (32005), a
+load:   ld hl, (wanted + 6) | push hl | pop af      ; the set pushed second, then the other
+        ld bc, (wanted + 4) | ld de, (wanted + 2) | ld hl, (wanted) | exx | ex af, af'
+        ld iy, (wanted + 8) | ld ix, (wanted + 10) | ld hl, (wanted + 18) | push hl | pop af
+        ld bc, (wanted + 16) | ld de, (wanted + 14) | ld hl, (wanted + 12)
+        ei | halt | di                              ; pushed below the stack, then read as HL' to AF
+        ld (save_sp), sp | push af | push bc | push de | push hl | push ix | push iy
+        exx | ex af, af' | push af | push bc | push de | push hl
+        ld hl, 0 | add hl, sp | ld sp, (save_sp) | ld de, wanted | ld b, 20
+compare: ld a, (de) | cp (hl) | ld a, $bd | jr nz, spoiled | inc hl | inc de | djnz compare
         ei
-        halt
-        di                          ; pushed below the stack, then read as HL' to AF
-        ld (save_sp), sp
-        push af
-        push bc
-        push de
-        push hl
-        push ix
-        push iy
-        exx
-        ex af, af'
-        push af
-        push bc
-        push de
-        push hl
-        ld hl, 0
-        add hl, sp
-        ld sp, (save_sp)
-        ld de, wanted
-        ld b, 20
-compare: ld a, (de)
-        cp (hl)
-        ld a, $bd
-        jr nz, spoiled
-        inc hl
-        inc de
-        djnz compare
-        ei
-        if check_top
-        ld hl, $c000                ; the top 16 KB as filled, read with interrupts on
-        ld bc, $3e00
-verify: ld a, l
-        xor h
-        cp (hl)
-        ld a, $c5
-        jr nz, spoiled
-        inc hl
-        dec bc
-        ld a, b
-        or c
+        if check_top                                ; the top 16 KB as filled, read with interrupts on
+        ld hl, $c000 | ld bc, $3e00
+verify: ld a, l | xor h | cp (hl) | ld a, $c5 | jr nz, spoiled | inc hl | dec bc | ld a, b | or c
         jr nz, verify
         endif
-        ld hl, (32003)
-        inc hl
-        ld (32003), hl
-        ld de, stop_after
-        or a
-        sbc hl, de
-        jp nz, load
-        call 25506
-        jp load
-spoiled: ld (32005), a
-        ei
-stay:   halt
-        jr stay
+        ld hl, (32003) | inc hl | ld (32003), hl | ld de, stop_after | or a | sbc hl, de
+        jp nz, load | call 25506 | jp load
+spoiled: ld (32005), a | ei
+stay:   halt | jr stay
 ; HL', DE', BC', AF', IY (the ROM's frame routine needs 23610), IX, HL, DE, BC, AF
 wanted: dw $f00f, $ddee, $bbcc, $aa28, 23610, $8899, $6677, $4455, $2233, $11d7
 save_sp: dw 0
         end
 )";
+    std::replace(source.begin(), source.end(), '|', '\n');  // instructions written a line's worth at a time
+    return source;
 }
 
 // What the debugger printed: the player entries called (PC, frame, I, FRAMES), the AY data writes
