@@ -25,12 +25,10 @@ constexpr int init_entry = 25500, stop_entry = 25506, module_word = 25509, start
 constexpr int game_count = 32003, game_marker = 32005, stop_after_checks = 200;
 constexpr int entry_mark = 9999991, write_mark = 9999992, exit_mark = 9999993;
 
-// A game of the test's own, with its stack at 0xFF00, in the top 16 KB that a RAM bank paged
-// in would hide. It loads every register (both sets, IX, IY) with known values, and after every
-// interrupt checks that none changed, counting the checks at 32003. It fills 0x8000..0xFDFF
-// with a pattern; with `check_top` it also reads 0xC000..0xFDFF back after each check,
-// interrupts on. 32005 is 0x5A while all is well, 0xBD after a register changed, 0xC5 after
-// the top 16 KB did. After `stop_after` checks (0: never) it calls stop.
+// A game with its stack at 0xFF00, where a paged RAM bank would hide it. It fills 0x8000..0xFDFF
+// with a pattern, loads every register with known values and after each interrupt checks them
+// (and with `check_top` the top 16 KB), counting checks at 32003; 32005 becomes 0xBD after a
+// register changed, 0xC5 after memory did. After `stop_after` checks (0: never) it calls stop.
 std::string checking_game(int stop_after, bool check_top) {
     std::string source =
         "stop_after equ " + std::to_string(stop_after) + "\ncheck_top equ " + (check_top ? "1" : "0") + R"(
@@ -204,15 +202,12 @@ protected:
 
     static test::ProcessResult run_in(const fs::path& dir, std::vector<std::string> command,
                                       std::map<std::string, std::string> env = {}) {
-        test::ProcessOptions options;
-        options.working_directory = dir, options.env = env, options.timeout_seconds = 90;
         if (fs::exists(dir / command[0])) command[0] = (dir / command[0]).string();
-        return test::run_process(command, options);
+        return test::run_process(command, {.working_directory = dir, .env = env, .timeout_seconds = 90});
     }
 
-    // Builds the tape in a copy of the kit with `music` and the game (the source of a game of the
-    // test's own, or nothing for the demo game), runs it in Fuse until `frames` frames after the
-    // start entry; then the loader's CLEAR, the game's marker and the credits must be there.
+    // Builds the tape in a copy of the kit with `music` and `game` (source, or "" for the demo), runs
+    // it to `frames` frames after the start entry; the loader's CLEAR, marker and credits must be there.
     void play(const fs::path& music, bool zx128, const std::string& game, bool screen, int frames) {
         fs::path kit = temp_ / "kit", work = temp_ / "fuse";
         fs::copy(test::kit_dir(), kit, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
@@ -364,9 +359,8 @@ std::vector<fs::path> corpus_modules() {
 class KitEmulatorCorpus : public KitEmulator,
                           public testing::WithParamInterface<std::tuple<fs::path, bool>> {};
 
-// Every corpus module on both machines under the checking game: one that fits main memory plays
-// on both, a larger one from a RAM bank on the 128K (the game, its stack at the top, notices
-// nothing) and on the 48K not at all, under a line that says why. Expected frames play exactly.
+// Every corpus module on both machines under the checking game: from main memory on both, larger
+// ones from a RAM bank on the 128K and on the 48K not at all, saying why. Expected frames exactly.
 TEST_P(KitEmulatorCorpus, PlaysOnEachMachineItsLayoutAllows) {
     const auto& [music, zx128] = GetParam();
     if (music.empty()) GTEST_SKIP() << "no shared corpus at ../shared/corpus";

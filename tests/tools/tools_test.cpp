@@ -29,9 +29,8 @@ Bytes random_bytes(int size, int seed, int values = 256) {
     return bytes;
 }
 
-// zx7 -f over the last output decompresses to its input, in no more than the first byte raw,
-// nine bits a literal and the end marker. On the corpus screens it is no larger than the widely
-// used compressor's output (which an optimal parse matches), which decompresses to them too.
+// zx7's output decompresses to its input, in no more than the first byte, nine bits a literal and
+// the end marker; no larger than the widely used compressor's output beside a corpus file.
 TEST(Zx7Program, OutputDecompressesToTheInputAndIsOptimal) {
     std::vector<std::pair<std::string, Bytes>> inputs = {
         {"one byte", {0xAA}},
@@ -71,9 +70,8 @@ TEST(Zx7Program, OutputDecompressesToTheInputAndIsOptimal) {
     }
 }
 
-// bin2tap's blocks as tzxlist reads them, the options in any order: a CODE header with the
-// name (the file's base name up to its first dot, ten characters, '?' for what is not ASCII),
-// length, address and 32768, then the data, both checksums right; -append adds to the tape.
+// bin2tap's blocks as tzxlist reads them, options in any order: a CODE header (the name up to its
+// first dot, ten characters, '?' for non-ASCII), the data, both checksums right; -append appends.
 TEST(Bin2tapProgram, WritesCodeBlocksThatTzxlistReads) {
     if (std::string(TUNEFUSE_EXE_SUFFIX) == ".exe") GTEST_SKIP() << "tzxlist is a Linux program";
     struct Case {
