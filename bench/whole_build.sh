@@ -1,9 +1,8 @@
 #!/bin/bash
-# Complete builds in a copy of a ready program directory, split into the program's own time,
-# the tools' time and the fixed closing pause; a build with a 1 MB game tape, whose join shows
-# in the program's own time and the peak memory; the write calls to the loader tape. Prints
-# figures; judges nothing. usage: bench/whole_build.sh [BUILD_DIR] [KIT_DIR] (default: build/
-# beside this script's parent, and its kit/); a build without sanitizers gives the figures.
+# Complete builds in a copy of a ready kit, split into the program's own time, the tools' and the
+# fixed closing pause; one with a 1 MB game tape (the join shows in the program's time and peak
+# memory); the write calls to the loader tape. usage: bench/whole_build.sh [BUILD_DIR] [KIT_DIR]
+# (default: build/ and its kit/); use a build without sanitizers.
 set -eu
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 kit=${2:-${1:-$source_dir/build}/kit}
@@ -11,8 +10,7 @@ kit=${2:-${1:-$source_dir/build}/kit}
 work=$(mktemp -d "${TMPDIR:-/tmp}/tunefuse-bench-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-# Each tool of the copy is a wrapper that runs the real one and logs its wall and CPU seconds
-# (the wrappers' own start-up counts as the program's); the desktop opener does nothing.
+# Each tool becomes a wrapper that logs the real one's wall and CPU seconds; the opener does nothing.
 cp -R "$kit" "$work/kit"
 mkdir -p "$work/kit/tools/real" "$work/path"
 for tool in zx7 pasmo bin2tap; do
@@ -23,7 +21,6 @@ for tool in zx7 pasmo bin2tap; do
 done
 printf '#!/bin/sh\n' > "$work/path/xdg-open" && chmod +x "$work/path/xdg-open"
 
-# One build: each tool's runs and times, the whole run, the pause, and what is left: the program's own.
 build() {
     rm -f "$work/tools.log"
     local TIMEFORMAT="%3R %3U %3S"
@@ -39,8 +36,7 @@ build() {
 
 for round in 1 2 3; do echo "== complete build with the kit's game tape, round $round"; build; done
 
-# A 1 MB game tape: code at 32000 up to 65535, as the game tape's check wants it, then blocks
-# of 60000 bytes the game would load itself.
+# A 1 MB game tape: code from 32000 to 65535, then blocks of 60000 bytes the game loads itself.
 python3 -c '
 import functools, sys
 def block(flag, body):

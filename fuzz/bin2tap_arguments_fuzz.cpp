@@ -1,10 +1,8 @@
-// bin2tap's command line: arguments split from the input at line feeds and zero bytes (which no
-// argument can hold) and run in a scratch folder of code, an empty file and code too long for a
-// block, put back after each run: whatever they say, the tool ends with 0 or 1. Names with a
-// path separator are left out, so that every file it touches is in the scratch folder.
+// bin2tap's command line: arguments split from the input at line feeds and zero bytes, run in a
+// scratch folder of code, an empty file and code too long for a block, laid out afresh each run:
+// the tool ends with 0 or 1. Names with a path separator are left out, to stay in that folder.
 #include <filesystem>
 #include <iostream>
-#include <map>
 
 #include "fuzz_support.hpp"
 #include "tool_entry.hpp"
@@ -14,17 +12,11 @@ namespace {
 namespace fs = std::filesystem;
 
 void restore_scratch_folder() {
-    const std::map<std::string, std::size_t> inputs = {
-        {"code.bin", 300}, {"empty.bin", 0}, {"big.bin", 65600}};
     std::error_code ignored;
     for (const auto& entry : fs::directory_iterator(fuzz::scratch_directory()))
-        if (!inputs.contains(entry.path().filename().string())) fs::remove_all(entry.path(), ignored);
-    for (const auto& [name, size] : inputs) {
-        fs::path file = fuzz::scratch_directory() / name;
-        if (fs::file_size(file, ignored) == size) continue;  // a folder of that name has no size
-        fs::remove_all(file, ignored);
-        fuzz::write_file(file, std::string(size, '\xC9'));
-    }
+        fs::remove_all(entry.path(), ignored);
+    for (auto [name, size] : {std::pair{"code.bin", 300}, {"empty.bin", 0}, {"big.bin", 65600}})
+        fuzz::write_file(fuzz::scratch_directory() / name, std::string(size, '\xC9'));
 }
 
 }  // namespace

@@ -1,12 +1,9 @@
-// A stand-in for the build's external tools (zx7, pasmo, bin2tap) and the tape opener. It acts by
-// the name it was started under, records the arguments it received, and misbehaves on request.
-//   FAKE_TOOL_LOG     folder where "<name>.args" gets one line a run: the arguments separated
-//                     by the unit separator 0x1F
-//   FAKE_<NAME>_MODE  (NAME = ZX7, PASMO, BIN2TAP, XDG_OPEN, OPEN) "fail" exits 3, "silent"
-//                     exits 0, both without output; "crash" dies of SIGSEGV, "killed" of SIGKILL;
-//                     these misbehave first and then do the tool's work: "slow" sleeps a second,
-//                     "hang" FAKE_TOOL_SECONDS (3), "flood-out" and "flood-err" write 50 MB,
-//                     "partial-line" text without a line end, "one-byte" a single byte
+// A stand-in for the build's tools (zx7, pasmo, bin2tap) and the tape opener, acting by the name
+// it was started under. FAKE_TOOL_LOG: a folder where "<name>.args" gets a line a run, the
+// arguments separated by 0x1F. FAKE_<NAME>_MODE: "fail" exits 3, "silent" 0, "killed" dies of
+// SIGKILL; these misbehave first, then do the tool's work: "slow" sleeps a second, "hang"
+// FAKE_TOOL_SECONDS (3), "flood-out"/"flood-err" write 50 MB, "partial-line" text without a line
+// end, "one-byte" a single byte.
 // Started as fake_tool, it does what each argument says, in order: out:TEXT and err:TEXT write
 // TEXT (\r, \n and \\ stand for CR, LF and \), bytes:N writes N bytes, sleep:MS, touch:PATH,
 // signal:N, exit:N; "colours" prints in colours through the console layer, one out of range;
@@ -41,8 +38,7 @@ std::string base_name(const std::string& path) {
 }
 
 std::string environment(const std::string& name) {
-    const char* value = std::getenv(name.c_str());
-    return value ? value : "";
+    return std::getenv(name.c_str()) ? std::getenv(name.c_str()) : "";
 }
 
 void write_file(const std::string& path, const std::string& bytes, bool append = false) {
@@ -97,7 +93,6 @@ int tool(const std::string& name, const Args& args) {
     mode = environment(mode);
     if (mode == "fail") return 3;
     if (mode == "silent") return 0;
-    if (mode == "crash") raise(SIGSEGV);
 #ifdef SIGKILL
     if (mode == "killed") raise(SIGKILL);
 #else
@@ -107,8 +102,7 @@ int tool(const std::string& name, const Args& args) {
     if (mode == "hang")
         sleep(environment("FAKE_TOOL_SECONDS").empty() ? 3 : std::stoi(environment("FAKE_TOOL_SECONDS")));
     if (mode == "flood-out" || mode == "flood-err") flood(mode == "flood-out" ? stdout : stderr, 800 * 65536);
-    if (mode == "partial-line") std::fputs("working without a line end", stdout);
-    if (mode == "one-byte") std::fputc('.', stdout);
+    std::fputs(mode == "partial-line" ? "working without a line end" : mode == "one-byte" ? "." : "", stdout);
     std::fflush(stdout);
     if (name == "zx7") return compress(args);
     if (name == "pasmo") return assemble(args);
@@ -136,14 +130,10 @@ void act(const std::string& action) {
     if (verb == "exit") std::exit(std::atoi(value.c_str()));
     if (verb == "colours" || verb == "hold") host::open_console();
     if (verb == "colours") {
-        host::set_colour(15, 0);
-        host::print_line(u"white");
-        host::set_colour(16, 0);
-        host::print_text(u"still white");
-        host::set_colour(10, 0);
-        host::print_line(u" green");
-        host::set_colour(7, 0);
-        host::print_line(u"");
+        host::set_colour(15, 0), host::print_line(u"white");
+        host::set_colour(16, 0), host::print_text(u"still white");
+        host::set_colour(10, 0), host::print_line(u" green");
+        host::set_colour(7, 0), host::print_line(u"");
     }
     if (verb != "hold") return;
     host::create_file(3, host::from_utf8(value));

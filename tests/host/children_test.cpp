@@ -181,9 +181,8 @@ TEST(Children, AToolNamedWithoutExeStarts) {
     EXPECT_EQ(host::run_tool(text(dir.path().string() + "\\fake_tool"), u"exit:7"), 7);
 }
 
-// The tape opener: cmd.exe /c and the tape's path. A path holding spaces and "&" must reach cmd as
-// one name, or cmd runs what follows the "&" as a second command. cmd takes the outer quotes off a
-// line with special characters, so opener_argument wraps the quoted path once more.
+// The tape opener runs cmd.exe /c with the tape's path, which must reach cmd as one name even with
+// spaces and "&" (cmd strips one pair of quotes), or cmd runs what follows the "&".
 bool second_command_runs(Text (*argument)(const Text&)) {
     test::TempDir dir;
     fs::create_directories(dir / "my games & second");

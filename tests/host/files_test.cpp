@@ -147,13 +147,8 @@ TEST_F(Files, OpeningKeepsOrCreatesCreatingEmptiesAndReadOnlyChangesNothing) {
     ASSERT_NE(host::create_file(1000, name("n1000")), 0);
     for (int number : {first, second, 5, 1000}) host::write_byte(number, 'b');
     host::close_all_files();
-    for (auto [file, bytes] : {std::pair{"kept.bin", "keep me"},
-                               {"new.bin", ""},
-                               {"other.bin", "b"},
-                               {"a.bin", "b"},
-                               {"b.bin", "b"},
-                               {"n1000", "b"}})
-        EXPECT_EQ(on_disk(file), bytes) << file;
+    EXPECT_EQ(on_disk("kept.bin") + "|" + on_disk("new.bin"), "keep me|");
+    for (const char* file : {"other.bin", "a.bin", "b.bin", "n1000"}) EXPECT_EQ(on_disk(file), "b") << file;
     EXPECT_FALSE(test::fs::exists(dir / "missing.bin"));
     for (int number : {INT_MAX, -2, INT_MIN}) EXPECT_EQ(host::create_file(number, name("refused")), 0);
     for (const char* bad : {"no/such/folder.bin", ""})

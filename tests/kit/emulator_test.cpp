@@ -25,107 +25,43 @@ constexpr int init_entry = 25500, stop_entry = 25506, module_word = 25509, start
 constexpr int game_count = 32003, game_marker = 32005, stop_after_checks = 200;
 constexpr int entry_mark = 9999991, write_mark = 9999992, exit_mark = 9999993;
 
-// A game of the test's own, with its stack at 0xFF00, in the top 16 KB that a RAM bank paged
-// in would hide. It loads every register (both sets, IX, IY) with known values, and after every
-// interrupt checks that none changed, counting the checks at 32003. It fills 0x8000..0xFDFF
-// with a pattern; with `check_top` it also reads 0xC000..0xFDFF back after each check,
-// interrupts on. 32005 is 0x5A while all is well, 0xBD after a register changed, 0xC5 after
-// the top 16 KB did. After `stop_after` checks (0: never) it calls stop.
+// A game with its stack at 0xFF00, where a paged RAM bank would hide it. It fills 0x8000..0xFDFF
+// with a pattern, loads every register with known values and after each interrupt checks them
+// (and with `check_top` the top 16 KB), counting checks at 32003; 32005 becomes 0xBD after a
+// register changed, 0xC5 after memory did. After `stop_after` checks (0: never) it calls stop.
 std::string checking_game(int stop_after, bool check_top) {
-    return "stop_after equ " + std::to_string(stop_after) + "\ncheck_top equ " + (check_top ? "1" : "0") + R"(
-        org 32000
-        jp main
-        dw 0, 0
-main:   ld sp, $ff00
-        ld hl, $8000                ; (HL) := L xor H from $8000 to $FDFF
-        ld bc, $7e00
-fill:   ld a, l
-        xor h
-        ld (hl), a
-        inc hl
-        dec bc
-        ld a, b
-        or c
-        jr nz, fill
-        ld a, $5a
-        ld (32005), a
-load:   ld hl, (wanted + 6)         ; the set pushed second, then the other
-        push hl
-        pop af
-        ld bc, (wanted + 4)
-        ld de, (wanted + 2)
-        ld hl, (wanted)
-        exx
-        ex af, af'
-        ld iy, (wanted + 8)
-        ld ix, (wanted + 10)
-        ld hl, (wanted + 18)
-        push hl
-        pop af
-        ld bc, (wanted + 16)
-        ld de, (wanted + 14)
-        ld hl, (wanted + 12)
+    std::string source =
+        "stop_after equ " + std::to_string(stop_after) + "\ncheck_top equ " + (check_top ? "1" : "0") + R"(
+        org 32000 | jp main | dw 0, 0
+main:   ld sp, $ff00 | ld hl, $8000 | ld bc, $7e00  ; (HL) := L xor H from $8000 to $FDFF
+fill:   ld a, l | xor h | ld (hl), a | inc hl | dec bc | ld a, b | or c | jr nz, fill
+        ld a, $5a | ld (32005), a
+load:   ld hl, (wanted + 6) | push hl | pop af      ; the set pushed second, then the other
+        ld bc, (wanted + 4) | ld de, (wanted + 2) | ld hl, (wanted) | exx | ex af, af'
+        ld iy, (wanted + 8) | ld ix, (wanted + 10) | ld hl, (wanted + 18) | push hl | pop af
+        ld bc, (wanted + 16) | ld de, (wanted + 14) | ld hl, (wanted + 12)
+        ei | halt | di                              ; pushed below the stack, then read as HL' to AF
+        ld (save_sp), sp | push af | push bc | push de | push hl | push ix | push iy
+        exx | ex af, af' | push af | push bc | push de | push hl
+        ld hl, 0 | add hl, sp | ld sp, (save_sp) | ld de, wanted | ld b, 20
+compare: ld a, (de) | cp (hl) | ld a, $bd | jr nz, spoiled | inc hl | inc de | djnz compare
         ei
-        halt
-        di                          ; pushed below the stack, then read as HL' to AF
-        ld (save_sp), sp
-        push af
-        push bc
-        push de
-        push hl
-        push ix
-        push iy
-        exx
-        ex af, af'
-        push af
-        push bc
-        push de
-        push hl
-        ld hl, 0
-        add hl, sp
-        ld sp, (save_sp)
-        ld de, wanted
-        ld b, 20
-compare: ld a, (de)
-        cp (hl)
-        ld a, $bd
-        jr nz, spoiled
-        inc hl
-        inc de
-        djnz compare
-        ei
-        if check_top
-        ld hl, $c000                ; the top 16 KB as filled, read with interrupts on
-        ld bc, $3e00
-verify: ld a, l
-        xor h
-        cp (hl)
-        ld a, $c5
-        jr nz, spoiled
-        inc hl
-        dec bc
-        ld a, b
-        or c
+        if check_top                                ; the top 16 KB as filled, read with interrupts on
+        ld hl, $c000 | ld bc, $3e00
+verify: ld a, l | xor h | cp (hl) | ld a, $c5 | jr nz, spoiled | inc hl | dec bc | ld a, b | or c
         jr nz, verify
         endif
-        ld hl, (32003)
-        inc hl
-        ld (32003), hl
-        ld de, stop_after
-        or a
-        sbc hl, de
-        jp nz, load
-        call 25506
-        jp load
-spoiled: ld (32005), a
-        ei
-stay:   halt
-        jr stay
+        ld hl, (32003) | inc hl | ld (32003), hl | ld de, stop_after | or a | sbc hl, de
+        jp nz, load | call 25506 | jp load
+spoiled: ld (32005), a | ei
+stay:   halt | jr stay
 ; HL', DE', BC', AF', IY (the ROM's frame routine needs 23610), IX, HL, DE, BC, AF
 wanted: dw $f00f, $ddee, $bbcc, $aa28, 23610, $8899, $6677, $4455, $2233, $11d7
 save_sp: dw 0
         end
 )";
+    std::replace(source.begin(), source.end(), '|', '\n');  // instructions written a line's worth at a time
+    return source;
 }
 
 // What the debugger printed: the player entries called (PC, frame, I, FRAMES), the AY data writes
@@ -266,15 +202,12 @@ protected:
 
     static test::ProcessResult run_in(const fs::path& dir, std::vector<std::string> command,
                                       std::map<std::string, std::string> env = {}) {
-        test::ProcessOptions options;
-        options.working_directory = dir, options.env = env, options.timeout_seconds = 90;
         if (fs::exists(dir / command[0])) command[0] = (dir / command[0]).string();
-        return test::run_process(command, options);
+        return test::run_process(command, {.working_directory = dir, .env = env, .timeout_seconds = 90});
     }
 
-    // Builds the tape in a copy of the kit with `music` and the game (the source of a game of the
-    // test's own, or nothing for the demo game), runs it in Fuse until `frames` frames after the
-    // start entry; then the loader's CLEAR, the game's marker and the credits must be there.
+    // Builds the tape in a copy of the kit with `music` and `game` (source, or "" for the demo), runs
+    // it to `frames` frames after the start entry; the loader's CLEAR, marker and credits must be there.
     void play(const fs::path& music, bool zx128, const std::string& game, bool screen, int frames) {
         fs::path kit = temp_ / "kit", work = temp_ / "fuse";
         fs::copy(test::kit_dir(), kit, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
@@ -426,9 +359,8 @@ std::vector<fs::path> corpus_modules() {
 class KitEmulatorCorpus : public KitEmulator,
                           public testing::WithParamInterface<std::tuple<fs::path, bool>> {};
 
-// Every corpus module on both machines under the checking game: one that fits main memory plays
-// on both, a larger one from a RAM bank on the 128K (the game, its stack at the top, notices
-// nothing) and on the 48K not at all, under a line that says why. Expected frames play exactly.
+// Every corpus module on both machines under the checking game: from main memory on both, larger
+// ones from a RAM bank on the 128K and on the 48K not at all, saying why. Expected frames exactly.
 TEST_P(KitEmulatorCorpus, PlaysOnEachMachineItsLayoutAllows) {
     const auto& [music, zx128] = GetParam();
     if (music.empty()) GTEST_SKIP() << "no shared corpus at ../shared/corpus";

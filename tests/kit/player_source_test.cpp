@@ -43,8 +43,7 @@ TEST(PlayerSource, LayoutsAndRefusalsAtTheStatedLimits) {
          module_of_size(packed_limit, true),
          true,
          {"at most " + bytes(packed_limit), "more than " + bytes(main_limit)}},
-        {"packed too large for main memory", module_of_size(main_limit, true), false, {"must end by 31999"}},
-    };
+        {"packed too large for main memory", module_of_size(main_limit, true), false, {"must end by 31999"}}};
     test::TempDir dir;
     fs::copy(test::kit_dir() / "asm", dir / "asm");
     fs::create_directories(dir / "bin");

@@ -29,17 +29,15 @@ Bytes random_bytes(int size, int seed, int values = 256) {
     return bytes;
 }
 
-// zx7 -f over the last output decompresses to its input, in no more than the first byte raw,
-// nine bits a literal and the end marker. On the corpus screens it is no larger than the widely
-// used compressor's output (which an optimal parse matches), which decompresses to them too.
+// zx7's output decompresses to its input, in no more than the first byte, nine bits a literal and
+// the end marker; no larger than the widely used compressor's output beside a corpus file.
 TEST(Zx7Program, OutputDecompressesToTheInputAndIsOptimal) {
     std::vector<std::pair<std::string, Bytes>> inputs = {
         {"one byte", {0xAA}},
         {"the longest match", Bytes(65537, 0xE5)},
         {"one byte past the longest match", Bytes(65538, 0xE5)},
         {"random bytes", random_bytes(6912, 1)},
-        {"four values", random_bytes(3000, 2, 4)},
-    };
+        {"four values", random_bytes(3000, 2, 4)}};
     // A copy of a block's start at the largest near offset, the first far one, where the far
     // offset's high bits begin, and at the largest far offset and one beyond.
     for (int distance : {128, 129, 1152, 1153, 2176, 2177}) {
@@ -72,9 +70,8 @@ TEST(Zx7Program, OutputDecompressesToTheInputAndIsOptimal) {
     }
 }
 
-// bin2tap's blocks as tzxlist reads them, the options in any order: a CODE header with the
-// name (the file's base name up to its first dot, ten characters, '?' for what is not ASCII),
-// length, address and 32768, then the data, both checksums right; -append adds to the tape.
+// bin2tap's blocks as tzxlist reads them, options in any order: a CODE header (the name up to its
+// first dot, ten characters, '?' for non-ASCII), the data, both checksums right; -append appends.
 TEST(Bin2tapProgram, WritesCodeBlocksThatTzxlistReads) {
     if (std::string(TUNEFUSE_EXE_SUFFIX) == ".exe") GTEST_SKIP() << "tzxlist is a Linux program";
     struct Case {
@@ -87,8 +84,7 @@ TEST(Bin2tapProgram, WritesCodeBlocksThatTzxlistReads) {
         {"abcdefghijk.b", "abcdefghij", 0, 65533, {"-append", "-a", "0", "-o", "out.tap", "abcdefghijk.b"}},
         {"\u00f1.bin", "?         ", 49152, 16384, {"-o", "out.tap", "\u00f1.bin", "-append", "-a", "49152"}},
         {".hidden", "          ", 65535, 1, {".hidden", "-a", "65535", "-append", "-o", "out.tap"}},
-        {"player.code.bin", "player    ", 32768, 6912, {"player.code.bin"}},
-    };
+        {"player.code.bin", "player    ", 32768, 6912, {"player.code.bin"}}};
     test::TempDir dir;
     test::write_string(dir / "out.tap", "an older tape, replaced");
     for (const Case& c : cases) {
@@ -144,8 +140,7 @@ TEST(ToolErrors, RefuseWithoutTouchingAFile) {
         {"bin2tap", "empty address", {"-o", "out.tap", "code.bin", "-a", ""}},
         {"bin2tap", "code one byte past the top", {"-append", "-o", "out.tap", "code.bin", "-a", "64537"}},
         {"bin2tap", "code too long for a block", {"-append", "-o", "out.tap", "huge.bin", "-a", "0"}},
-        {"bin2tap", "output is a folder", {"-o", "folder", "code.bin"}},
-    };
+        {"bin2tap", "output is a folder", {"-o", "folder", "code.bin"}}};
     for (const Case& c : cases) {
         test::TempDir dir;
         test::write_bytes(dir / "code.bin", Bytes(1000, 0x76));
