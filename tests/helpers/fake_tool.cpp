@@ -1,14 +1,10 @@
-// A stand-in for the build's tools (zx7, pasmo, bin2tap) and the tape opener, acting by the name
-// it was started under. FAKE_TOOL_LOG: a folder where "<name>.args" gets a line a run, the
-// arguments separated by 0x1F. FAKE_<NAME>_MODE: "fail" exits 3, "silent" 0, "killed" dies of
-// SIGKILL; these misbehave first, then do the tool's work: "slow" sleeps a second, "hang"
-// FAKE_TOOL_SECONDS (3), "flood-out"/"flood-err" write 50 MB, "partial-line" text without a line
-// end, "one-byte" a single byte.
-// Started as fake_tool, it does what each argument says, in order: out:TEXT and err:TEXT write
-// TEXT (\r, \n and \\ stand for CR, LF and \), bytes:N writes N bytes, sleep:MS, touch:PATH,
-// signal:N, exit:N; "colours" prints in colours through the console layer, one out of range;
-// hold:PATH writes 100 bytes to PATH through the file layer (into its buffer), says "ready" and
-// waits 30 seconds to be signalled.
+// A stand-in for the build's tools (zx7, pasmo, bin2tap), acting by the name it was started
+// under. FAKE_TOOL_LOG: a folder where "<name>.args" gets a line a run, the arguments separated by
+// 0x1F. FAKE_<NAME>_MODE: "fail" exits 3, "silent" 0, "killed" dies of SIGKILL; "slow" (a second),
+// "hang" (FAKE_TOOL_SECONDS, 3), "flood-out"/"flood-err" (50 MB) and "partial-line" misbehave,
+// then do the tool's work. As fake_tool it does each argument in order: out:TEXT, err:TEXT (\r,
+// \n, \\ escaped), bytes:N, sleep:MS, touch:PATH, signal:N, exit:N; "colours" prints through the
+// console layer; hold:PATH buffers 100 bytes for PATH, says "ready" and waits to be signalled.
 #include <signal.h>
 #include <unistd.h>
 
@@ -102,7 +98,7 @@ int tool(const std::string& name, const Args& args) {
     if (mode == "hang")
         sleep(environment("FAKE_TOOL_SECONDS").empty() ? 3 : std::stoi(environment("FAKE_TOOL_SECONDS")));
     if (mode == "flood-out" || mode == "flood-err") flood(mode == "flood-out" ? stdout : stderr, 800 * 65536);
-    std::fputs(mode == "partial-line" ? "working without a line end" : mode == "one-byte" ? "." : "", stdout);
+    if (mode == "partial-line") std::fputs("working without a line end", stdout);
     std::fflush(stdout);
     if (name == "zx7") return compress(args);
     if (name == "pasmo") return assemble(args);

@@ -102,13 +102,6 @@ TEST(CommandLine, ParametersAreTheArgumentsWithoutQuotes) {
 }
 #endif
 
-TEST(CommandLine, TheProgramKnowsItsOwnFile) {
-    const Text name = host::program_file_name();
-    EXPECT_TRUE(fs::equivalent(host::to_utf8(name), fs::current_path() / host::to_utf8(name)));
-    EXPECT_EQ(host::program_directory() + host::file_part(name), name);
-    EXPECT_EQ(host::file_part(name), windows ? u"host_host_test.exe" : u"host_host_test");
-}
-
 TEST(FileSystem, SizesOfFilesFoldersAndPatterns) {
     test::TempDir dir;
     test::write_bytes(dir / "music.pt3", test::Bytes(2048, 1));

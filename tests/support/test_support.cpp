@@ -24,11 +24,8 @@ namespace test {
 
 TempDir::TempDir(const std::string& prefix) {
     std::random_device random;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        path_ = fs::temp_directory_path() / (prefix + "-" + std::to_string(random()));
-        if (fs::create_directory(path_)) return;
-    }
-    throw std::runtime_error("cannot make a temporary folder");
+    do path_ = fs::temp_directory_path() / (prefix + "-" + std::to_string(random()));
+    while (!fs::create_directory(path_));
 }
 
 TempDir::~TempDir() {
@@ -148,17 +145,6 @@ std::wstring environment_block(const std::map<std::string, std::string>& changes
     return block + L'\0';
 }
 
-PROCESS_INFORMATION start(std::wstring line, const ProcessOptions& options, STARTUPINFOW& startup) {
-    std::wstring environment = environment_block(options.env);
-    std::wstring directory = options.working_directory.wstring();
-    PROCESS_INFORMATION started{};
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
-                        environment.data(), directory.empty() ? nullptr : directory.c_str(), &startup,
-                        &started))
-        started.hProcess = nullptr;
-    return started;
-}
-
 }  // namespace
 
 ProcessResult run_process(const std::vector<std::string>& argv, const ProcessOptions& options) {
@@ -171,9 +157,14 @@ ProcessResult run_process(const std::vector<std::string>& argv, const ProcessOpt
     startup.hStdInput = inherited(L"NUL", false);
     startup.hStdOutput = inherited((io / "out").wstring(), true);
     startup.hStdError = inherited((io / "err").wstring(), true);
-    PROCESS_INFORMATION started = start(line, options, startup);
+    std::wstring environment = environment_block(options.env);
+    std::wstring directory = options.working_directory.wstring();
+    PROCESS_INFORMATION started{};
+    const bool ok = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
+                                   environment.data(), directory.empty() ? nullptr : directory.c_str(),
+                                   &startup, &started);
     for (HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) CloseHandle(handle);
-    if (started.hProcess == nullptr) return {127, "", ""};
+    if (!ok) return {127, "", ""};
     if (WaitForSingleObject(started.hProcess, static_cast<DWORD>(options.timeout_seconds) * 1000) !=
         WAIT_OBJECT_0) {
         TerminateProcess(started.hProcess, 137);
@@ -188,39 +179,27 @@ ProcessResult run_process(const std::vector<std::string>& argv, const ProcessOpt
 
 #else
 
-namespace {
-
-[[noreturn]] void exec_child(const std::vector<std::string>& argv, const ProcessOptions& options,
-                             const fs::path& out, const fs::path& err) {
-    dup2(open("/dev/null", O_RDONLY), 0);
-    dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
-    dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
-    if (!options.working_directory.empty() && chdir(options.working_directory.c_str()) != 0) _exit(127);
-    for (const auto& [name, value] : options.env)
-        value.empty() ? unsetenv(name.c_str()) : setenv(name.c_str(), value.c_str(), 1);
-    std::vector<char*> args;
-    for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    _exit(127);
-}
-
-}  // namespace
-
 ProcessResult run_process(const std::vector<std::string>& argv, const ProcessOptions& options) {
     TempDir io("run-process");
-    pid_t pid = fork();
-    if (pid == 0) exec_child(argv, options, io / "out", io / "err");
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeout_seconds);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(open("/dev/null", O_RDONLY), 0);
+        dup2(open((io / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+        dup2(open((io / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+        if (!options.working_directory.empty() && chdir(options.working_directory.c_str()) != 0) _exit(127);
+        for (const auto& [name, value] : options.env)
+            value.empty() ? unsetenv(name.c_str()) : setenv(name.c_str(), value.c_str(), 1);
+        std::vector<char*> args;
+        for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeout_seconds);
     int status = 0;
     while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            continue;
-        }
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        break;
+        if (std::chrono::steady_clock::now() > deadline) kill(pid, SIGKILL);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), read_string(io / "out"),
             read_string(io / "err")};

@@ -14,8 +14,7 @@ namespace test {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-// A fresh folder under the system's temporary folder, removed with all it holds (write-protected
-// files and folders included) when the object goes.
+// A fresh temporary folder, removed with all it holds (write-protected too) when the object goes.
 class TempDir {
 public:
     explicit TempDir(const std::string& prefix = "tunefuse-test");
@@ -38,8 +37,7 @@ Bytes hex_bytes(const std::string& hex);  // "13 00 FF" -> {0x13, 0x00, 0xFF}
 
 fs::path kit_dir();                        // the ready program directory
 fs::path helper(const std::string& name);  // a stand-in program built from tests/helpers
-// The shared corpus of real modules, tapes and screens, and the folder that holds it; empty
-// when it is not there.
+// The shared folder and its corpus of real modules, tapes and screens; empty when absent.
 std::optional<fs::path> corpus_dir();
 std::optional<fs::path> shared_dir();
 
@@ -59,8 +57,7 @@ struct ProcessOptions {
 // and collects its output. A program that cannot be started gives exit code 127.
 ProcessResult run_process(const std::vector<std::string>& argv, const ProcessOptions& options = {});
 
-// Lays out a program directory like the kit's: the program itself (copied) and empty bin/,
-// tools/ and asm/ folders.
+// A program directory like the kit's: a copy of the program and empty bin/, tools/ and asm/.
 void lay_out_program_directory(const fs::path& dir);
 
 }  // namespace test
