@@ -364,7 +364,7 @@ class KitEmulatorCorpus : public KitEmulator,
 TEST_P(KitEmulatorCorpus, PlaysOnEachMachineItsLayoutAllows) {
     const auto& [music, zx128] = GetParam();
     if (music.empty()) GTEST_SKIP() << "no shared corpus at ../shared/corpus";
-    bool banked = fs::file_size(music) > stated_module_limit(), plays = !banked || zx128;
+    bool banked = fs::file_size(music) > stated_limit("max_module_size"), plays = !banked || zx128;
     fs::path expected =
         test::shared_dir().value_or("") / "pt3-frames" / (music.stem().string() + ".frames.txt");
     bool compare = plays && fs::exists(expected);

@@ -7,19 +7,13 @@
 
 #include "test_support.hpp"
 
-// The value of the named "equ" in asm/tunefuse.asm, or 0 when the source no longer states it.
+// The value of the named "equ" in asm/tunefuse.asm, or 0 when the source no longer states it:
+// "max_module_size" is the largest module the player unpacks into main memory.
 inline std::size_t stated_limit(const std::string& name) {
     std::string source = test::read_string(test::kit_dir() / "asm" / "tunefuse.asm");
     std::size_t at = source.find("\n" + name + " ");
-    if (at == std::string::npos) return 0;
-    at = source.find("equ", at);
-    if (at == std::string::npos) return 0;
-    return std::strtoul(source.c_str() + at + 3, nullptr, 10);
-}
-
-// The largest module the player unpacks into main memory; larger ones go into a RAM bank.
-inline std::size_t stated_module_limit() {
-    return stated_limit("max_module_size");
+    at = at == std::string::npos ? at : source.find("equ", at);
+    return at == std::string::npos ? 0 : std::strtoul(source.c_str() + at + 3, nullptr, 10);
 }
 
 constexpr int music_bank_address = 0xC000;

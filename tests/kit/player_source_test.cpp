@@ -24,7 +24,7 @@ Bytes module_of_size(std::size_t size, bool noise = false) {
 
 TEST(PlayerSource, LayoutsAndRefusalsAtTheStatedLimits) {
     if (!fs::exists(test::kit_dir() / "tools/pasmo")) GTEST_SKIP() << "the kit has no tools/pasmo";
-    std::size_t main_limit = stated_module_limit(), packed_limit = stated_limit("max_packed_size");
+    std::size_t main_limit = stated_limit("max_module_size"), packed_limit = stated_limit("max_packed_size");
     ASSERT_TRUE(main_limit > 1000 && packed_limit > 1000 && stated_limit("max_banked_module_size") == 16384)
         << "asm/tunefuse.asm no longer states its limits";
     auto bytes = [](std::size_t size) { return std::to_string(size) + " bytes"; };
