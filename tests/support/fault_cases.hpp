@@ -1,7 +1,5 @@
-// The build under faults, one table for the end-to-end suites of every host: stand-in tools that
-// misbehave, a damaged program directory, game tapes, game names, screens and music files, and
-// what the build must say about each. Each host's suite lays out every case in a folder of its
-// own, runs the program there and judges the run with check_case.
+// The build under faults, one table for every host's end-to-end suite: misbehaving stand-in tools,
+// damaged program directories, odd game tapes, names, screens and music, and what the build says.
 #pragma once
 
 #include <functional>
@@ -37,8 +35,7 @@ Bytes make_module(const std::string& title = "Tune", const std::string& author =
 // The cases that hold on the host the tests run on.
 std::vector<FaultCase> fault_cases();
 
-// One case's run, in its own folder: the program directory and a log folder, where the stand-in
-// tools record their calls (and, on POSIX, the stand-in for the desktop's opener lies).
+// One case's run in its own folder: the program directory, and a log folder for the tools' calls.
 struct CaseRun {
     fs::path root, dir, log;
     std::map<std::string, Bytes> before;  // the files the build must keep, as they were
@@ -47,14 +44,12 @@ struct CaseRun {
     ProcessResult result;
 };
 
-// Lays out and prepares the case's program directory under root: the program, the stand-in tools
-// and opener, a player source, and the user's music, game tape, loading screen and another tape
-// (and, when the case fails, a tape of an earlier run).
+// Lays out the case's program directory under root, with stand-in tools and opener and the user's
+// files, and prepares it.
 CaseRun lay_out_case(const FaultCase& fault_case, const fs::path& root);
 
-// Judges a run: the exit code, the report and standard error, that the user's files are kept,
-// that only the output tape is new and that it holds the loader, the tools' blocks and the game,
-// what the tools were called with, and that the tape is opened exactly when it is made.
+// Judges a run: exit code, report, errors, the user's files kept, the output tape and only it new,
+// the tools' arguments, and the tape opened exactly when it is made.
 void check_case(const FaultCase& fault_case, const CaseRun& run);
 
 }  // namespace test
