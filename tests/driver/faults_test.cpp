@@ -64,10 +64,9 @@ TEST(BuildTest, TheKitMakesALoadingTapeFromTheDemo) {
     for (bool screen : {false, true}) {
         SCOPED_TRACE(screen ? "with a screen" : "without a screen");
         if (screen) fs::copy_file(temp / "screen.scr", dir / "screen.scr");
-        test::ProcessOptions options;
-        options.working_directory = dir;
-        options.env["PATH"] = (temp / "no opener").string();
-        const auto result = test::run_process({(dir / "tunefuse").string()}, options);
+        const auto result =
+            test::run_process({(dir / "tunefuse").string()},
+                              {.working_directory = dir, .env = {{"PATH", (temp / "none").string()}}});
         EXPECT_EQ(result.exit_code, 0) << result.err;
         EXPECT_EQ(result.err, "");
         EXPECT_NE(result.out.find("Music Title\t\t:   Spaced Title   "), std::string::npos) << result.out;
@@ -103,9 +102,8 @@ INSTANTIATE_TEST_SUITE_P(Table, SharedFaultsTest, ::testing::ValuesIn(test::faul
                              return name;
                          });
 
-// Music chosen by an absolute path, or by one relative to the folder the program starts in, is
-// used where it is and kept; double quotes are taken out, as on the program's other hosts, where no
-// file name holds one. Music chosen from the work folder is the work copy itself, and stays.
+// Music named by a path, absolute or from the folder the program starts in, is used where it is and
+// kept; double quotes are taken out, as on Windows. The work copy chosen as music stays.
 TEST(FaultsTest, MusicIsTheFileTheParameterNames) {
     test::TempDir temp;
     const test::CaseRun run = test::lay_out_case({}, temp.path());
@@ -131,9 +129,7 @@ TEST(FaultsTest, MusicIsTheFileTheParameterNames) {
         test::write_bytes(run.dir / "bin" / "music.pt3", module);
         test::ProcessOptions options = run.options;
         if (!c.working_directory.empty()) options.working_directory = c.working_directory;
-        std::vector<std::string> argv = run.argv;
-        argv.push_back(c.parameter);
-        const auto result = test::run_process(argv, options);
+        const auto result = test::run_process({run.argv[0], c.parameter}, options);
         EXPECT_EQ(result.exit_code, c.problem.empty() ? 0 : 1) << result.err;
         EXPECT_NE(result.out.find("Music file selected \t: " + c.selected + "\n"), std::string::npos)
             << result.out;
@@ -145,10 +141,9 @@ TEST(FaultsTest, MusicIsTheFileTheParameterNames) {
     for (const auto& song : fs::directory_iterator(songs)) EXPECT_EQ(test::read_bytes(song.path()), module);
 }
 
-// Intermediates an earlier run left write-protected are the program's own, and are replaced. A
-// write-protected tape of an earlier run, or a program directory that cannot be written, fails the
-// build and keeps what is there. The superuser writes through any protection, so then the program
-// runs as a user without rights, who owns the folder.
+// Write-protected intermediates of an earlier run are replaced; a write-protected tape of an earlier
+// run, or a program directory that cannot be written, fails the build and is kept. The superuser
+// writes through any protection, so then the program runs as a user without rights.
 TEST(FaultsTest, WriteProtectionBindsTheUsersFilesOnly) {
     for (const char* name : {"KRZCode.tap", "bin/music.pt3", "demo.tap", "."}) {
         SCOPED_TRACE(name);

@@ -14,9 +14,8 @@ struct FaultCase {
     std::string label;
     std::function<void(const fs::path& dir)> prepare = [](const fs::path&) {};
     std::map<std::string, std::string> env = {};  // the stand-in tools' modes
-    // The start of the error lines, after "tunefuse: error: "; empty when the build succeeds. A
-    // "$kit/" stands for the program directory, and what follows it to the line's end for a path
-    // in it, "/" for the host's separator.
+    // The error lines' start after "tunefuse: error: ", empty for success. "$kit/" starts a path in
+    // the program directory, which runs to the line's end, "/" for the host's separator.
     std::string problem = "";
     std::string warning = "";         // the start of the one warning line, if any
     std::string output = "demo.tap";  // the tape a successful build makes
@@ -44,8 +43,7 @@ struct CaseRun {
     ProcessResult result;
 };
 
-// Lays out the case's program directory under root, with stand-in tools and opener and the user's
-// files, and prepares it.
+// Lays out and prepares the case's program directory under root: stand-in tools, the user's files.
 CaseRun lay_out_case(const FaultCase& fault_case, const fs::path& root);
 
 // Judges a run: exit code, report, errors, the user's files kept, the output tape and only it new,
