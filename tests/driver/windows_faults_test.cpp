@@ -1,6 +1,5 @@
-// The build on Windows under faults: the shared table of tests/support/fault_cases.hpp, each case
-// in a folder of its own, standard output and error read back from UTF-16LE. Every run ends with the
-// program's two-second pause, so the cases run a few at a time.
+// The build on Windows under the shared table of faults. Every run ends with the program's
+// two-second pause, so the cases run a few at a time.
 #include <gtest/gtest.h>
 
 #include <future>
