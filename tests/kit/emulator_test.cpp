@@ -350,9 +350,9 @@ TEST_F(KitEmulator, BackgroundPlayerLeavesTheGameAloneAndStopsCleanly) {
 }
 
 std::vector<fs::path> corpus_modules() {
-    auto corpus = test::corpus_dir();
-    if (!corpus || !fs::is_directory(*corpus / "pt3")) return {fs::path()};
-    std::set<fs::path> modules(fs::directory_iterator(*corpus / "pt3"), fs::directory_iterator());
+    auto corpus = test::shared_dir("corpus/pt3");
+    if (!corpus) return {fs::path()};
+    std::set<fs::path> modules{fs::directory_iterator(*corpus), fs::directory_iterator()};
     return {modules.begin(), modules.end()};
 }
 

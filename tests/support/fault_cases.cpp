@@ -185,7 +185,7 @@ std::vector<FaultCase> game_tapes() {
         game("block of length 0", joined({demo, {0x00, 0x00}}), not_a_tape + "block 3 has a length of 0"),
     };
     // A real tape as its maker's tools left it, its code not at 32000.
-    if (auto corpus = corpus_dir())
+    if (auto corpus = shared_dir("corpus"))
         cases.push_back(game("z88dk Tritone demo", read_bytes(*corpus / "tap" / "z88dk_tritone_demo.tap"), "",
                              first_code(3, "tritone", 10058, 40000) +
                                  "loads at 40000, but the loader starts "

@@ -77,14 +77,9 @@ fs::path helper(const std::string& name) {
     return fs::path(TUNEFUSE_HELPERS_DIR) / (name + TUNEFUSE_EXE_SUFFIX);
 }
 
-std::optional<fs::path> shared_dir() {
-    if (fs::is_directory(TUNEFUSE_SHARED_DIR)) return fs::path(TUNEFUSE_SHARED_DIR);
-    return std::nullopt;
-}
-
-std::optional<fs::path> corpus_dir() {
-    auto shared = shared_dir();
-    if (shared && fs::is_directory(*shared / "corpus")) return *shared / "corpus";
+std::optional<fs::path> shared_dir(const std::string& inside) {
+    if (fs::is_directory(fs::path(TUNEFUSE_SHARED_DIR) / inside))
+        return fs::path(TUNEFUSE_SHARED_DIR) / inside;
     return std::nullopt;
 }
 

@@ -37,9 +37,9 @@ Bytes hex_bytes(const std::string& hex);  // "13 00 FF" -> {0x13, 0x00, 0xFF}
 
 fs::path kit_dir();                        // the ready program directory
 fs::path helper(const std::string& name);  // a stand-in program built from tests/helpers
-// The shared folder and its corpus of real modules, tapes and screens; empty when absent.
-std::optional<fs::path> corpus_dir();
-std::optional<fs::path> shared_dir();
+// The shared folder, or a folder in it such as "corpus" (real modules, tapes and screens); empty
+// when absent.
+std::optional<fs::path> shared_dir(const std::string& inside = "");
 
 struct ProcessResult {
     int exit_code = -1;  // the exit code; 128 + the signal's number when killed by one

@@ -45,7 +45,7 @@ TEST(Zx7Program, OutputDecompressesToTheInputAndIsOptimal) {
         data.insert(data.end(), data.begin(), data.begin() + 40);
         inputs.emplace_back("a copy at distance " + std::to_string(distance), data);
     }
-    if (auto corpus = test::corpus_dir())
+    if (auto corpus = test::shared_dir("corpus"))
         for (const auto& entry : fs::recursive_directory_iterator(*corpus))
             if (entry.path().extension() == ".pt3" || entry.path().extension() == ".scr")
                 inputs.emplace_back(entry.path().string(), test::read_bytes(entry.path()));
