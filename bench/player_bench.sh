@@ -8,5 +8,6 @@ top=$(cd "$(dirname "$0")/.." && pwd) work=$(mktemp -d "${TMPDIR:-/tmp}/player-b
 trap 'rm -rf "$work"' EXIT
 zx7=$(cd "${1:-$top/build}" && pwd)/kit/tools/zx7 corpus=$(cd "${2:-$top/../shared/corpus}" && pwd)
 [ -x "$zx7" ] || { echo "player_bench: no zx7 program at $zx7 (build the kit first)" >&2; exit 1; }
-${CXX:-c++} -std=c++20 -O2 -I"$top/tests/player" "$top/bench/player_bench.cpp" -lz80ex -o "$work/bench"
+${CXX:-c++} -std=c++20 -O2 -I"$top/src" -I"$top/tests/player" "$top/bench/player_bench.cpp" \
+    "$top/src/spectrum/z80.cpp" -lz80ex -o "$work/bench"
 "$work/bench" "$(command -v pasmo)" "$zx7" "$top/asm" "$corpus/pt3" "$work"
