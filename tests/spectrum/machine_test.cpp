@@ -15,37 +15,30 @@ const char* const program = R"(
  di
  ld sp, 0x8000
  ld a, 0x3F
-load_i:
- ld i, a
-set_im1:
- im 1
+load_i: ld i, a
+set_im1: im 1
  ld bc, 0xFFFD
  ld a, 7
  out (c), a
  ld b, 0xBF
  ld a, 0x38
-write_ay:
- out (c), a
+write_ay: out (c), a
  in a, (0xFE)
  ld (0x9000), a
  ld bc, 0x7FFD
  ld a, 0x16
  out (c), a
  ld a, 0x55
-write_bank6:
- ld (0xC000), a
+write_bank6: ld (0xC000), a
  ld a, 0x27
  out (c), a
  ld a, 0x11
-write_bank7:
- ld (0xC000), a
+write_bank7: ld (0xC000), a
  ld a, 0x10
  out (c), a
  ld (0x0000), a
-enable:
- ei
-wait:
- halt
+enable: ei
+wait: halt
  jr wait
 )";
 
@@ -71,7 +64,10 @@ TEST(Machine, ReportsWhatTheProgramDoesOn48KAnd128K) {
         spectrum::Machine machine(model, rom);
         machine.load(0x8000, assembly.code);
         machine.cpu.pc = 0x8000;
-        Seen seen;
+        struct {
+            std::vector<std::pair<int, int>> writes, interrupts;  // (pc, value), (frame, taken on time)
+            std::vector<int> mode_changes;                        // pc
+        } seen;
         machine.watch(0xC000, 0x4000);
         machine.on_write = [&](const spectrum::MemoryWrite& write) {
             seen.writes.push_back({write.pc, write.value});
@@ -91,8 +87,7 @@ TEST(Machine, ReportsWhatTheProgramDoesOn48KAnd128K) {
         EXPECT_EQ(seen.interrupts,
                   (std::vector<std::pair<int, int>>{{1, true}, {2, true}, {3, true}, {4, true}}));
         ASSERT_EQ(machine.frames.size(), 6u);
-        EXPECT_FALSE(machine.frames[0].interrupts_enabled);
-        EXPECT_FALSE(machine.frames[0].accepted);
+        EXPECT_FALSE(machine.frames[0].interrupts_enabled || machine.frames[0].accepted);
         for (int frame = 1; frame < 5; ++frame) {
             const auto& start = machine.frames[frame];
             EXPECT_TRUE(start.interrupts_enabled && start.accepted && start.im == 1 && start.i == 0x3F)
