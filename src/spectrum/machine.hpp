@@ -54,11 +54,13 @@ public:
     int tstate() const { return tstate_; }  // T-states into the current frame
     int paging() const { return paging_; }  // the last value written to 0x7FFD (0 on a 48K)
 
-    // Memory as the Z80 sees it now. Writes to ROM are lost, as on the machine.
+    // Memory as the Z80 sees it now, with the paging of the moment; load() puts bytes there as
+    // the ROM's loader would (no hooks), and what falls on ROM is lost, as on the machine.
     std::uint8_t peek(std::uint16_t address) const { return cpu.read(address); }
     void load(std::uint16_t address, std::span<const std::uint8_t> bytes);
+    // RAM bank n (0 to 7) whatever is paged; a 48K's 0x4000, 0x8000 and 0xC000 are banks 5, 2 and 0.
     std::span<std::uint8_t, 16384> bank(int n) {
-        return std::span<std::uint8_t, 16384>(&ram_[n * 16384], 16384);
+        return std::span<std::uint8_t, 16384>(&ram_.at(n * 16384), 16384);
     }
 
     // Runs until `count` more frames are complete, or until a hook calls stop(). The interrupt

@@ -43,7 +43,7 @@ public:
     std::uint16_t sp = 0xFFFF, pc = 0, memptr = 0;
     std::uint8_t i = 0, r = 0;
     bool iff1 = false, iff2 = false, halted = false;
-    bool interrupt_blocked = false;  // the last instruction was EI: no interrupt before the next
+    bool interrupt_blocked = false;  // after EI or a lone index prefix: no interrupt before the next
     int im = 0;
     std::uint16_t instruction_pc = 0;  // where the instruction now running began (its prefixes)
 
