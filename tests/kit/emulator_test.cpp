@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <tuple>
@@ -23,7 +24,7 @@ const std::string banner = "Tunefuse 1.6.1 Kestrin 2017";
 constexpr int init_entry = 25500, stop_entry = 25506, module_word = 25509, start_entry = 25511;
 // The demo game and the checking game below both keep a count at 32003 and 0x5A at 32005.
 constexpr int game_count = 32003, game_marker = 32005, stop_after_checks = 200;
-constexpr int entry_mark = 9999991, write_mark = 9999992, exit_mark = 9999993;
+constexpr int entry_mark = 9999991, write_mark = 9999992, exit_mark = 9999993, frame_mark = 9999994;
 
 // A game with its stack at 0xFF00, where a paged RAM bank would hide it. It fills 0x8000..0xFDFF
 // with a pattern, loads every register with known values and after each interrupt checks them
@@ -68,6 +69,7 @@ save_sp: dw 0
 // (frame, register, value) with their ports decoded as the 128 does, and at the end IM and I.
 struct Trace {
     std::vector<std::array<int, 4>> entries;
+    std::vector<std::array<int, 4>> frames;  // frame, IM, I, IFF1 at the frame's interrupt
     std::vector<std::array<int, 3>> ay;
     int im = -1, i = -1;
 };
@@ -87,6 +89,7 @@ Trace read_trace(const std::string& output) {
         int mark = numbers[at++];
         if (mark == entry_mark) take(trace.entries.emplace_back());
         if (mark == exit_mark) take(end);
+        if (mark == frame_mark) take(trace.frames.emplace_back());
         if (mark != write_mark) continue;
         // An OUT, from the frame, the two opcode bytes before PC, A, BC, DE, HL and (HL): OUT (n),A,
         // OUTI and OUTD (B already lowered, HL not yet moved), or OUT (C),r.
@@ -145,10 +148,17 @@ Ram read_ram(const fs::path& file) {
 
 // Types LOAD "" through the keyboard system variables, notes what the trace needs, and exits
 // (0) `frames` frames after the start entry ran, or (3) at a frame limit.
-std::string debugger_script(int frames, int frame_limit) {
+std::string debugger_script(int frames, int frame_limit, int game_entry = -1) {
     std::ostringstream script;
     int id = 0;
     script << "set $begun 0\n";
+    // The game's own start, with the colours it finds, and every frame's interrupt set-up.
+    if (game_entry >= 0) {
+        script << "break " << game_entry << "\ncommands " << ++id << "\nprint " << entry_mark
+               << "\nprint z80:pc\nprint spectrum:frames\nprint [23693]\nprint [23624]\ncontinue\nend\n";
+        script << "break time 0 if $begun != 0\ncommands " << ++id << "\nprint " << frame_mark
+               << "\nprint spectrum:frames\nprint z80:im\nprint z80:i\nprint z80:iff1\ncontinue\nend\n";
+    }
     for (char key : std::string("\rload\"\"\r")) {
         int frame = 100 + 10 * id;
         script << "break time 0 if spectrum:frames == " << frame << "\ncommands " << ++id << "\nset 23560 "
@@ -214,7 +224,9 @@ protected:
         if (!screen) fs::remove(kit / "screen.scr");
         fs::copy_file(music, kit / "music.pt3", fs::copy_options::overwrite_existing);
         module_ = test::read_bytes(music);
-        if (!game.empty()) {
+        if (!game_tape_.empty()) {
+            fs::copy_file(game_tape_, kit / "game.tap", fs::copy_options::overwrite_existing);
+        } else if (!game.empty()) {
             test::write_string(kit / "checker.asm", game);
             fs::remove(kit / "game.tap");
             for (std::vector<std::string> command :
@@ -223,9 +235,17 @@ protected:
                 EXPECT_EQ(run_in(kit, command).exit_code, 0) << command[0];
         }
         auto build = run_in(kit, {"tunefuse"}, {{"PATH", (temp_ / "no-opener").string()}});
+        build_ = build;
+        if (!game_tape_.empty() && build.exit_code != 0) return;
         EXPECT_EQ(build.exit_code, 0) << build.out << build.err;
-        EXPECT_EQ(build.err, "");
+        if (game_tape_.empty()) {
+            EXPECT_EQ(build.err, "");
+        }
         fs::path tape = kit / (game.empty() ? "tunedemo.tap" : "checker.tap");
+        for (const auto& file : fs::directory_iterator(kit))
+            if (!game_tape_.empty() && file.path().extension() == ".tap" &&
+                file.path().filename() != "game.tap")
+                tape = file.path();
         ASSERT_FALSE(HasFailure());
         fs::create_directories(work / "home");
         std::vector<std::string> command = {fuse.string(),        "--machine",
@@ -233,9 +253,10 @@ protected:
                                             rom.string(),         zx128 ? "--rom-128-1" : "--melodik"};
         if (zx128) command.push_back(rom.string());
         int frame_limit = 2000 + static_cast<int>(fs::file_size(tape)) * 2 / 5 + frames;
-        command.insert(command.end(), {"--no-sound", "--no-auto-load", "--fastload", "--speed", "2000",
-                                       "--no-rzx-autosaves", "--tape", tape.string(), "--record", "run.rzx",
-                                       "--debugger-command", debugger_script(frames, frame_limit)});
+        command.insert(command.end(),
+                       {"--no-sound", "--no-auto-load", "--fastload", "--speed", "2000", "--no-rzx-autosaves",
+                        "--tape", tape.string(), "--record", "run.rzx", "--debugger-command",
+                        debugger_script(frames, frame_limit, game_entry_)});
         auto run = run_in(
             work, command,
             {{"SDL_VIDEODRIVER", "dummy"}, {"SDL_AUDIODRIVER", "dummy"}, {"HOME", (work / "home").string()}});
@@ -245,6 +266,7 @@ protected:
         run_in(work, {"snapconv", "-n", "final.szx", "plain.szx"});
         ram_ = read_ram(work / "plain.szx");
         ASSERT_FALSE(ram_.banks[5].empty()) << "no RAM in the recording's final snapshot";
+        if (!game_tape_.empty()) return;
         EXPECT_EQ(ram_.word(23730), 25499) << "the loader's CLEAR did not run";
         EXPECT_EQ(ram_.peek(game_marker), 0x5A) << "the game did not start, or saw a change";
         std::string credits =
@@ -288,6 +310,9 @@ protected:
     }
 
     test::TempDir temp_{"tunefuse-kit"};
+    fs::path game_tape_;  // a game tape of its own maker's, instead of one made here
+    int game_entry_ = -1;
+    test::ProcessResult build_;
     Bytes module_;
     Trace trace_;
     Ram ram_;
@@ -400,5 +425,56 @@ std::string run_name(const testing::TestParamInfo<std::tuple<fs::path, bool>>& i
 
 INSTANTIATE_TEST_SUITE_P(Corpus, KitEmulatorCorpus,
                          testing::Combine(testing::ValuesIn(corpus_modules()), testing::Bool()), run_name);
+
+std::vector<fs::path> corpus_games() {
+    auto corpus = test::shared_dir("corpus/tap");
+    if (!corpus) return {fs::path()};
+    std::set<fs::path> tapes{fs::directory_iterator(*corpus), fs::directory_iterator()};
+    return {tapes.begin(), tapes.end()};
+}
+
+class KitEmulatorGames : public KitEmulatorCorpus {};
+
+// Real game tapes as their makers' tools left them: the tape is refused with a message naming a
+// block or a line of the game's loader, or the game starts where its own BASIC loader (read by
+// listbasic) starts it, with the ROM's colours and a jump to it at 32000, and the music plays on every frame
+// until the game changes the interrupt set-up.
+TEST_P(KitEmulatorGames, StartEachAsItsOwnLoaderDoes) {
+    const auto& [tape, zx128] = GetParam();
+    if (tape.empty()) GTEST_SKIP() << "no shared corpus at ../shared/corpus";
+    std::smatch usr;
+    const std::string listing = run_in(temp_.path(), {"listbasic", tape.string()}).out;
+    game_tape_ = tape;
+    game_entry_ =
+        std::regex_search(listing, usr, std::regex(R"(USR (VAL ")?(\d+))")) ? std::stoi(usr[2]) : -1;
+    ASSERT_NO_FATAL_FAILURE(play(test::kit_dir() / "music.pt3", zx128, "", false, 500));
+    if (build_.exit_code != 0) {
+        EXPECT_TRUE(
+            std::regex_search(build_.err, std::regex("tunefuse: error: game.tap, (block|line) [0-9]+")))
+            << build_.err;
+        return;
+    }
+    ASSERT_GE(game_entry_, 32000) << listing;
+    ASSERT_FALSE(trace_.entries.empty());
+    const auto& [entry, entered, attr, bordcr] = trace_.entries.back();
+    EXPECT_EQ(entry, game_entry_) << "the game did not start where its loader starts it";
+    EXPECT_EQ(attr, 0x38) << "the game does not start with the ROM's colours";
+    if (game_entry_ != 32000) {
+        EXPECT_EQ(ram_.peek(32000), 0xC3) << "no jump to the game at 32000";
+    }
+    int silent_from = -1;
+    for (const auto& [frame, im, i, iff1] : trace_.frames) {
+        if (frame <= entered + 1) continue;
+        if (im != 2 || i != 0x64 || iff1 == 0) break;
+        bool written =
+            std::any_of(trace_.ay.begin(), trace_.ay.end(), [&](auto& w) { return w[0] == frame; });
+        if (!written && silent_from < 0) silent_from = frame;
+    }
+    EXPECT_LT(silent_from, 0) << "no music in frame " << silent_from
+                              << " though the player's interrupts were on";
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, KitEmulatorGames,
+                         testing::Combine(testing::ValuesIn(corpus_games()), testing::Bool()), run_name);
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 #include <ostream>
 
 #include "test_support.hpp"
@@ -21,6 +22,7 @@ struct FaultCase {
     std::string output = "demo.tap";  // the tape a successful build makes
     std::string shows = "";           // text the report holds; without it, the report is the usual one
     std::string folder = "kit";       // the program directory's name
+    std::optional<Bytes> game_part = std::nullopt;  // the tape after the player; else game.tap
 };
 
 inline void PrintTo(const FaultCase& fault_case, std::ostream* out) {
