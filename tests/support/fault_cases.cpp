@@ -202,6 +202,10 @@ std::vector<FaultCase> game_tapes() {
                       joined({loader({"LOAD \"\" CODE", "RANDOMIZE USR VAL \"40000\""}),
                               code("game", 40000, 100)})),
                  code("game", 40000, 100)),
+        followed(
+            game("loader loading code at 32768, saved at 40000",
+                 joined({loader({("LOAD \"\" CODE 32768 : " + usr).c_str()}), code("game", 40000, 100)})),
+            game_code),
         followed(game("loader loading two code blocks",
                       joined({loader({(load + load + usr).c_str()}), game_code, engine})),
                  joined({game_code, tape_block(0xFF, Bytes(50, 0x55))})),
@@ -272,6 +276,12 @@ std::vector<FaultCase> game_tapes() {
         game("block of length 0", joined({demo, {0x00, 0x00}}), not_a_tape + "block 3 has a length of 0"),
     };
     // A real tape as its maker's tools left it, its code not at 32000.
+    // Its loader hides its numbers in NOT PI, VAL "..." and CODE "o", and shows a screen first.
+    if (auto corpus = shared_dir("corpus"))
+        cases.push_back(
+            game("MK1 Dogmole", read_bytes(*corpus / "tap" / "mojontwins_dogmole.tap"),
+                 "game.tap, block 5 (code \"main\", 27303 bytes at 24000): it loads below 32000, over " +
+                     basic_stack + " and " + player));
     if (auto corpus = shared_dir("corpus"))
         cases.push_back(
             game("z88dk Tritone demo", read_bytes(*corpus / "tap" / "z88dk_tritone_demo.tap"),
