@@ -134,6 +134,87 @@ bool covers(const LoaderStep& load, int address) {
     return address >= load.address && address < load.address + load.length;
 }
 
+// Where the game starts: inside a block it loads, and with 32000 to 32002 free for the jump to it
+// unless it starts at 32000 itself.
+void check_entry(const std::vector<TapeBlock>& blocks, const std::vector<LoaderStep>& loads, int entry,
+                 const Text& tape_name, const Text& its_loader, std::vector<GameTapeFinding>& findings) {
+    const Text starts = u" starts the game at " + number_text(entry);
+    const LoaderStep* entered = nullptr;
+    const LoaderStep* over_jump = nullptr;
+    for (const LoaderStep& load : loads) {
+        if (covers(load, entry)) entered = &load;
+        if (!over_jump && load.address < game_start_address + jump_bytes &&
+            load.address + load.length > game_start_address)
+            over_jump = &load;
+    }
+    if (!entered) {
+        findings.push_back(error(its_loader + starts + u", where none of the code blocks it loads lies"));
+    } else if (entry != game_start_address && over_jump) {
+        const TapeBlock& header = blocks[over_jump->header];
+        findings.push_back(error(block_text(tape_name, header.number, code_text(header)) +
+                                 u": the game's BASIC loader" + starts +
+                                 u", but this block covers 32000, where the loader puts the jump to it. "
+                                 u"Assemble the game to start at 32000, or to leave 32000 to 32002 free"));
+    }
+}
+
+// The steps after the game's first code block, in the loader's order, as the launch table gives
+// them to the player; what the table cannot or need not repeat is left out, with a finding
+// where the user should know.
+std::vector<std::uint8_t> launch_table_of(const GameLoader& loader, const LoaderStep& first,
+                                          const Text& tape_name, std::vector<GameTapeFinding>& findings) {
+    Colours colours{loader.border, loader.paper, loader.ink, loader.bright, loader.flash};
+    std::uint8_t flags = (loader.screen_cleared ? clear_screen_flag : 0) |
+                         (loader.entry != game_start_address ? jump_flag : 0);
+    std::vector<std::uint8_t> table = launch_head(colours, flags, loader.entry);
+    bool first_loaded = false;  // before the first code block comes only the screen shown first
+    for (const LoaderStep& step : loader.steps) {
+        if (step.kind == LoaderStep::Kind::load) {
+            if (first_loaded) {
+                table.push_back(load_step);
+                put_word(table, step.address);
+                put_word(table, step.length);
+            }
+            first_loaded = first_loaded || step.header == first.header;
+            continue;
+        }
+        const Text poke = line_text(tape_name, loader, step.line) + u": POKE " + number_text(step.address);
+        if (step.address >= player_first_address && step.address <= player_last_address) {
+            findings.push_back(error(poke +
+                                     u" changes the music player (25500 to 31999), which the game's "
+                                     u"loader leaves to the game. Move what it sets to 32000 or above"));
+        } else if (step.address >= program_address && step.address < player_first_address) {
+            findings.push_back({Severity::warning, poke + u" changes the game's own BASIC loader, which this "
+                                                          u"tape does not carry, so it is left out"});
+        } else if (first_loaded || !covers(first, step.address)) {
+            // A POKE into the first code block before it loads is overwritten, as on the game's own tape.
+            table.push_back(poke_step);
+            put_word(table, step.address);
+            table.push_back(static_cast<std::uint8_t>(step.value));
+        }
+    }
+    table.push_back(0);
+    return table;
+}
+
+// The game's part of the output tape. The first code block loads with the loader's own
+// LOAD "" CODE, at its header's address, so it gets a header for the address the game's loader
+// asked for. The rest go headerless, for the player to load, and then every block after the
+// last one the loader used, for the game to load itself.
+std::vector<std::uint8_t> game_blocks_of(const std::vector<TapeBlock>& blocks,
+                                         const std::vector<LoaderStep>& loads, std::size_t blocks_used) {
+    std::vector<std::uint8_t> tape;
+    const LoaderStep& first = loads.front();
+    const TapeBlock& header = blocks[first.header];
+    if (first.address == header_parameter_1(header))
+        append_block(tape, header.bytes);
+    else
+        tape = code_header_block(header, first.address, first.length);
+    for (const LoaderStep& load : loads) append_block(tape, blocks[load.header + 1].bytes);
+    for (std::size_t at = blocks_used; at < blocks.size(); ++at) append_block(tape, blocks[at].bytes);
+    return tape;
+}
+
 // The tape when its own loader was followed to the game's start.
 GameTapeCheck check_followed(const std::vector<TapeBlock>& blocks, const GameLoader& loader,
                              const Text& tape_name, bool screen_file) {
@@ -148,29 +229,25 @@ GameTapeCheck check_followed(const std::vector<TapeBlock>& blocks, const GameLoa
     if (!check.findings.empty()) return check;
 
     // A screen the loader shows first becomes the loading screen: the loader shows it the same way.
-    const bool screen_first = !loads.empty() && loads.front().screen;
-    if (screen_first) {
+    if (!loads.empty() && loads.front().screen) {
+        const TapeBlock& header = blocks[loads.front().header];
+        std::span<const std::uint8_t> picture = block_contents(blocks[loads.front().header + 1]);
         if (screen_file)
             check.findings.push_back(
-                {Severity::warning,
-                 block_text(tape_name, blocks[loads.front().header].number,
-                            code_text(blocks[loads.front().header])) +
-                     u": the game's loading screen is left off the tape, since screen.scr is "
-                     u"shown instead. Remove screen.scr to show the game's own"});
-        else {
-            std::span<const std::uint8_t> picture = block_contents(blocks[loads.front().header + 1]);
+                {Severity::warning, block_text(tape_name, header.number, code_text(header)) +
+                                        u": the game's loading screen is left off the tape, "
+                                        u"since screen.scr is shown instead. Remove "
+                                        u"screen.scr to show the game's own"});
+        else
             check.start.screen.assign(picture.begin(), picture.end());
-        }
         loads.erase(loads.begin());
     }
     const Text its_loader = tape_name + u": its BASIC loader \"" + loader.name + u"\"";
     if (loads.empty()) {
-        check.findings.push_back(error(its_loader +
-                                       u" loads no code block of the game. Save the game's code with a CODE "
-                                       u"header after the loader"));
+        check.findings.push_back(error(its_loader + u" loads no code block of the game. Save the game's code "
+                                                    u"with a CODE header after the loader"));
         return check;
     }
-
     for (const LoaderStep& load : loads) {
         const TapeBlock& header = blocks[load.header];
         Text block = block_text(tape_name, header.number, code_text(header));
@@ -181,83 +258,14 @@ GameTapeCheck check_followed(const std::vector<TapeBlock>& blocks, const GameLoa
     }
     // A block in the wrong place is the one problem to mend first.
     if (has_error(check.findings)) return check;
-    bool entry_loaded = false, jump_covered = false;
-    const LoaderStep* over_jump = nullptr;
-    for (const LoaderStep& load : loads) {
-        entry_loaded = entry_loaded || covers(load, loader.entry);
-        for (int at = game_start_address; at < game_start_address + jump_bytes; ++at)
-            if (covers(load, at) && !jump_covered) jump_covered = true, over_jump = &load;
-    }
-    const Text entry_text = u"starts the game at " + number_text(loader.entry);
-    if (!entry_loaded)
-        check.findings.push_back(
-            error(its_loader + u" " + entry_text + u", where none of the code blocks it loads lies"));
-    else if (loader.entry != game_start_address && jump_covered)
-        check.findings.push_back(error(
-            block_text(tape_name, blocks[over_jump->header].number, code_text(blocks[over_jump->header])) +
-            u": the game's BASIC loader " + entry_text +
-            u", but this block covers 32000, where the loader puts the jump to it. Assemble the game to "
-            u"start at "
-            u"32000, or to leave 32000 to 32002 free"));
-
-    // Everything after the first code block, in the loader's order: the table repeats it.
-    Colours colours{loader.border, loader.paper, loader.ink, loader.bright, loader.flash};
-    std::uint8_t flags = (loader.screen_cleared ? clear_screen_flag : 0) |
-                         (loader.entry != game_start_address ? jump_flag : 0);
-    check.start.launch_table = launch_head(colours, flags, loader.entry);
-    const LoaderStep& first = loads.front();
-    bool first_loaded = false;
-    for (const LoaderStep& step : loader.steps) {
-        if (step.kind == LoaderStep::Kind::load) {
-            // Before the first code block comes only the screen shown first.
-            if (step.header == first.header) first_loaded = true;
-            if (!first_loaded || step.header == first.header) continue;
-            check.start.launch_table.push_back(load_step);
-            put_word(check.start.launch_table, step.address);
-            put_word(check.start.launch_table, step.length);
-            continue;
-        }
-        const Text poke = line_text(tape_name, loader, step.line) + u": POKE " + number_text(step.address);
-        if (step.address >= player_first_address && step.address <= player_last_address) {
-            check.findings.push_back(
-                error(poke + u" changes the music player (25500 to 31999), which the game's "
-                             u"loader leaves to the game. Move what it sets to 32000 or above"));
-            continue;
-        }
-        if (step.address >= program_address && step.address < player_first_address) {
-            check.findings.push_back(
-                {Severity::warning, poke + u" changes the game's own BASIC loader, which this "
-                                           u"tape does not carry, so it is left out"});
-            continue;
-        }
-        // Before the first code block loads, a POKE into it is overwritten, as on the game's own tape.
-        if (!first_loaded && covers(first, step.address)) continue;
-        check.start.launch_table.push_back(poke_step);
-        put_word(check.start.launch_table, step.address);
-        check.start.launch_table.push_back(static_cast<std::uint8_t>(step.value));
-    }
-    check.start.launch_table.push_back(0);
+    check_entry(blocks, loads, loader.entry, tape_name, its_loader, check.findings);
+    check.start.launch_table = launch_table_of(loader, loads.front(), tape_name, check.findings);
     if (check.start.launch_table.size() > launch_table_most)
         check.findings.push_back(error(
             its_loader + u" loads more blocks and makes more POKEs than the player can repeat (" +
             number_text(static_cast<std::int64_t>(check.start.launch_table.size())) +
             u" bytes of steps, at most " + number_text(static_cast<std::int64_t>(launch_table_most)) + u")"));
-
-    // The first code block loads with the loader's own LOAD "" CODE, at the header's address:
-    // a header is written for the address the game's loader asked for. The rest go headerless,
-    // for the player to load, and then every block after the last one the loader used.
-    const TapeBlock& first_header = blocks[first.header];
-    if (first.address == header_parameter_1(first_header))
-        append_block(check.start.game_blocks, first_header.bytes);
-    else {
-        std::vector<std::uint8_t> header = code_header_block(first_header, first.address, first.length);
-        check.start.game_blocks.insert(check.start.game_blocks.end(), header.begin(), header.end());
-    }
-    append_block(check.start.game_blocks, blocks[first.header + 1].bytes);
-    for (const LoaderStep& load : loads)
-        if (load.header != first.header) append_block(check.start.game_blocks, blocks[load.header + 1].bytes);
-    for (std::size_t at = loader.blocks_used; at < blocks.size(); ++at)
-        append_block(check.start.game_blocks, blocks[at].bytes);
+    check.start.game_blocks = game_blocks_of(blocks, loads, loader.blocks_used);
     return check;
 }
 
