@@ -58,6 +58,11 @@ ay_select       equ $fffd           ; AY register select port
 ay_data_high    equ $bf             ; high byte of the AY data port $bffd
 
 rom_frame_interrupt equ $0038       ; the ROM's IM 1 routine: FRAMES and the keyboard
+rom_load_bytes  equ $0556           ; LD-BYTES, the same in the 48K ROM and the 128's 48 BASIC ROM
+bordcr_sysvar   equ 23624           ; BORDCR: the border colour times 8, the lower screen's colours
+attr_p_sysvar   equ 23693           ; ATTR_P, then MASK_P: the permanent colours
+attr_t_sysvar   equ 23695           ; ATTR_T: the temporary colours
+launch_table_max equ 64             ; the longest bin/launch.bin the build writes
 vector_table    equ $6400           ; 257 bytes of vector_byte: I = $64 (25600)
 vector_byte     equ $65             ; every vector reads $6565: frame_interrupt
 
@@ -106,8 +111,12 @@ music_bank:     db 0                ; 25519
 ; ---- background playback -----------------------------------------------------------------
 
 ; Fills the vector table, keeps the I register of the caller and switches to IM 2. A second
-; call while the music plays changes nothing.
+; call while the music plays changes nothing. The first call, the loader's, starts with the
+; game's launch (see below).
 start:
+        ld a, (launch_due)
+        or a
+        call nz, launch             ; the first call only, in every layout
         if banked
         ld a, (music_bank)
         or a
@@ -129,23 +138,6 @@ start:
         im 2
         ld a, 1
         ld (playing), a
-        ei
-        ret
-
-; Silences the AY. When the music played in the background, interrupts go back to the ROM
-; (IM 1, the I register as it was) and are left enabled; a game that drives the player from
-; its own handler keeps its interrupt set-up.
-stop:
-        ld a, (playing)
-        or a
-        jp z, pt3_mute
-        di
-        xor a
-        ld (playing), a
-        ld a, (saved_i)
-        ld i, a
-        im 1
-        call pt3_mute
         ei
         ret
 
@@ -235,162 +227,90 @@ zx7_bit:
         rla                         ; the carry (1) becomes the new marker bit
         ret
 
-; ---- credits -----------------------------------------------------------------------------
-; Prints the credits text, up to its carriage return, on the bottom rows of the screen in
-; the ROM font, wrapping at 32 columns; the rows used are cleared and coloured first.
-; Screen writes are direct, so the loader's POKE that hides tape messages does not matter.
+; ---- the game's launch: the first call of start, once -----------------------------------
+; The loader calls start right after it has loaded the game's first code block and just
+; before it jumps to 32000, so the first call finishes what the game's own loader would have
+; done, as the build wrote it in bin/launch.bin:
+;     0  border colour (0..7)       1  BORDCR          2  ATTR_P (also ATTR_T; MASK_P := 0)
+;     3  flags: bit 0 clears the screen in ATTR_P's colours, bit 1 puts JP entry at 32000
+;     4  word: the game's entry
+;     6  steps, up to a 0 byte: 1, word address, word length: load the next tape block, a
+;        headerless data block of exactly that length, with the ROM's LD-BYTES;
+;        2, word address, byte value: POKE address, value
+; The colours come after the loads because LD-BYTES flashes the border and puts it back from
+; BORDCR. Changes AF, BC, DE, HL and IX; a load that fails stops with "R Tape loading error".
 
-show_credits:
-        call credits_length         ; B = characters to show
-        ld a, b
+launch:
+        xor a
+        ld (launch_due), a
+        ld hl, launch_table + 6
+launch_step:
+        ld a, (hl)
+        inc hl
         or a
-        ret z
-        add a, credit_columns - 1
-        rrca
-        rrca
-        rrca
-        rrca
-        rrca
-        and 7                       ; rows needed
-        ld c, a
-        ld a, 24
-        sub c
-        ld (credit_row), a
-        push bc
-        call clear_credit_rows
-        pop bc
-        ld hl, credits_text
-        ld de, 0                    ; D = row offset, E = column
-credit_char:
-        push bc
+        jr z, launch_colours
+        ld e, (hl)
+        inc hl
+        ld d, (hl)                  ; DE = address
+        inc hl
+        cp 1
+        jr z, launch_load
+        ldi                         ; POKE
+        jr launch_step
+launch_load:
+        push de
+        pop ix
+        ld e, (hl)
+        inc hl
+        ld d, (hl)                  ; DE = length
+        inc hl
         push hl
-        push de
-        ld a, (hl)
-        call draw_char
-        pop de
+        ld a, $ff                   ; a data block
+        scf                         ; loaded, not verified
+        call rom_load_bytes
         pop hl
-        pop bc
-        inc hl
-        inc e
-        ld a, e
-        cp credit_columns
-        jr nz, credit_char_next
-        ld e, 0
-        inc d
-credit_char_next:
-        djnz credit_char
-        ret
-
-; B = number of characters before the carriage return, at most the text's size and at most
-; what fits on the credit rows.
-credits_length:
-        ld hl, credits_text
-        ld b, 0
-credits_length_next:
-        ld a, b
-        cp credits_limit
-        ret z
-        ld a, (hl)
-        cp 13
-        ret z
-        inc hl
-        inc b
-        jr credits_length_next
-
-; C = number of rows from (credit_row) to the bottom: blank their pixels, set their colour.
-clear_credit_rows:
-        ld a, (credit_row)
-        ld d, a
-clear_row:
-        push bc
-        push de
-        ld e, 0
-        call cell_address           ; HL = first pixel line of the row
-        ld c, 8
-clear_pixel_line:
-        push hl
-        ld b, credit_columns
-clear_pixel_byte:
-        ld (hl), 0
-        inc hl
-        djnz clear_pixel_byte
-        pop hl
-        inc h
-        dec c
-        jr nz, clear_pixel_line
-        pop de
-        push de
-        call attr_address
-        ld b, credit_columns
-clear_attr_byte:
-        ld (hl), credits_attr
-        inc hl
-        djnz clear_attr_byte
-        pop de
-        pop bc
-        inc d
-        dec c
-        jr nz, clear_row
-        ret
-
-; Draws character A at row (credit_row) + D, column E. Codes outside 32..127 stay blank.
-draw_char:
-        cp 32
-        ret c
-        cp 128
-        ret nc
-        push af
-        ld a, (credit_row)
-        add a, d
-        ld d, a
-        call cell_address
-        ex de, hl                   ; DE = screen
-        pop af
-        ld l, a
+        jr c, launch_step
+        rst 8
+        db $1a                      ; R Tape loading error
+launch_colours:
+        ld hl, (launch_table)       ; L = border, H = BORDCR
+        ld a, l
+        out ($fe), a
+        ld a, h
+        ld (bordcr_sysvar), a
+        ld hl, (launch_table + 2)   ; L = ATTR_P, H = flags
+        ld a, l
+        ld (attr_t_sysvar), a
+        ld c, h
         ld h, 0
-        add hl, hl
-        add hl, hl
-        add hl, hl                  ; HL = code * 8
-        ld bc, (chars_sysvar)
-        add hl, bc                  ; HL = glyph
-        ld b, 8
-draw_char_line:
-        ld a, (hl)
-        ld (de), a
-        inc hl
-        inc d
-        djnz draw_char_line
+        ld (attr_p_sysvar), hl      ; and MASK_P
+        rr c
+        jr nc, launch_jump
+        ld hl, screen_attrs + 767   ; the attributes from the last one down, then the pixels
+        ld de, screen_attrs + 766
+        ld bc, 767
+        ld (hl), a
+        lddr
+        ld h, d
+        ld l, e
+        ld (hl), b                  ; B = 0
+        dec de
+        ld bc, 6143
+        lddr
+launch_jump:
+        ld a, (launch_table + 3)
+        and 2
+        ret z
+        ld a, $c3                   ; JP entry
+        ld (game_address), a
+        ld hl, (launch_table + 4)
+        ld (game_address + 1), hl
         ret
 
-; HL = pixel address of the top line of the cell at row D (0..23), column E (0..31).
-cell_address:
-        ld a, d
-        and $18
-        or screen_pixels / 256
-        ld h, a
-        ld a, d
-        and 7
-        rrca
-        rrca
-        rrca
-        or e
-        ld l, a
-        ret
+launch_table:
+        incbin "bin/launch.bin"
+launch_table_end:
 
-; HL = attribute address of row D, column 0.
-attr_address:
-        ld l, d
-        ld h, 0
-        add hl, hl
-        add hl, hl
-        add hl, hl
-        add hl, hl
-        add hl, hl
-        ld bc, screen_attrs
-        add hl, bc
-        ret
-
-credit_row:     db 0
         if $ < vector_table + 257   ; the vector table must cover nothing resident
         ds vector_table + 257 - $, 0
         endif
@@ -400,9 +320,28 @@ init_only_end:
 
 playing:        db 0                ; 1 while the interrupt handler plays the music
 saved_i:        db 0                ; the I register from before the background playback
+launch_due:     db 1                ; 1 until the first call of start has launched the game
         if banked
 game_stack:     dw 0                ; SP of the interrupted program while the bank is in
         endif
+
+; Silences the AY. When the music played in the background, interrupts go back to the ROM
+; (IM 1, the I register as it was) and are left enabled; a game that drives the player from
+; its own handler keeps its interrupt set-up.
+stop:
+        ld a, (playing)
+        or a
+        jp z, pt3_mute
+        di
+        xor a
+        ld (playing), a
+        ld a, (saved_i)
+        ld i, a
+        im 1
+        call pt3_mute
+        ei
+        ret
+
 resident_high_end:
 pt3_low_area    equ resident_high_end   ; the PT3 player puts small routines here (up to the handler)
 
@@ -626,16 +565,6 @@ needs_128k_end:
 packed_music:
         incbin "bin/music.pt3.zx7"
 packed_end:
-credits_text:
-        incbin "bin/author.bin"
-credits_end:
-        pt3_init_part
-pt3_init_end:
-pt3_init_at     equ pt3_init_code
-; Zeros (they load fastest) over what is left of the module measured at the top.
-        if $ < load_address + module_size
-        ds load_address + module_size - $, 0
-        endif
 
         else
 
@@ -646,19 +575,190 @@ pt3_init_at     equ pt3_init_code
 ; after the unpacked module: a ZX7 stream never spends more than 9 bits on one byte of
 ; output, plus an 18-bit end marker and a padded bit byte, so the unread compressed bytes
 ; can lead the unread output by at most size / 8 + 4 bytes.
-; The credits text sits at the bottom of the buffer: it is shown before the music is
-; unpacked over it.
+; The credits text and the code that shows it sit at the bottom of the buffer: init runs that
+; code in place before the music is unpacked over it.
 
 module:
 module_end      equ module + module_size
 unpack_margin   equ module_size / 8 + 4
 pt3_work        equ module_end
 
+        endif
+
+; ---- what init uses before it unpacks: the credits and the PT3 player's init code ----------
+
 credits_text:
         incbin "bin/author.bin"
 credits_end:
-        pt3_init_part               ; copied to pt3_init_at by init, then unpacked over
+
+; ---- credits -----------------------------------------------------------------------------
+; Prints the credits text, up to its carriage return, on the bottom rows of the screen in
+; the ROM font, wrapping at 32 columns; the rows used are cleared and coloured first.
+; Screen writes are direct, so the loader's POKE that hides tape messages does not matter.
+
+show_credits:
+        call credits_length         ; B = characters to show
+        ld a, b
+        or a
+        ret z
+        add a, credit_columns - 1
+        rrca
+        rrca
+        rrca
+        rrca
+        rrca
+        and 7                       ; rows needed
+        ld c, a
+        ld a, 24
+        sub c
+        ld (credit_row), a
+        push bc
+        call clear_credit_rows
+        pop bc
+        ld hl, credits_text
+        ld de, 0                    ; D = row offset, E = column
+credit_char:
+        push bc
+        push hl
+        push de
+        ld a, (hl)
+        call draw_char
+        pop de
+        pop hl
+        pop bc
+        inc hl
+        inc e
+        ld a, e
+        cp credit_columns
+        jr nz, credit_char_next
+        ld e, 0
+        inc d
+credit_char_next:
+        djnz credit_char
+        ret
+
+; B = number of characters before the carriage return, at most the text's size and at most
+; what fits on the credit rows.
+credits_length:
+        ld hl, credits_text
+        ld b, 0
+credits_length_next:
+        ld a, b
+        cp credits_limit
+        ret z
+        ld a, (hl)
+        cp 13
+        ret z
+        inc hl
+        inc b
+        jr credits_length_next
+
+; C = number of rows from (credit_row) to the bottom: blank their pixels, set their colour.
+clear_credit_rows:
+        ld a, (credit_row)
+        ld d, a
+clear_row:
+        push bc
+        push de
+        ld e, 0
+        call cell_address           ; HL = first pixel line of the row
+        ld c, 8
+clear_pixel_line:
+        push hl
+        ld b, credit_columns
+clear_pixel_byte:
+        ld (hl), 0
+        inc hl
+        djnz clear_pixel_byte
+        pop hl
+        inc h
+        dec c
+        jr nz, clear_pixel_line
+        pop de
+        push de
+        call attr_address
+        ld b, credit_columns
+clear_attr_byte:
+        ld (hl), credits_attr
+        inc hl
+        djnz clear_attr_byte
+        pop de
+        pop bc
+        inc d
+        dec c
+        jr nz, clear_row
+        ret
+
+; Draws character A at row (credit_row) + D, column E. Codes outside 32..127 stay blank.
+draw_char:
+        cp 32
+        ret c
+        cp 128
+        ret nc
+        push af
+        ld a, (credit_row)
+        add a, d
+        ld d, a
+        call cell_address
+        ex de, hl                   ; DE = screen
+        pop af
+        ld l, a
+        ld h, 0
+        add hl, hl
+        add hl, hl
+        add hl, hl                  ; HL = code * 8
+        ld bc, (chars_sysvar)
+        add hl, bc                  ; HL = glyph
+        ld b, 8
+draw_char_line:
+        ld a, (hl)
+        ld (de), a
+        inc hl
+        inc d
+        djnz draw_char_line
+        ret
+
+; HL = pixel address of the top line of the cell at row D (0..23), column E (0..31).
+cell_address:
+        ld a, d
+        and $18
+        or screen_pixels / 256
+        ld h, a
+        ld a, d
+        and 7
+        rrca
+        rrca
+        rrca
+        or e
+        ld l, a
+        ret
+
+; HL = attribute address of row D, column 0.
+attr_address:
+        ld l, d
+        ld h, 0
+        add hl, hl
+        add hl, hl
+        add hl, hl
+        add hl, hl
+        add hl, hl
+        ld bc, screen_attrs
+        add hl, bc
+        ret
+
+credit_row:     db 0
+
+        pt3_init_part               ; main memory: copied to pt3_init_at by init, then unpacked over
 pt3_init_end:
+
+        if banked
+pt3_init_at     equ pt3_init_code
+; Zeros (they load fastest) over what is left of the module measured at the top.
+        if $ < load_address + module_size
+        ds load_address + module_size - $, 0
+        endif
+
+        else
 
         if module_size + unpack_margin - packed_size > pt3_init_end - credits_text
         ds module_size + unpack_margin - packed_size - (pt3_init_end - credits_text), 0
@@ -682,7 +782,13 @@ credits_limit   equ credit_columns * credit_rows_max
 ; vector points.
 
         if resident_low_end > vector_table
-        .error the start and stop code runs into the vector table
+        .error the start code runs into the vector table
+        endif
+        if launch_table + launch_table_max > vector_table + 257
+        .error the launch code with the longest table runs past the vector table
+        endif
+        if launch_table_end - launch_table > launch_table_max
+        .error bin/launch.bin is longer than launch_table_max
         endif
         if init_only_end < vector_table + 257
         .error resident code lies under the vector table: move init-only code there
