@@ -3,12 +3,14 @@
 ; Assembled by the build from the program directory:
 ;     pasmo --err asm/tunefuse.asm tunefuse.bin
 ; INCLUDE and INCBIN names are relative to the working directory, so the PT3 player is found
-; as asm/pt3_player.asm and the build's work files as bin/music.pt3, bin/music.pt3.zx7 and
-; bin/author.bin.
+; as asm/pt3_player.asm and the build's work files as bin/music.pt3, bin/music.pt3.zx7,
+; bin/author.bin and bin/launch.bin.
 ;
 ; The BASIC loader does CLEAR 25499, loads this block at 25500, calls 25500, loads the game,
 ; calls 25511 and starts the game at 32000. Everything the player keeps therefore lies in
 ; 25500..31999; what only init reads may lie past 31999, as the game loads over it later.
+; The first call of 25511 also finishes the game's loading as bin/launch.bin says (its further
+; blocks, POKEs, colours, a jump to its entry at 32000): see "the game's launch" below.
 ;
 ; Entry points (fixed addresses; games may call them too):
 ;     25500  init:   show the credits, unpack the music, set up the player, silence the AY.
@@ -16,7 +18,8 @@
 ;     25503  play:   play one frame of the music (for games with their own interrupt handler)
 ;     25506  stop:   silence the AY; if the music played in the background, back to IM 1
 ;     25509  word:   address of the unpacked PT3 module ($C000 when it lies in a RAM bank)
-;     25511  start:  play the music in the background: one frame on every interrupt (IM 2)
+;     25511  start:  play the music in the background: one frame on every interrupt (IM 2);
+;                    the first call launches the game first, in every layout
 ;     25514  5 bytes, unused (kept so that 25519 stays where games expect it)
 ;     25519  byte:   the RAM bank that holds the music, 0 when it lies in main memory
 ;
@@ -29,15 +32,18 @@
 ;     128K locked in 48 BASIC) it says that the music needs a 128K and the game runs silent.
 ;
 ; Memory plan of the main-memory layout, from 25500 upwards:
-;     jump table, the start and stop code;
-;     the init-only code (credits, unpacker), which the IM 2 vector table at 25600..25856
-;     replaces when the background playback starts;
-;     small routines of the PT3 player, then the interrupt handler at 25957 (the address
-;     every vector byte, 101, points to), then the rest of the PT3 player;
+;     jump table, the start code;
+;     code used only until the first call of start (init, the unpacker, the game's launch
+;     and its table), which the IM 2 vector table at 25600..25856 replaces when the
+;     background playback starts;
+;     the player's flags and the stop code, small routines of the PT3 player, then the
+;     interrupt handler at 25957 (the address every vector byte, 101, points to), then the
+;     rest of the PT3 player;
 ;     the module buffer, then the player's work area right after the unpacked module.
-; The PT3 player's init code travels in the buffer too, between the credits text and the
-; compressed music; init copies it to pt3_init_at, high above the game's start, before it
-; unpacks the module over it, and runs it from there: the game loads over that copy later.
+; At the bottom of the buffer lie the credits text and the code that shows it, which init runs
+; in place, and the PT3 player's init code, which init copies to pt3_init_at, high above the
+; game's start, before it unpacks the module over it, and runs from there: the game loads
+; over that copy later.
 ; The compressed music is stored at the top of the buffer so that it ends a safe distance after
 ; where the unpacked module ends; unpacking then runs in place from the bottom of the buffer
 ; and never overwrites compressed bytes it has yet to read. The work area is filled only once
@@ -143,7 +149,7 @@ start:
 
 resident_low_end:
 
-; ---- init-only code: the vector table takes its place when the music starts ----------
+; ---- code used only until the first start: the vector table takes its place -----------
 
         if !banked
 init:
@@ -471,11 +477,11 @@ pt3_init_at     equ $f000
 
 ; ---- the banked layout: init and what it unpacks ---------------------------------------------
 ; Past the player lie its work area and its stack, and over them, used only by init before
-; the work area is cleared: init's own code, the compressed music, the credits text and the
-; PT3 player's init code, which runs where it lies.
-; The credits text comes last so that the compressed music, which init reads while the bank
-; is paged in, ends by 31999 at a fixed limit; the text itself may run past 31999, as the
-; padding below does, because init shows it before the game loads.
+; the work area is cleared: init's own code, the compressed music, the credits text with the
+; code that shows it and the PT3 player's init code, all of which run where they lie.
+; The credits come last so that the compressed music, which init reads while the bank is
+; paged in, ends by 31999 at a fixed limit; they may run past 31999, as the padding below
+; does, because init is done with them before the game loads.
 
 player_stack_size equ 64
 pt3_work        equ $
@@ -778,8 +784,8 @@ credits_limit   equ credit_columns * credit_rows_max
         endif
 
 ; ---- is the layout sound? ------------------------------------------------------------------
-; The vector table may replace only init-only code, and the handler must sit where every
-; vector points.
+; The vector table may replace only code used before it is filled (the launch with the
+; longest table the build writes included), and the handler must sit where every vector points.
 
         if resident_low_end > vector_table
         .error the start code runs into the vector table
