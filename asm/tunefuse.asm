@@ -289,7 +289,7 @@ launch_colours:
         ld (attr_t_sysvar), a
         ld c, h
         ld h, 0
-        ld (attr_p_sysvar), hl      ; and MASK_P
+        ld (attr_p_sysvar), hl      ; ATTR_P, and MASK_P := 0
         rr c
         jr nc, launch_jump
         ld hl, screen_attrs + 767   ; the attributes from the last one down, then the pixels
