@@ -6,11 +6,13 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <fstream>
 #include <regex>
 #include <set>
 #include <sstream>
 #include <tuple>
 
+#include "fault_cases.hpp"
 #include "player_limit.hpp"
 #include "test_support.hpp"
 
@@ -203,6 +205,9 @@ void expect_text(const Ram& ram, const std::string& text, int row) {
     }
 }
 
+// What the player's first start does (bin/launch.bin): for a game at 32000, only the ROM's colours.
+const Bytes default_launch{7, 0x38, 0x38, 0, 0x00, 0x7D, 0};
+
 class KitEmulator : public testing::Test {
 protected:
     void SetUp() override {
@@ -216,9 +221,12 @@ protected:
         return test::run_process(command, {.working_directory = dir, .env = env, .timeout_seconds = 90});
     }
 
-    // Builds the tape in a copy of the kit with `music` and `game` (source, or "" for the demo), runs
-    // it to `frames` frames after the start entry; the loader's CLEAR, marker and credits must be there.
-    void play(const fs::path& music, bool zx128, const std::string& game, bool screen, int frames) {
+    // Builds the tape in a copy of the kit with `music`, `game` (source, or "" for the demo) at the launch
+    // table's entry and a headerless `block` last; runs it to `frames` frames after the start entry. The
+    // loader's CLEAR, the marker and the credits (unless the screen was cleared) must be there.
+    void play(const fs::path& music, bool zx128, const std::string& game, bool screen, int frames,
+              const Bytes& launch = default_launch, const Bytes& block = {}) {
+        const int origin = launch[4] | launch[5] << 8;
         fs::path kit = temp_ / "kit", work = temp_ / "fuse";
         fs::copy(test::kit_dir(), kit, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
         if (!screen) fs::remove(kit / "screen.scr");
@@ -231,8 +239,15 @@ protected:
             fs::remove(kit / "game.tap");
             for (std::vector<std::string> command :
                  {std::vector<std::string>{"tools/pasmo", "--err", "checker.asm", "checker.bin"},
-                  {"tools/bin2tap", "-o", "game.tap", "checker.bin", "-a", "32000"}})
+                  {"tools/bin2tap", "-o", "game.tap", "checker.bin", "-a", std::to_string(origin)}})
                 EXPECT_EQ(run_in(kit, command).exit_code, 0) << command[0];
+        }
+        // The player takes the test's own table, whatever the program writes to bin/launch.bin.
+        if (launch != default_launch) {
+            std::string player = test::read_string(kit / "asm/tunefuse.asm");
+            test::write_string(kit / "asm/tunefuse.asm",
+                               player.replace(player.find("\"bin/launch.bin\""), 16, "\"launch.bin\""));
+            test::write_bytes(kit / "launch.bin", launch);
         }
         auto build = run_in(kit, {"tunefuse"}, {{"PATH", (temp_ / "no-opener").string()}});
         build_ = build;
@@ -247,6 +262,8 @@ protected:
                 file.path().filename() != "game.tap")
                 tape = file.path();
         ASSERT_FALSE(HasFailure());
+        Bytes added = block.empty() ? Bytes{} : test::tape_block(0xFF, block);
+        std::ofstream(tape, std::ios::app).write(reinterpret_cast<const char*>(added.data()), added.size());
         fs::create_directories(work / "home");
         std::vector<std::string> command = {fuse.string(),        "--machine",
                                             zx128 ? "128" : "48", zx128 ? "--rom-128-0" : "--rom-48",
@@ -272,7 +289,7 @@ protected:
         std::string credits =
             banner + "-" + module_field(module_, 30) + "/" + module_field(module_, 66) + "/music.pt3";
         credits_row_ = 24 - static_cast<int>(std::min<std::size_t>(credits.size(), 128) + 31) / 32;
-        expect_text(ram_, credits.substr(0, 128), credits_row_);
+        if (!(launch[3] & 1)) expect_text(ram_, credits.substr(0, 128), credits_row_);
         for (const auto& [pc, frame, i, frames_count] : trace_.entries) {
             entries_.push_back(pc);
             if (pc == start_entry && start_frame_ < 0) start_frame_ = frame;
@@ -476,5 +493,38 @@ TEST_P(KitEmulatorGames, StartEachAsItsOwnLoaderDoes) {
 
 INSTANTIATE_TEST_SUITE_P(Corpus, KitEmulatorGames,
                          testing::Combine(testing::ValuesIn(corpus_games()), testing::Bool()), run_name);
+
+class KitEmulatorLaunch : public KitEmulator, public testing::WithParamInterface<std::tuple<bool, bool>> {};
+
+// A game at 32768 whose own loader would load a headerless block at 57000, POKE 40000, set its
+// colours and clear the screen: the first start does all that and jumps there from 32000, in
+// either layout, with the music or without (banked on a 48K). The game then stops the music,
+// takes 32000 for its marker and starts it again: the launch does not come back.
+TEST_P(KitEmulatorLaunch, FirstStartFinishesWhatTheGamesLoaderWouldDo) {
+    const auto& [banked, zx128] = GetParam();
+    fs::path music = test::kit_dir() / "music.pt3";
+    for (const auto& pt3 : corpus_modules())
+        if (banked && !pt3.empty() && fs::file_size(pt3) > stated_limit("max_module_size")) music = pt3;
+    if (banked && music.parent_path() == test::kit_dir()) GTEST_SKIP() << "no banked module in the corpus";
+    Bytes block = test::read_bytes(test::kit_dir() / "music.pt3");  // 369 bytes loaded at 57000
+    const std::string game =
+        " org 32768\n call 25506\n ld a, $5a\n ld (32000), a\n"
+        " ld (32005), a\n call 25511\nstay: halt\n jr stay\n";
+    ASSERT_NO_FATAL_FAILURE(
+        play(music, zx128, game, false, 400,
+             {1, 0x0E, 0x16, 3, 0x00, 0x80, 1, 0xA8, 0xDE, 0x71, 0x01, 2, 0x40, 0x9C, 0x77, 0}, block));
+    EXPECT_EQ(entries_, (std::vector<int>{init_entry, start_entry, stop_entry, start_entry}));
+    EXPECT_EQ(ram_.peek(32000) << 16 | ram_.word(32001), 0x5A8000) << "the game's 0x5A, not JP again; 32768";
+    EXPECT_TRUE(std::equal(block.begin(), block.end(), ram_.banks[ram_.paged].begin() + (57000 - 0xC000)));
+    EXPECT_EQ(ram_.peek(40000), 0x77) << "the POKE";
+    EXPECT_EQ(ram_.peek(23624), 0x0E) << "BORDCR";
+    EXPECT_EQ(ram_.word(23693) | ram_.peek(23695) << 16, 0x160016) << "ATTR_P, MASK_P 0 and ATTR_T";
+    for (int address = 16384; address < 23296; ++address)
+        ASSERT_EQ(ram_.peek(address), address < 22528 ? 0 : 0x16) << "the cleared screen at " << address;
+    start_frame_ = trace_.entries.back()[1] + 1;
+    if (!banked || zx128) expect_frames("", 100);
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, KitEmulatorLaunch, testing::Combine(testing::Bool(), testing::Bool()));
 
 }  // namespace

@@ -16,16 +16,6 @@ Bytes make_module(const std::string& title, const std::string& author, std::size
     return module;
 }
 
-namespace {
-
-const std::string exe = TUNEFUSE_EXE_SUFFIX;
-#ifdef _WIN32
-constexpr bool host_is_windows = true;
-#else
-constexpr bool host_is_windows = false;
-#endif
-
-// One tape block: length, flag, contents and XOR checksum.
 Bytes tape_block(std::uint8_t flag, const Bytes& contents) {
     const std::size_t length = contents.size() + 2;
     Bytes block = {static_cast<std::uint8_t>(length & 0xFF), static_cast<std::uint8_t>(length >> 8), flag};
@@ -34,6 +24,15 @@ Bytes tape_block(std::uint8_t flag, const Bytes& contents) {
     for (std::uint8_t byte : contents) block.back() ^= byte;
     return block;
 }
+
+namespace {
+
+const std::string exe = TUNEFUSE_EXE_SUFFIX;
+#ifdef _WIN32
+constexpr bool host_is_windows = true;
+#else
+constexpr bool host_is_windows = false;
+#endif
 
 Bytes joined(std::initializer_list<Bytes> parts) {
     Bytes tape;

@@ -33,6 +33,9 @@ inline void PrintTo(const FaultCase& fault_case, std::ostream* out) {
 Bytes make_module(const std::string& title = "Tune", const std::string& author = "Me",
                   std::size_t size = 2048);
 
+// One tape block: length, flag, contents and XOR checksum.
+Bytes tape_block(std::uint8_t flag, const Bytes& contents);
+
 // The cases that hold on the host the tests run on.
 std::vector<FaultCase> fault_cases();
 
