@@ -69,6 +69,7 @@ int main(int, char** argv) {
         fs::copy(asm_dir, block_dir / "asm");
         fs::copy_file(module, block_dir / "bin/music.pt3");
         std::ofstream(block_dir / "bin/author.bin") << "player bench\r";
+        std::ofstream(block_dir / "bin/launch.bin") << std::string("\7\x38\x38\0\0\x7D\0", 7);
         std::string zx7_command = "cd '" + block_dir.string() + "' && '" + zx7 + "' bin/music.pt3 >/dev/null";
         player_test::Assembly block;
         if (std::system(zx7_command.c_str()) == 0)

@@ -18,7 +18,7 @@ read -r -d '' faults <<'TABLE' || true
 loader-usr-entry  | src/loader/loader_program.cpp | 0x35, 0x35, 0x31, 0x31, 0x22 | 0x35, 0x35, 0x31, 0x32, 0x22 | caught
 loader-line-order | src/loader/loader_program.cpp | static_cast<std::uint8_t>((number >> 8) & 0xFF); | static_cast<std::uint8_t>(number & 0xFF); | caught
 loader-checksum   | src/loader/tape_blocks.cpp | int checksum = data_flag; | int checksum = 0; | caught
-loader-screen-gap | src/loader/game_tape_check.cpp | if (findings.empty() && code.address > game_start_address) | if (findings.empty() && code.address > game_start_address + 1) | caught
+loader-screen-gap | src/loader/game_tape_check.cpp | if (address > game_start_address && address < | if (address > game_start_address + 1 && address < | caught
 driver-screen-size | src/driver/intake.cpp | if (size > screen_bytes) | if (size > screen_bytes + 1) | caught
 driver-title      | src/driver/loader_stage.cpp | constexpr int title_offset = 30; | constexpr int title_offset = 31; | caught
 driver-empty-music | src/driver/intake.cpp | if (size == 0) note_problem | if (size < 0) note_problem | caught
@@ -31,7 +31,10 @@ driver-one-problem | src/driver/output_stage.cpp | if (!run.problems.empty()) { 
 driver-clean-screen | src/driver/output_stage.cpp | names.screen_copy,     names.credits_file, | names.loader_tape,     names.credits_file, | caught
 driver-device-com1 | src/driver/output_stage.cpp | base[3] >= u'1' && | base[3] >= u'2' && | caught
 loader-goto-hidden | src/loader/loader_program.cpp | literal += byte_character(number % 256); | literal += byte_character(number / 256); | caught
-loader-past-end   | src/loader/game_tape_check.cpp | if (last >= memory_end) | if (last > memory_end) | caught
+loader-past-end   | src/loader/game_tape_check.cpp | if (address + length > memory_end) | if (address + length > memory_end + 1) | caught
+basic-hidden-number | src/loader/game_loader.cpp | int value = form[2] | (form[3] << 8); | int value = form[3] | (form[2] << 8); | caught
+basic-load-address | src/loader/game_loader.cpp | step.address = address.value_or(header_parameter_1(blocks_[*header])); | step.address = header_parameter_1(blocks_[*header]); | caught
+basic-screen-first | src/loader/game_tape_check.cpp | const bool screen_first = !loads.empty() && loads.front().screen; | const bool screen_first = false; | caught
 loader-data-flag  | src/loader/game_tape_check.cpp | blocks[at + 1].bytes[0] != data_flag) | false) | caught
 host-kilobytes    | src/host/text.cpp | return bytes / 1024; | return (bytes + 1023) / 1024; | caught
 host-utf8-overlong | src/host/text.cpp | if (lead >= 0xC2 && lead <= 0xDF) return 2; | if (lead >= 0xC0 && lead <= 0xDF) return 2; | caught

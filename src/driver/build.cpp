@@ -10,12 +10,13 @@ int run_build(RunState& run) {
     compress_music(run);
     read_music_credits(run);
     detect_loading_screen(run);
-    check_game_tape(run);
+    const loader::GameStart game = check_game_tape(run);
+    prepare_game_start(run, game);
     create_loader(run);
     report_music(run);
     assemble_player(run);
     build_tapes(run);
-    write_output_tape(run);
+    write_output_tape(run, game.game_blocks);
     clean_up(run);
     launch_tape(run);
     say_goodbye(run);

@@ -12,6 +12,7 @@ struct FixedNames {
     const char16_t* music_work_copy;   // the chosen module, copied into the work folder
     const char16_t* compressed_music;  // what the compressor leaves: the work copy + ".zx7"
     const char16_t* credits_file;      // the one-line credits text the player shows
+    const char16_t* launch_table;      // what the player does once before the game starts
     const char16_t* player_source;     // the music player's assembly source
     const char16_t* player_code;       // the assembled player
     const char16_t* loading_screen;    // optional loading screen, relative

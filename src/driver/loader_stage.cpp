@@ -27,8 +27,8 @@ constexpr int header_field_characters = 33;
 constexpr int game_name_offset = 4;
 constexpr int game_name_bytes = 10;
 
-// The game tape's bytes for the check. They go when the check is done, before the join reads the
-// tape again, so that a long tape is never held twice.
+// The game tape's bytes for the check. They go when the check is done: the output tape needs
+// only the blocks it carries, which the check copies out.
 struct GameTapeBytes {
     std::unique_ptr<std::uint8_t[]> bytes;  // none when the tape could not be read whole
     std::size_t size = 0;
@@ -64,6 +64,17 @@ Text read_game_name() {
     return host::trim_spaces(host::from_utf8(bytes));
 }
 
+// Replaces a work file with the given bytes. False when it could not be written whole.
+bool write_work_file(const Text& path, const std::vector<std::uint8_t>& bytes) {
+    host::delete_file(path, host::delete_force);
+    int file = host::create_file(host::new_number, path);
+    if (file == 0) return false;
+    std::int64_t size = static_cast<std::int64_t>(bytes.size());
+    bool written = host::write_block(file, bytes.data(), size) == size;
+    host::close_file(file);
+    return written && host::file_size(path) == size;
+}
+
 }  // namespace
 
 void read_music_credits(RunState& run) {
@@ -91,7 +102,7 @@ void read_music_credits(RunState& run) {
     host::close_file(credits_file);
 }
 
-void check_game_tape(RunState& run) {
+loader::GameStart check_game_tape(RunState& run) {
     const FixedNames& names = fixed_names();
     if (host::file_size(names.game_tape) <= 0) {
         run.game_tape_missing = true;
@@ -99,20 +110,38 @@ void check_game_tape(RunState& run) {
         note_problem(run, game_tape +
                               u" is missing or empty: copy your game's tape into the program directory as " +
                               game_tape);
-        return;
+        return {};
     }
     GameTapeBytes tape = read_game_tape(names.game_tape);
     if (!tape.bytes) {
         note_problem(run, u"could not read " + Text(names.game_tape));
-        return;
+        return {};
     }
     std::span<const std::uint8_t> bytes(tape.bytes.get(), tape.size);
-    for (const loader::GameTapeFinding& finding : loader::check_game_tape(bytes, names.game_tape)) {
+    loader::GameTapeCheck check = loader::check_game_tape(bytes, names.game_tape, run.screen_flag == 1);
+    for (const loader::GameTapeFinding& finding : check.findings) {
         if (finding.severity == loader::Severity::error)
             note_problem(run, finding.text);
         else
             note_warning(run, finding.text);
     }
+    return std::move(check.start);
+}
+
+void prepare_game_start(RunState& run, const loader::GameStart& game) {
+    const FixedNames& names = fixed_names();
+    // The game's own loading screen, when the user gave none: the loader shows it as it would.
+    if (!game.screen.empty()) {
+        run.screen_flag = 1;
+        host::print_line(Text(u"Found screen\t\t: ") + names.game_tape);
+        if (!write_work_file(names.screen_copy, game.screen))
+            note_problem(run, u"could not write the loading screen to " + Text(names.screen_copy));
+    }
+    // A tape that gave no table (missing, broken) still gets a player that assembles.
+    const std::vector<std::uint8_t> table =
+        game.launch_table.empty() ? loader::plain_launch_table() : game.launch_table;
+    Text path = in_program_directory(run, names.launch_table);
+    if (!write_work_file(path, table)) note_problem(run, u"could not write " + path);
 }
 
 void create_loader(RunState& run) {

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <array>
 
 #include "driver/fixed_names.hpp"
@@ -51,8 +52,8 @@ std::int32_t tape_length(RunState& run, int number, const char16_t* name) {
     return 0;
 }
 
-// Reads both tapes into one block: the loader tape's bytes, then the game tape's.
-std::int64_t join_tapes(RunState& run) {
+// Puts both parts into one block: the loader tape's bytes, then the game's blocks.
+std::int64_t join_tapes(RunState& run, const std::vector<std::uint8_t>& game_blocks) {
     std::int64_t total = std::int64_t{run.loader_tape_length} + run.game_tape_length;
     run.join_buffer = host::memory_block(total);
     if (!run.join_buffer) {
@@ -60,9 +61,9 @@ std::int64_t join_tapes(RunState& run) {
         return 0;
     }
     std::int64_t got = host::read_block(loader_tape_file, run.join_buffer, run.loader_tape_length);
-    got += host::read_block(game_tape_file, run.join_buffer + run.loader_tape_length, run.game_tape_length);
-    if (got != total) note_problem(run, u"could not read the tapes whole");
-    return got == total ? total : 0;
+    std::copy(game_blocks.begin(), game_blocks.end(), run.join_buffer + run.loader_tape_length);
+    if (got != run.loader_tape_length) note_problem(run, u"could not read the tapes whole");
+    return got == run.loader_tape_length ? total : 0;
 }
 
 void write_joined_tape(RunState& run, std::int64_t total) {
@@ -90,7 +91,7 @@ void write_joined_tape(RunState& run, std::int64_t total) {
 
 }  // namespace
 
-void write_output_tape(RunState& run) {
+void write_output_tape(RunState& run, const std::vector<std::uint8_t>& game_blocks) {
     const FixedNames& names = fixed_names();
     // With no game there is nothing to join, and no name for a tape: the line names the tape that
     // is missing instead, and no default name suggests that a tape was meant.
@@ -101,11 +102,12 @@ void write_output_tape(RunState& run) {
     }
     if (run.game_name.empty()) run.game_name = names.unnamed_game;
     host::open_file(loader_tape_file, in_program_directory(run, names.loader_tape));
-    // The user's game is only read: a write-protected game tape joins as well as any.
+    // Held open while the output tape is made, the user's game cannot be taken for the output
+    // tape by a game that names itself after it: the file layer refuses to create an open file.
     host::open_file(game_tape_file, in_program_directory(run, names.game_tape), host::read_only);
     run.loader_tape_length = tape_length(run, loader_tape_file, names.loader_tape);
-    run.game_tape_length = tape_length(run, game_tape_file, names.game_tape);
-    std::int64_t total = join_tapes(run);
+    run.game_tape_length = static_cast<std::int32_t>(game_blocks.size());
+    std::int64_t total = join_tapes(run, game_blocks);
     write_joined_tape(run, total);
     host::close_file(output_tape_file);
     host::close_file(game_tape_file);
@@ -116,9 +118,9 @@ void write_output_tape(RunState& run) {
 void clean_up(RunState& run) {
     const FixedNames& names = fixed_names();
     host::print_text(u"Clean up\t\t: ");
-    const std::array<const char16_t*, 6> intermediates = {names.loader_tape,     names.player_code,
-                                                          names.screen_copy,     names.credits_file,
-                                                          names.music_work_copy, names.compressed_music};
+    const std::array<const char16_t*, 7> intermediates = {
+        names.loader_tape,  names.player_code,     names.screen_copy,     names.credits_file,
+        names.launch_table, names.music_work_copy, names.compressed_music};
     // The intermediates are the run's own files, so a write-protected one goes too and cannot
     // stand in the way of the next run.
     for (const char16_t* name : intermediates) {

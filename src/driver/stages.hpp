@@ -2,6 +2,7 @@
 #pragma once
 
 #include "driver/run_state.hpp"
+#include "loader/game_tape_check.hpp"
 
 namespace driver {
 
@@ -15,7 +16,10 @@ int end_process(RunState& run);
 
 // Music metadata, the game tape and the loader (loader_stage.cpp).
 void read_music_credits(RunState& run);
-void check_game_tape(RunState& run);
+// The game tape's check: what the output tape carries of the game (empty when there is none).
+loader::GameStart check_game_tape(RunState& run);
+// Writes the launch table the player carries, and the game's own loading screen when it is used.
+void prepare_game_start(RunState& run, const loader::GameStart& game);
 void create_loader(RunState& run);
 void report_music(RunState& run);
 
@@ -25,7 +29,7 @@ void assemble_player(RunState& run);
 void build_tapes(RunState& run);
 
 // Output tape, clean-up and launch (output_stage.cpp).
-void write_output_tape(RunState& run);
+void write_output_tape(RunState& run, const std::vector<std::uint8_t>& game_blocks);
 void clean_up(RunState& run);
 void launch_tape(RunState& run);
 void say_goodbye(RunState& run);

@@ -6,10 +6,13 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <fstream>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <tuple>
 
+#include "fault_cases.hpp"
 #include "player_limit.hpp"
 #include "test_support.hpp"
 
@@ -23,7 +26,7 @@ const std::string banner = "Tunefuse 1.6.1 Kestrin 2017";
 constexpr int init_entry = 25500, stop_entry = 25506, module_word = 25509, start_entry = 25511;
 // The demo game and the checking game below both keep a count at 32003 and 0x5A at 32005.
 constexpr int game_count = 32003, game_marker = 32005, stop_after_checks = 200;
-constexpr int entry_mark = 9999991, write_mark = 9999992, exit_mark = 9999993;
+constexpr int entry_mark = 9999991, write_mark = 9999992, exit_mark = 9999993, frame_mark = 9999994;
 
 // A game with its stack at 0xFF00, where a paged RAM bank would hide it. It fills 0x8000..0xFDFF
 // with a pattern, loads every register with known values and after each interrupt checks them
@@ -68,6 +71,7 @@ save_sp: dw 0
 // (frame, register, value) with their ports decoded as the 128 does, and at the end IM and I.
 struct Trace {
     std::vector<std::array<int, 4>> entries;
+    std::vector<std::array<int, 4>> frames;  // frame, IM, I, IFF1 at the frame's interrupt
     std::vector<std::array<int, 3>> ay;
     int im = -1, i = -1;
 };
@@ -87,6 +91,7 @@ Trace read_trace(const std::string& output) {
         int mark = numbers[at++];
         if (mark == entry_mark) take(trace.entries.emplace_back());
         if (mark == exit_mark) take(end);
+        if (mark == frame_mark) take(trace.frames.emplace_back());
         if (mark != write_mark) continue;
         // An OUT, from the frame, the two opcode bytes before PC, A, BC, DE, HL and (HL): OUT (n),A,
         // OUTI and OUTD (B already lowered, HL not yet moved), or OUT (C),r.
@@ -145,10 +150,18 @@ Ram read_ram(const fs::path& file) {
 
 // Types LOAD "" through the keyboard system variables, notes what the trace needs, and exits
 // (0) `frames` frames after the start entry ran, or (3) at a frame limit.
-std::string debugger_script(int frames, int frame_limit) {
+std::string debugger_script(int frames, int frame_limit, int game_entry = -1) {
     std::ostringstream script;
     int id = 0;
-    script << "set $begun 0\n";
+    script << "set $begun 0\nset $entered 0\n";
+    // The game's own start, with the colours it finds, and every frame's interrupt set-up.
+    if (game_entry >= 0) {
+        script << "break " << game_entry << " if $entered == 0\ncommands " << ++id << "\nprint " << entry_mark
+               << "\nprint z80:pc\nprint spectrum:frames\nprint [23693]\nprint [23624]\n"
+               << "set $entered spectrum:frames\ncontinue\nend\n";
+        script << "break time 0 if $begun != 0\ncommands " << ++id << "\nprint " << frame_mark
+               << "\nprint spectrum:frames\nprint z80:im\nprint z80:i\nprint z80:iff1\ncontinue\nend\n";
+    }
     for (char key : std::string("\rload\"\"\r")) {
         int frame = 100 + 10 * id;
         script << "break time 0 if spectrum:frames == " << frame << "\ncommands " << ++id << "\nset 23560 "
@@ -161,8 +174,12 @@ std::string debugger_script(int frames, int frame_limit) {
     script << "break port write 0xfd\ncommands " << ++id << "\nprint " << write_mark
            << "\nprint spectrum:frames\nprint [z80:pc - 2]\nprint [z80:pc - 1]\nprint z80:a\nprint z80:bc"
               "\nprint z80:de\nprint z80:hl\nprint [z80:hl]\ncontinue\nend\n";
-    script << "break time 0 if $begun != 0 && spectrum:frames == $begun + " << frames << "\ncommands " << ++id
-           << "\nprint " << exit_mark << "\nprint z80:im\nprint z80:i\nexit 0\nend\n";
+    // With a game of its own maker's, the frames count from the game's start: the player's start
+    // entry may still be loading its further blocks at the tape's own speed.
+    const std::string from = game_entry >= 0 ? "$entered" : "$begun";
+    script << "break time 0 if " << from << " != 0 && spectrum:frames == " << from << " + " << frames
+           << "\ncommands " << ++id << "\nprint " << exit_mark
+           << "\nprint z80:im\nprint z80:i\nexit 0\nend\n";
     // No newline after the last "end": Fuse reads one there as an empty, invalid command.
     script << "break time 0 if spectrum:frames == " << frame_limit << "\ncommands " << ++id
            << "\nexit 3\nend";
@@ -193,6 +210,9 @@ void expect_text(const Ram& ram, const std::string& text, int row) {
     }
 }
 
+// What the player's first start does (bin/launch.bin): for a game at 32000, only the ROM's colours.
+const Bytes default_launch{7, 0x38, 0x38, 0, 0x00, 0x7D, 0};
+
 class KitEmulator : public testing::Test {
 protected:
     void SetUp() override {
@@ -206,36 +226,59 @@ protected:
         return test::run_process(command, {.working_directory = dir, .env = env, .timeout_seconds = 90});
     }
 
-    // Builds the tape in a copy of the kit with `music` and `game` (source, or "" for the demo), runs
-    // it to `frames` frames after the start entry; the loader's CLEAR, marker and credits must be there.
-    void play(const fs::path& music, bool zx128, const std::string& game, bool screen, int frames) {
+    // Builds the tape in a copy of the kit with `music`, `game` (source, or "" for the demo) at the launch
+    // table's entry and a headerless `block` last; runs it to `frames` frames after the start entry. The
+    // loader's CLEAR, the marker and the credits (unless the screen was cleared) must be there.
+    void play(const fs::path& music, bool zx128, const std::string& game, bool screen, int frames,
+              const Bytes& launch = default_launch, const Bytes& block = {}) {
+        const int origin = launch[4] | launch[5] << 8;
         fs::path kit = temp_ / "kit", work = temp_ / "fuse";
         fs::copy(test::kit_dir(), kit, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
         if (!screen) fs::remove(kit / "screen.scr");
         fs::copy_file(music, kit / "music.pt3", fs::copy_options::overwrite_existing);
         module_ = test::read_bytes(music);
-        if (!game.empty()) {
+        if (!game_tape_.empty()) {
+            fs::copy_file(game_tape_, kit / "game.tap", fs::copy_options::overwrite_existing);
+        } else if (!game.empty()) {
             test::write_string(kit / "checker.asm", game);
             fs::remove(kit / "game.tap");
             for (std::vector<std::string> command :
                  {std::vector<std::string>{"tools/pasmo", "--err", "checker.asm", "checker.bin"},
-                  {"tools/bin2tap", "-o", "game.tap", "checker.bin", "-a", "32000"}})
+                  {"tools/bin2tap", "-o", "game.tap", "checker.bin", "-a", std::to_string(origin)}})
                 EXPECT_EQ(run_in(kit, command).exit_code, 0) << command[0];
         }
+        // The player takes the test's own table, whatever the program writes to bin/launch.bin.
+        if (launch != default_launch) {
+            std::string player = test::read_string(kit / "asm/tunefuse.asm");
+            test::write_string(kit / "asm/tunefuse.asm",
+                               player.replace(player.find("\"bin/launch.bin\""), 16, "\"launch.bin\""));
+            test::write_bytes(kit / "launch.bin", launch);
+        }
         auto build = run_in(kit, {"tunefuse"}, {{"PATH", (temp_ / "no-opener").string()}});
+        build_ = build;
+        if (!game_tape_.empty() && build.exit_code != 0) return;
         EXPECT_EQ(build.exit_code, 0) << build.out << build.err;
-        EXPECT_EQ(build.err, "");
+        if (game_tape_.empty()) {
+            EXPECT_EQ(build.err, "");
+        }
         fs::path tape = kit / (game.empty() ? "tunedemo.tap" : "checker.tap");
+        for (const auto& file : fs::directory_iterator(kit))
+            if (!game_tape_.empty() && file.path().extension() == ".tap" &&
+                file.path().filename() != "game.tap")
+                tape = file.path();
         ASSERT_FALSE(HasFailure());
+        Bytes added = block.empty() ? Bytes{} : test::tape_block(0xFF, block);
+        std::ofstream(tape, std::ios::app).write(reinterpret_cast<const char*>(added.data()), added.size());
         fs::create_directories(work / "home");
         std::vector<std::string> command = {fuse.string(),        "--machine",
                                             zx128 ? "128" : "48", zx128 ? "--rom-128-0" : "--rom-48",
                                             rom.string(),         zx128 ? "--rom-128-1" : "--melodik"};
         if (zx128) command.push_back(rom.string());
         int frame_limit = 2000 + static_cast<int>(fs::file_size(tape)) * 2 / 5 + frames;
-        command.insert(command.end(), {"--no-sound", "--no-auto-load", "--fastload", "--speed", "2000",
-                                       "--no-rzx-autosaves", "--tape", tape.string(), "--record", "run.rzx",
-                                       "--debugger-command", debugger_script(frames, frame_limit)});
+        command.insert(command.end(),
+                       {"--no-sound", "--no-auto-load", "--fastload", "--speed", "2000", "--no-rzx-autosaves",
+                        "--tape", tape.string(), "--record", "run.rzx", "--debugger-command",
+                        debugger_script(frames, frame_limit, game_entry_)});
         auto run = run_in(
             work, command,
             {{"SDL_VIDEODRIVER", "dummy"}, {"SDL_AUDIODRIVER", "dummy"}, {"HOME", (work / "home").string()}});
@@ -245,12 +288,13 @@ protected:
         run_in(work, {"snapconv", "-n", "final.szx", "plain.szx"});
         ram_ = read_ram(work / "plain.szx");
         ASSERT_FALSE(ram_.banks[5].empty()) << "no RAM in the recording's final snapshot";
+        if (!game_tape_.empty()) return;
         EXPECT_EQ(ram_.word(23730), 25499) << "the loader's CLEAR did not run";
         EXPECT_EQ(ram_.peek(game_marker), 0x5A) << "the game did not start, or saw a change";
         std::string credits =
             banner + "-" + module_field(module_, 30) + "/" + module_field(module_, 66) + "/music.pt3";
         credits_row_ = 24 - static_cast<int>(std::min<std::size_t>(credits.size(), 128) + 31) / 32;
-        expect_text(ram_, credits.substr(0, 128), credits_row_);
+        if (!(launch[3] & 1)) expect_text(ram_, credits.substr(0, 128), credits_row_);
         for (const auto& [pc, frame, i, frames_count] : trace_.entries) {
             entries_.push_back(pc);
             if (pc == start_entry && start_frame_ < 0) start_frame_ = frame;
@@ -288,6 +332,9 @@ protected:
     }
 
     test::TempDir temp_{"tunefuse-kit"};
+    fs::path game_tape_;  // a game tape of its own maker's, instead of one made here
+    int game_entry_ = -1;
+    test::ProcessResult build_;
     Bytes module_;
     Trace trace_;
     Ram ram_;
@@ -400,5 +447,90 @@ std::string run_name(const testing::TestParamInfo<std::tuple<fs::path, bool>>& i
 
 INSTANTIATE_TEST_SUITE_P(Corpus, KitEmulatorCorpus,
                          testing::Combine(testing::ValuesIn(corpus_modules()), testing::Bool()), run_name);
+
+std::vector<fs::path> corpus_games() {
+    auto corpus = test::shared_dir("corpus/tap");
+    if (!corpus) return {fs::path()};
+    std::set<fs::path> tapes{fs::directory_iterator(*corpus), fs::directory_iterator()};
+    return {tapes.begin(), tapes.end()};
+}
+
+class KitEmulatorGames : public KitEmulatorCorpus {};
+
+// Real game tapes as their makers' tools left them: the tape is refused with a message naming a
+// block or a line of the game's loader, or the game starts where its own BASIC loader (read by
+// listbasic) starts it, with the ROM's colours and a jump to it at 32000, and the music plays on every frame
+// until the game changes the interrupt set-up.
+TEST_P(KitEmulatorGames, StartEachAsItsOwnLoaderDoes) {
+    const auto& [tape, zx128] = GetParam();
+    if (tape.empty()) GTEST_SKIP() << "no shared corpus at ../shared/corpus";
+    std::smatch usr;
+    const std::string listing = run_in(temp_.path(), {"listbasic", tape.string()}).out;
+    game_tape_ = tape;
+    game_entry_ =
+        std::regex_search(listing, usr, std::regex(R"(USR (VAL ")?(\d+))")) ? std::stoi(usr[2]) : -1;
+    ASSERT_NO_FATAL_FAILURE(play(test::kit_dir() / "music.pt3", zx128, "", false, 500));
+    if (build_.exit_code != 0) {
+        EXPECT_TRUE(
+            std::regex_search(build_.err, std::regex("tunefuse: error: game.tap, (block|line) [0-9]+")))
+            << build_.err;
+        return;
+    }
+    ASSERT_GE(game_entry_, 32000) << listing;
+    const auto started = std::find_if(trace_.entries.begin(), trace_.entries.end(),
+                                      [&](const auto& entry) { return entry[0] == game_entry_; });
+    ASSERT_NE(started, trace_.entries.end()) << "the game did not start where its loader starts it";
+    const auto& [entry, entered, attr, bordcr] = *started;
+    EXPECT_EQ(attr, 0x38) << "the game does not start with the ROM's colours";
+    if (game_entry_ != 32000) {
+        EXPECT_EQ(ram_.peek(32000), 0xC3) << "no jump to the game at 32000";
+    }
+    int silent_from = -1;
+    for (const auto& [frame, im, i, iff1] : trace_.frames) {
+        if (frame <= entered + 1) continue;
+        if (im != 2 || i != 0x64 || iff1 == 0) break;
+        bool written =
+            std::any_of(trace_.ay.begin(), trace_.ay.end(), [&](auto& w) { return w[0] == frame; });
+        if (!written && silent_from < 0) silent_from = frame;
+    }
+    EXPECT_LT(silent_from, 0) << "no music in frame " << silent_from
+                              << " though the player's interrupts were on";
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, KitEmulatorGames,
+                         testing::Combine(testing::ValuesIn(corpus_games()), testing::Bool()), run_name);
+
+class KitEmulatorLaunch : public KitEmulator, public testing::WithParamInterface<std::tuple<bool, bool>> {};
+
+// A game at 32768 whose own loader would load a headerless block at 57000, POKE 40000, set its
+// colours and clear the screen: the first start does all that and jumps there from 32000, in
+// either layout, with the music or without (banked on a 48K). The game then stops the music,
+// takes 32000 for its marker and starts it again: the launch does not come back.
+TEST_P(KitEmulatorLaunch, FirstStartFinishesWhatTheGamesLoaderWouldDo) {
+    const auto& [banked, zx128] = GetParam();
+    fs::path music = test::kit_dir() / "music.pt3";
+    for (const auto& pt3 : corpus_modules())
+        if (banked && !pt3.empty() && fs::file_size(pt3) > stated_limit("max_module_size")) music = pt3;
+    if (banked && music.parent_path() == test::kit_dir()) GTEST_SKIP() << "no banked module in the corpus";
+    Bytes block = test::read_bytes(test::kit_dir() / "music.pt3");  // 369 bytes loaded at 57000
+    const std::string game =
+        " org 32768\n call 25506\n ld a, $5a\n ld (32000), a\n"
+        " ld (32005), a\n call 25511\nstay: halt\n jr stay\n";
+    ASSERT_NO_FATAL_FAILURE(
+        play(music, zx128, game, false, 400,
+             {1, 0x0E, 0x16, 3, 0x00, 0x80, 1, 0xA8, 0xDE, 0x71, 0x01, 2, 0x40, 0x9C, 0x77, 0}, block));
+    EXPECT_EQ(entries_, (std::vector<int>{init_entry, start_entry, stop_entry, start_entry}));
+    EXPECT_EQ(ram_.peek(32000) << 16 | ram_.word(32001), 0x5A8000) << "the game's 0x5A, not JP again; 32768";
+    EXPECT_TRUE(std::equal(block.begin(), block.end(), ram_.banks[ram_.paged].begin() + (57000 - 0xC000)));
+    EXPECT_EQ(ram_.peek(40000), 0x77) << "the POKE";
+    EXPECT_EQ(ram_.peek(23624), 0x0E) << "BORDCR";
+    EXPECT_EQ(ram_.word(23693) | ram_.peek(23695) << 16, 0x160016) << "ATTR_P, MASK_P 0 and ATTR_T";
+    for (int address = 16384; address < 23296; ++address)
+        ASSERT_EQ(ram_.peek(address), address < 22528 ? 0 : 0x16) << "the cleared screen at " << address;
+    start_frame_ = trace_.entries.back()[1] + 1;
+    if (!banked || zx128) expect_frames("", 100);
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, KitEmulatorLaunch, testing::Combine(testing::Bool(), testing::Bool()));
 
 }  // namespace

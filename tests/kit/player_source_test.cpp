@@ -48,6 +48,9 @@ TEST(PlayerSource, LayoutsAndRefusalsAtTheStatedLimits) {
     fs::copy(test::kit_dir() / "asm", dir / "asm");
     fs::create_directories(dir / "bin");
     test::write_string(dir / "bin/author.bin", "Tunefuse 1.6.1 Kestrin 2017-Song/Someone/music.pt3\r\n");
+    Bytes launch{7, 0x38, 0x38, 0, 0x00, 0x7D, 0};
+    launch.resize(64);  // the default launch, as long as the build allows
+    test::write_bytes(dir / "bin/launch.bin", launch);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         test::write_bytes(dir / "bin/music.pt3", c.module);

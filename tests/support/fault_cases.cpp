@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <initializer_list>
 #include <set>
+#include <sstream>
 
 namespace test {
 
@@ -15,16 +16,6 @@ Bytes make_module(const std::string& title, const std::string& author, std::size
     return module;
 }
 
-namespace {
-
-const std::string exe = TUNEFUSE_EXE_SUFFIX;
-#ifdef _WIN32
-constexpr bool host_is_windows = true;
-#else
-constexpr bool host_is_windows = false;
-#endif
-
-// One tape block: length, flag, contents and XOR checksum.
 Bytes tape_block(std::uint8_t flag, const Bytes& contents) {
     const std::size_t length = contents.size() + 2;
     Bytes block = {static_cast<std::uint8_t>(length & 0xFF), static_cast<std::uint8_t>(length >> 8), flag};
@@ -33,6 +24,15 @@ Bytes tape_block(std::uint8_t flag, const Bytes& contents) {
     for (std::uint8_t byte : contents) block.back() ^= byte;
     return block;
 }
+
+namespace {
+
+const std::string exe = TUNEFUSE_EXE_SUFFIX;
+#ifdef _WIN32
+constexpr bool host_is_windows = true;
+#else
+constexpr bool host_is_windows = false;
+#endif
 
 Bytes joined(std::initializer_list<Bytes> parts) {
     Bytes tape;
@@ -49,9 +49,50 @@ Bytes header(char type, const std::string& name, unsigned length, unsigned first
     return tape_block(0x00, contents);
 }
 
+// A BASIC line from words: keywords by name, whole numbers with their hidden five-byte form,
+// anything else as it is.
+Bytes basic_line(unsigned number, const std::string& words) {
+    static const std::map<std::string, std::uint8_t> keywords = {
+        {"CLEAR", 0xFD}, {"LOAD", 0xEF}, {"CODE", 0xAF}, {"SCREEN$", 0xAA}, {"RANDOMIZE", 0xF9},
+        {"USR", 0xC0},   {"VAL", 0xB0},  {"OUT", 0xDF},  {"BORDER", 0xE7},  {"PAPER", 0xDA},
+        {"INK", 0xD9},   {"POKE", 0xF4}, {"NOT", 0xC3},  {"PI", 0xA7},      {"CLS", 0xFB}};
+    Bytes text;
+    std::istringstream in(words);
+    for (std::string word; in >> word;) {
+        if (keywords.contains(word)) {
+            text.push_back(keywords.at(word));
+        } else if (word.find_first_not_of("0123456789") == std::string::npos) {
+            const unsigned value = std::stoul(word);
+            text.insert(text.end(), word.begin(), word.end());
+            text.insert(text.end(), {0x0E, 0, 0, static_cast<std::uint8_t>(value),
+                                     static_cast<std::uint8_t>(value >> 8), 0});
+        } else {
+            text.insert(text.end(), word.begin(), word.end());
+        }
+    }
+    text.push_back(0x0D);
+    Bytes line = {static_cast<std::uint8_t>(number >> 8), static_cast<std::uint8_t>(number),
+                  static_cast<std::uint8_t>(text.size()), static_cast<std::uint8_t>(text.size() >> 8)};
+    line.insert(line.end(), text.begin(), text.end());
+    return line;
+}
+
 // A CODE header and its data block, as SAVE "name" CODE address,length makes them.
-Bytes code(const std::string& name, unsigned address, unsigned length) {
-    return joined({header(3, name, length, address, 32768), tape_block(0xFF, Bytes(length, 0xAA))});
+Bytes code(const std::string& name, unsigned address, unsigned length, std::uint8_t fill = 0xAA) {
+    return joined({header(3, name, length, address, 32768), tape_block(0xFF, Bytes(length, fill))});
+}
+
+// A BASIC loader, autostarting at its first line, made of one line per text.
+Bytes loader(std::initializer_list<const char*> lines) {
+    Bytes program;
+    unsigned number = 10;
+    for (const char* words : lines) {
+        Bytes line = basic_line(number, words);
+        program.insert(program.end(), line.begin(), line.end());
+        number += 10;
+    }
+    const auto size = static_cast<unsigned>(program.size());
+    return joined({header(0, "loader", size, 10, size), tape_block(0xFF, program)});
 }
 
 Bytes flipped(Bytes bytes, std::size_t at) {
@@ -142,11 +183,60 @@ std::vector<FaultCase> game_tapes() {
     const std::string demo_data = "game.tap, block 2 (the data of code \"demo\", 100 bytes at 32000): ";
     const std::string demo_code = "game.tap, block 1 (code \"demo\", 100 bytes at 32000): ";
     const std::string not_a_tape = "game.tap is not a tape file: ";
+    // Game tapes with a BASIC loader of their own, which the output tape follows.
+    const Bytes game_code = code("game", 32768, 100), engine = code("engine", 57000, 50, 0x55);
+    const std::string usr = "RANDOMIZE USR 32768", load = "LOAD \"\" CODE : ";
+    const auto followed = [](FaultCase c, const Bytes& part, const std::string& output = "loader.tap") {
+        c.game_part = part;
+        c.output = output;
+        return c;
+    };
+    const Bytes screen_tape = joined(
+        {loader({("LOAD \"\" SCREEN$ : " + load + usr).c_str()}), code("picture", 32768, 6912), game_code});
     std::vector<FaultCase> cases = {
-        game("code at 32000 after a BASIC loader", joined({basic, code("game", 32000, 100)})),
-        game("code at 32001", joined({basic, code("game", 32001, 100)}), "",
-             first_code(3, "game", 100, 32001) + "loads at 32001, but the loader starts the game at 32000; "
-                                                 "the game starts only if the memory at 32000 happens"),
+        followed(game("loader starting at 32768",
+                      joined({loader({("CLEAR 32767 : " + load + usr).c_str()}), game_code})),
+                 game_code),
+        followed(game("loader starting at VAL \"40000\"",
+                      joined({loader({"LOAD \"\" CODE", "RANDOMIZE USR VAL \"40000\""}),
+                              code("game", 40000, 100)})),
+                 code("game", 40000, 100)),
+        followed(
+            game("loader loading code at 32768, saved at 40000",
+                 joined({loader({("LOAD \"\" CODE 32768 : " + usr).c_str()}), code("game", 40000, 100)})),
+            game_code),
+        followed(game("loader loading two code blocks",
+                      joined({loader({(load + load + usr).c_str()}), game_code, engine})),
+                 joined({game_code, tape_block(0xFF, Bytes(50, 0x55))})),
+        followed(game("loader showing a screen saved at 32768, with screen.scr", screen_tape, "",
+                      "game.tap, block 3 (code \"picture\", 6912 bytes at 32768): the game's loading screen "
+                      "is left "
+                      "off the tape, since screen.scr is shown"),
+                 game_code),
+        followed(row(
+                     "loader showing a screen saved at 32768",
+                     [screen_tape](const fs::path& dir) {
+                         fs::remove(dir / "screen.scr");
+                         write_bytes(dir / "game.tap", screen_tape);
+                     },
+                     "", "Found screen\t\t: game.tap\n"),
+                 game_code),
+        game("loader loading a second block over the player",
+             joined({loader({(load + load + usr).c_str()}), game_code, code("songs", 27000, 100)}),
+             "game.tap, block 5 (code \"songs\", 100 bytes at 27000): it loads below 32000, over " + player),
+        game("loader paging with OUT",
+             joined({loader({("OUT 32765 , 16 : " + load + usr).c_str()}), game_code}), "",
+             "game.tap, line 10 of its BASIC loader \"loader\": it writes to a port with OUT", "loader.tap"),
+        game("loader of headerless code",
+             joined({loader({(load + usr).c_str()}), tape_block(0xFF, Bytes(100, 1))}),
+             "game.tap, block 3 (100 bytes of data without a header)"),
+        game("code at 32000 after a BASIC program that starts nothing",
+             joined({basic, code("game", 32000, 100)}), "",
+             "game.tap, line 10 of its BASIC loader \"demo\": it ends without starting any machine code"),
+        game("code at 32001", code("demo", 32001, 100), "",
+             first_code(1, "demo", 100, 32001) +
+                 "loads at 32001, but the loader starts the game at 32000; "
+                 "the game starts only if the memory from 32000 to 32000 happens"),
         game("code running past 65535", code("demo", 32000, 33537),
              first_code(1, "demo", 33537, 32000) +
                  "runs past the end of memory at 65535 (to 65536). Loading at "
@@ -160,7 +250,7 @@ std::vector<FaultCase> game_tapes() {
              first_code(1, "demo", 100, 25500) + below + player + "."),
         game("code below 32000 running past 65535", code("demo", 30000, 40000),
              first_code(1, "demo", 40000, 30000) + below + player +
-                 ". Assemble the game to load at 32000 or above and to start at 32000\ntunefuse: error: " +
+                 ". Assemble the game to load at 32000 or above\ntunefuse: error: " +
                  first_code(1, "demo", 40000, 30000) + "runs past the end of memory at 65535 (to 69999)"),
         game("screen first", joined({basic, code("screen", 16384, 6912), code("game", 32000, 100)}),
              first_code(3, "screen", 6912, 16384) + "is a loading screen"),
@@ -185,12 +275,17 @@ std::vector<FaultCase> game_tapes() {
         game("block of length 0", joined({demo, {0x00, 0x00}}), not_a_tape + "block 3 has a length of 0"),
     };
     // A real tape as its maker's tools left it, its code not at 32000.
+    // Its loader hides its numbers in NOT PI, VAL "..." and CODE "o", and shows a screen first.
     if (auto corpus = shared_dir("corpus"))
-        cases.push_back(game("z88dk Tritone demo", read_bytes(*corpus / "tap" / "z88dk_tritone_demo.tap"), "",
-                             first_code(3, "tritone", 10058, 40000) +
-                                 "loads at 40000, but the loader starts "
-                                 "the game at 32000; the game starts only if the memory from 32000 to 39999",
-                             "TRITONE.tap"));
+        cases.push_back(
+            game("MK1 Dogmole", read_bytes(*corpus / "tap" / "mojontwins_dogmole.tap"),
+                 "game.tap, block 5 (code \"main\", 27303 bytes at 24000): it loads below 32000, over " +
+                     basic_stack + " and " + player));
+    if (auto corpus = shared_dir("corpus"))
+        cases.push_back(
+            game("z88dk Tritone demo", read_bytes(*corpus / "tap" / "z88dk_tritone_demo.tap"),
+                 "game.tap, block 5 (code \"songs\", 12979 bytes at 27000): it loads below 32000, over " +
+                     player));
     return cases;
 }
 
@@ -374,10 +469,11 @@ void check_case(const FaultCase& c, const CaseRun& run) {
     EXPECT_EQ(read_string(run.log / (opener + ".args")), opened + path + "\n");
     // The output tape: the loader, as long as its header says, then bin2tap's blocks and the game.
     const Bytes& tape = after.at(fs::relative(run.dir / c.output, run.root).generic_string());
-    const bool screen =
-        fs::is_regular_file(run.dir / "screen.scr") && fs::file_size(run.dir / "screen.scr") > 0;
+    const bool screen = out.find("Found screen") != std::string::npos;
+    const Bytes game_part = c.game_part.value_or(read_bytes(run.dir / "game.tap"));
     const std::string tail = (screen ? "BIN2TAP screen.bin 16384\n" : "") +
-                             std::string("BIN2TAP tunefuse.bin 25500\n") + read_string(run.dir / "game.tap");
+                             std::string("BIN2TAP tunefuse.bin 25500\n") +
+                             std::string(game_part.begin(), game_part.end());
     ASSERT_GT(tape.size(), tail.size() + 16);
     EXPECT_TRUE(std::string(tape.begin(), tape.end()).ends_with(tail));
     EXPECT_EQ(tape.size() - tail.size(), tape[14] + 256u * tape[15] + 25);

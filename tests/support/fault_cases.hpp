@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 #include <ostream>
 
 #include "test_support.hpp"
@@ -21,6 +22,7 @@ struct FaultCase {
     std::string output = "demo.tap";  // the tape a successful build makes
     std::string shows = "";           // text the report holds; without it, the report is the usual one
     std::string folder = "kit";       // the program directory's name
+    std::optional<Bytes> game_part = std::nullopt;  // the tape after the player; else game.tap
 };
 
 inline void PrintTo(const FaultCase& fault_case, std::ostream* out) {
@@ -30,6 +32,9 @@ inline void PrintTo(const FaultCase& fault_case, std::ostream* out) {
 // A PT3 module of the given size whose header holds the title and author, padded with spaces.
 Bytes make_module(const std::string& title = "Tune", const std::string& author = "Me",
                   std::size_t size = 2048);
+
+// One tape block: length, flag, contents and XOR checksum.
+Bytes tape_block(std::uint8_t flag, const Bytes& contents);
 
 // The cases that hold on the host the tests run on.
 std::vector<FaultCase> fault_cases();
