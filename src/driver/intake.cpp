@@ -4,6 +4,7 @@
 #include "driver/stages.hpp"
 #include "host/command_line.hpp"
 #include "host/console.hpp"
+#include "host/failure.hpp"
 #include "host/file_system.hpp"
 #include "host/process.hpp"
 
@@ -32,6 +33,12 @@ Text in_program_directory(const RunState& run, const char16_t* relative_name) {
 void note_problem(RunState& run, const Text& what) {
     if (std::find(run.problems.begin(), run.problems.end(), what) == run.problems.end())
         run.problems.push_back(what);
+}
+
+Text because() {
+    Text words = host::failure_words(host::last_failure());
+    host::forget_failure();
+    return words.empty() ? words : u": " + words;
 }
 
 void note_warning(RunState& run, const Text& what) {
@@ -92,7 +99,7 @@ void copy_music_to_work_folder(RunState& run) {
     // stale or absent module.
     bool music_usable = host::file_size(run.music_path) > 0;
     if (!run.music_is_work_copy && !host::copy_file(run.music_path, work_copy) && music_usable)
-        note_problem(run, u"could not copy the music file to " + work_copy);
+        note_problem(run, u"could not copy the music file to " + work_copy + because());
     host::set_current_directory(run.program_directory);
 }
 
@@ -107,7 +114,7 @@ void detect_loading_screen(RunState& run) {
                               host::decimal_text(screen_bytes) + u" bytes)");
     host::print_line(Text(u"Found screen\t\t: ") + names.loading_screen);
     if (!host::copy_file(names.loading_screen, names.screen_copy))
-        note_problem(run, u"could not copy the loading screen to " + Text(names.screen_copy));
+        note_problem(run, u"could not copy the loading screen to " + Text(names.screen_copy) + because());
 }
 
 int end_process(RunState& run) {

@@ -40,6 +40,10 @@ Text in_program_directory(const RunState& run, const char16_t* relative_name);
 // is not noted twice.
 void note_problem(RunState& run, const Text& what);
 
+// Why the host's last operation failed, as ": " and the cause in the user's words; empty when
+// the host noted no cause. The cause is forgotten then, so that it cannot be given twice.
+Text because();
+
 // Notes something that may keep the tape from working, although it is made.
 void note_warning(RunState& run, const Text& what);
 

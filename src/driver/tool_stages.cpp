@@ -12,7 +12,7 @@ namespace {
 void run_tool_of_run(RunState& run, const Text& tool_name) {
     std::int32_t code = host::run_tool(run.tool_path, run.tool_arguments);
     if (code == host::tool_not_started)
-        note_problem(run, u"could not start " + tool_name + u": " + run.tool_path);
+        note_problem(run, u"could not start " + tool_name + u": " + run.tool_path + because());
     else if (code != 0)
         note_problem(run, tool_name + u" exited with code " + host::decimal_text(code));
 }

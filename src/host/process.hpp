@@ -1,5 +1,6 @@
 // Child processes: the external tools run to completion with their output drained, and the
-// program that opens the finished tape.
+// program that opens the finished tape. A child that cannot be started leaves the cause in
+// last_failure() (failure.hpp).
 #pragma once
 
 #include <cstdint>

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "host/command_line.hpp"
+#include "host/failure.hpp"
 #include "host/process.hpp"
 #include "host/process_backend.hpp"
 
@@ -161,16 +162,20 @@ public:
     bool working_directory(const std::string& directory) {
         return posix_spawn_file_actions_addchdir_np(&actions_, directory.c_str()) == 0;
     }
-    // The child's process id, or -1 when it could not be started.
+    // The child's process id, or -1 when it could not be started, with the cause noted.
     pid_t spawn(std::vector<std::string>& words) {
-        if (words.empty() || words.front().empty()) return -1;
+        if (words.empty() || words.front().empty()) return failed(ENOENT, Text());
         std::vector<char*> argv = pointers_to(words);
         pid_t pid = -1;
-        if (posix_spawnp(&pid, argv[0], &actions_, &attributes_, argv.data(), environ) != 0) return -1;
-        return pid;
+        const int error = posix_spawnp(&pid, argv[0], &actions_, &attributes_, argv.data(), environ);
+        return error == 0 ? pid : failed(error, from_utf8(words.front()));
     }
 
 private:
+    static pid_t failed(int error, const Text& program) {
+        note_system_failure(u"start", program, error);
+        return -1;
+    }
     posix_spawnattr_t attributes_;
     posix_spawn_file_actions_t actions_;
 };

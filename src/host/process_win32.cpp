@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "host/failure.hpp"
 #include "host/process.hpp"
 #include "host/process_backend.hpp"
 #include "host/wide_text_win32.hpp"
@@ -123,9 +124,12 @@ bool create_child(const Text& command_line, const Text& working_directory, Start
                   PROCESS_INFORMATION& started) {
     std::wstring line = wide_text(command_line);  // CreateProcessW may write into it
     const std::wstring directory = wide_text(working_directory);
-    return CreateProcessW(nullptr, line.data(), nullptr, nullptr, start.inherit_handles, start.creation_flags,
-                          nullptr, directory.empty() ? nullptr : directory.c_str(), &start.startup,
-                          &started) != 0;
+    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, start.inherit_handles, start.creation_flags,
+                       nullptr, directory.empty() ? nullptr : directory.c_str(), &start.startup,
+                       &started) != 0)
+        return true;
+    note_system_failure(u"start", command_line, static_cast<int>(GetLastError()));
+    return false;
 }
 
 // The shell's working directory when none is given: the program's own folder, when its text
@@ -151,7 +155,10 @@ StartResult start_through_shell(const Text& program, const Text& arguments, cons
     request.lpParameters = parameters.empty() ? nullptr : parameters.c_str();
     request.lpDirectory = directory.empty() ? nullptr : directory.c_str();
     request.nShow = (options & start_hidden) != 0 ? SW_HIDE : SW_SHOWNORMAL;
-    if (!ShellExecuteExW(&request)) return {};
+    if (!ShellExecuteExW(&request)) {
+        note_system_failure(u"start", program, static_cast<int>(GetLastError()));
+        return {};
+    }
     return finish_start(request.hProcess, static_cast<DWORD>(-1), nullptr, options);
 }
 
