@@ -152,7 +152,9 @@ void say_goodbye(RunState&) {
     host::print_line(u"KTHNXBAI!");
     host::set_colour(9, 0);
     host::print_line(u"20/07/17 01:17am zorbel");
-    host::pause(2000);
+    // Time to read the report in a console window that closes when the program ends; a file or a
+    // pipe has no reader to wait for.
+    if (host::output_is_console()) host::pause(2000);
     host::set_colour(7, 0);
 }
 
