@@ -28,6 +28,7 @@ constexpr FixedNames windows_names{
     u" -a 25500",
     u"cmd.exe",
     u"/c ",
+    u"bin\\tunefuse.lock",
 };
 
 // POSIX executables carry no ".exe"; the tape is opened by the desktop's own opener.
@@ -53,6 +54,7 @@ constexpr FixedNames posix_names{
     u" -a 25500",
     u"xdg-open",
     u"",
+    u"bin/tunefuse.lock",
 };
 
 constexpr FixedNames macos_names = [] {

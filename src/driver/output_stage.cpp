@@ -4,6 +4,7 @@
 #include "driver/stages.hpp"
 #include "host/console.hpp"
 #include "host/failure.hpp"
+#include "host/file_lock.hpp"
 #include "host/file_system.hpp"
 #include "host/files.hpp"
 #include "host/memory.hpp"
@@ -129,6 +130,8 @@ void clean_up(RunState& run) {
         if (name == names.music_work_copy && run.music_is_work_copy) continue;
         host::delete_file(in_program_directory(run, name), host::delete_force);
     }
+    // The work files are done with: the next build in this folder may start.
+    host::release_lock_file();
     host::print_line(u"Done");
 }
 

@@ -7,6 +7,7 @@ namespace driver {
 
 // Start-up and music intake (intake.cpp).
 void start_up(RunState& run);
+bool wait_for_our_turn(RunState& run);
 void show_banner(RunState& run);
 void choose_music(RunState& run);
 void copy_music_to_work_folder(RunState& run);

@@ -173,6 +173,10 @@ TEST(FaultsTest, WriteProtectionBindsTheUsersFilesOnly) {
     }
 }
 
+TEST(FaultsTest, BuildsInOneFolderTakeTurns) {
+    test::check_builds_take_turns(6);
+}
+
 // A tool's standard error is the program's own: every byte arrives, and nothing else.
 TEST(FaultsTest, ToolMessagesReachTheUserWhole) {
     test::TempDir temp;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <future>
 #include <initializer_list>
 #include <set>
 #ifdef _WIN32
@@ -207,8 +208,9 @@ std::map<std::string, Bytes> snapshot(const CaseRun& run, bool kept_only) {
          ++it) {
         const bool is_file = it->is_regular_file();
         if (it->path() == run.log) it.disable_recursion_pending();
-        if (it->path() == run.log ||
-            (kept_only && is_file && intermediates.count(fs::relative(it->path(), run.dir).generic_string())))
+        const std::string name = fs::relative(it->path(), run.dir).generic_string();
+        if (it->path() == run.log || name == "bin/tunefuse.lock" ||
+            (kept_only && is_file && intermediates.count(name)))
             continue;
         entries[fs::relative(it->path(), run.root).generic_string()] =
             is_file ? read_bytes(it->path()) : Bytes{};
@@ -329,6 +331,38 @@ std::vector<FaultCase> fault_cases() {
 #endif
     for (FaultCase& c : game_tapes()) cases.push_back(std::move(c));
     return cases;
+}
+
+void check_builds_take_turns(int builds) {
+    TempDir temp;
+    const fs::path dir = temp / "kit";
+    fs::copy(kit_dir(), dir, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    if (host_is_windows) fs::copy_file(helper("fake_tool"), dir / "cmd.exe");  // the tape opener
+    const std::vector<std::string> argv = {(dir / ("tunefuse" + exe)).string()};
+    const ProcessOptions options{.working_directory = dir, .env = {{"PATH", (temp / "none").string()}}};
+    const auto build = [&] { return run_process(argv, options); };
+    ASSERT_EQ(build().exit_code, 0);
+    const Bytes alone = read_bytes(dir / "tunedemo.tap");
+    fs::remove(dir / "tunedemo.tap");
+    std::vector<std::future<ProcessResult>> running;
+    for (int i = 0; i < builds; ++i) running.push_back(std::async(std::launch::async, build));
+    int waited = 0;
+    for (auto& result : running) {
+        const ProcessResult done = result.get();
+        const std::string err = decoded(done.err);
+        EXPECT_EQ(done.exit_code, 0) << err;
+        EXPECT_TRUE(err.empty() || err == "tunefuse: waiting for another build in this folder to finish\n")
+            << err;
+        waited += err.empty() ? 0 : 1;
+    }
+    EXPECT_GT(waited, 0) << "the builds never met";
+    EXPECT_EQ(read_bytes(dir / "tunedemo.tap"), alone);
+    // The lock file stays in the work folder, and only it.
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(dir / "bin"))
+        left.push_back(entry.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{"tunefuse.lock"});
+    EXPECT_FALSE(fs::exists(dir / "KRZCode.tap") || fs::exists(dir / "tunefuse.bin"));
 }
 
 CaseRun lay_out_case(const FaultCase& c, const fs::path& root) {
