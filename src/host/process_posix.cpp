@@ -156,7 +156,9 @@ public:
     SpawnSetup(const SpawnSetup&) = delete;
     SpawnSetup& operator=(const SpawnSetup&) = delete;
 
-    bool output_to(int write_end) {
+    bool output_to(int write_end, bool errors_too) {
+        if (errors_too && posix_spawn_file_actions_adddup2(&actions_, write_end, STDERR_FILENO) != 0)
+            return false;
         return posix_spawn_file_actions_adddup2(&actions_, write_end, STDOUT_FILENO) == 0;
     }
     bool working_directory(const std::string& directory) {
@@ -181,10 +183,10 @@ private:
 };
 
 // Starts the child; on success the pipe's writing end is closed here (the child holds its copy).
-pid_t spawn_child(const Text& program, const Text& arguments, const Text& working_directory,
-                  OutputPipe& pipe) {
+pid_t spawn_child(const Text& program, const Text& arguments, const Text& working_directory, OutputPipe& pipe,
+                  bool errors_too) {
     SpawnSetup setup;
-    bool ready = pipe.write_end < 0 || setup.output_to(pipe.write_end);
+    bool ready = pipe.write_end < 0 || setup.output_to(pipe.write_end, errors_too);
     if (!working_directory.empty()) ready = ready && setup.working_directory(to_utf8(working_directory));
     std::vector<std::string> words = argument_vector(program, arguments);
     pid_t pid = ready ? setup.spawn(words) : -1;
@@ -222,7 +224,7 @@ StartResult start_program(const Text& program, const Text& arguments, const Text
     OutputPipe pipe;
     // A pipe that cannot be made means starting without one, as when no output was asked for.
     if (keep_open && (options & start_read_output) != 0) pipe.open();
-    pid_t pid = spawn_child(program, arguments, working_directory, pipe);
+    pid_t pid = spawn_child(program, arguments, working_directory, pipe, (options & start_read_errors) != 0);
     if (pid < 0) {
         close_if_open(pipe.read_end);
         return {};

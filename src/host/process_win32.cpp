@@ -109,12 +109,13 @@ struct StartDescription {
         if ((options & start_hidden) != 0) creation_flags |= CREATE_NEW_CONSOLE;
     }
 
-    // The child writes to the pipe and shares the program's console, input and error.
-    void output_to(HANDLE write_end) {
+    // The child writes to the pipe and shares the program's console, input and (unless it goes
+    // to the pipe too) error.
+    void output_to(HANDLE write_end, bool errors_too) {
         startup.dwFlags |= STARTF_USESTDHANDLES;
         startup.hStdOutput = write_end;
         startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+        startup.hStdError = errors_too ? write_end : GetStdHandle(STD_ERROR_HANDLE);
         inherit_handles = TRUE;
         creation_flags &= ~static_cast<DWORD>(CREATE_NEW_CONSOLE);
     }
@@ -184,7 +185,7 @@ StartResult start_program(const Text& program, const Text& arguments, const Text
     StartDescription start(options);
     OutputPipe pipe;
     // A pipe that cannot be made means starting without one, as when no output was asked for.
-    if (read_output && pipe.open()) start.output_to(pipe.write_end);
+    if (read_output && pipe.open()) start.output_to(pipe.write_end, (options & start_read_errors) != 0);
     PROCESS_INFORMATION started{};
     const bool created =
         create_child(build_command_line(program, arguments), working_directory, start, started);
