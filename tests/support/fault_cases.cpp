@@ -7,7 +7,6 @@
 #include <initializer_list>
 #include <set>
 #ifdef _WIN32
-#define NOMINMAX
 #include <windows.h>
 #endif
 
