@@ -28,10 +28,14 @@ bool run_tool_of_run(RunState& run, const Text& tool_name) {
     return judge_tool(run, tool_name, host::run_tool(run.tool_path, run.tool_arguments));
 }
 
-// A tool runs only when its input is there: whatever left it missing has been noted already, and
-// the tool's own complaint about it would only say the same again.
-bool have_input(const RunState& run, const char16_t* name) {
-    return host::file_size(in_program_directory(run, name)) > 0;
+// A tool runs only when its input is there. Whatever left it missing has normally been noted
+// already, and the tool's own complaint would only say the same again; should nothing have been
+// noted, the missing input is the problem.
+bool have_input(RunState& run, const char16_t* name) {
+    Text path = in_program_directory(run, name);
+    if (host::file_size(path) > 0) return true;
+    if (run.problems.empty()) note_problem(run, u"a work file is missing: " + path);
+    return false;
 }
 
 // The size line of a tool's output, and a note when the tool ended well but left nothing.
