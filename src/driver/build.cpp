@@ -4,6 +4,7 @@ namespace driver {
 
 int run_build(RunState& run) {
     start_up(run);
+    if (!wait_for_our_turn(run)) return end_process(run);
     show_banner(run);
     choose_music(run);
     copy_music_to_work_folder(run);

@@ -1,6 +1,7 @@
 #include "driver/fixed_names.hpp"
 
 #include "host/platform.hpp"
+#include "loader/memory_map.hpp"
 
 namespace driver {
 
@@ -29,6 +30,7 @@ constexpr FixedNames windows_names{
     u" -a 25500",
     u"cmd.exe",
     u"/c ",
+    u"bin\\tunefuse.lock",
 };
 
 // POSIX executables carry no ".exe"; the tape is opened by the desktop's own opener.
@@ -55,7 +57,14 @@ constexpr FixedNames posix_names{
     u" -a 25500",
     u"xdg-open",
     u"",
+    u"bin/tunefuse.lock",
 };
+
+// bin2tap loads the player block where the memory map puts it.
+static_assert(loader::written_number<char16_t>(std::u16string_view(windows_names.player_address), 0) ==
+              loader::player_first_address);
+static_assert(loader::written_number<char16_t>(std::u16string_view(posix_names.player_address), 0) ==
+              loader::player_first_address);
 
 constexpr FixedNames macos_names = [] {
     FixedNames names = posix_names;

@@ -30,6 +30,7 @@ struct FixedNames {
     const char16_t* player_address;
     const char16_t* tape_opener;          // the program that opens a tape by the host's association
     const char16_t* tape_opener_options;  // put before the tape's path
+    const char16_t* work_lock;            // locked while a build uses the work files; it stays
 };
 
 // The names for the host the program was built for.

@@ -4,6 +4,8 @@
 #include "driver/stages.hpp"
 #include "host/command_line.hpp"
 #include "host/console.hpp"
+#include "host/failure.hpp"
+#include "host/file_lock.hpp"
 #include "host/file_system.hpp"
 #include "host/process.hpp"
 
@@ -17,6 +19,10 @@ constexpr char16_t community_page[] = u"https://groups.zxkit.org/tunefuse";
 
 // The Spectrum's display file and attributes.
 constexpr std::int64_t screen_bytes = 6912;
+
+// How long a build waits for another one in its folder, and how often it looks again.
+constexpr int longest_wait_minutes = 10;
+constexpr int look_again_milliseconds = 100;
 
 }  // namespace
 
@@ -32,6 +38,12 @@ Text in_program_directory(const RunState& run, const char16_t* relative_name) {
 void note_problem(RunState& run, const Text& what) {
     if (std::find(run.problems.begin(), run.problems.end(), what) == run.problems.end())
         run.problems.push_back(what);
+}
+
+Text because() {
+    Text words = host::failure_words(host::last_failure());
+    host::forget_failure();
+    return words.empty() ? words : u": " + words;
 }
 
 void note_warning(RunState& run, const Text& what) {
@@ -50,6 +62,25 @@ void start_up(RunState& run) {
     loader::build_token_texts(program);
     run.banner_text = banner;
     host::open_console();
+}
+
+// The work files have fixed names, so builds in one program directory take turns with them. A
+// lock that cannot be had for any other reason than another build (no bin/ folder, a file system
+// without locks) does not stop the build: the work files then say what is wrong, if anything.
+bool wait_for_our_turn(RunState& run) {
+    const Text lock = host::program_directory() + fixed_names().work_lock;
+    host::LockResult result = host::try_lock_file(lock);
+    if (result == host::LockResult::held_elsewhere)
+        host::print_error_line(u"tunefuse: waiting for another build in this folder to finish");
+    for (int waited = 0; result == host::LockResult::held_elsewhere && waited < longest_wait_minutes * 60000;
+         waited += look_again_milliseconds) {
+        host::pause(look_again_milliseconds);
+        result = host::try_lock_file(lock);
+    }
+    if (result != host::LockResult::held_elsewhere) return true;
+    note_problem(run, u"gave up after " + host::decimal_text(longest_wait_minutes) +
+                          u" minutes of waiting for another build in this folder (it holds " + lock + u")");
+    return false;
 }
 
 void show_banner(RunState& run) {
@@ -92,7 +123,7 @@ void copy_music_to_work_folder(RunState& run) {
     // stale or absent module.
     bool music_usable = host::file_size(run.music_path) > 0;
     if (!run.music_is_work_copy && !host::copy_file(run.music_path, work_copy) && music_usable)
-        note_problem(run, u"could not copy the music file to " + work_copy);
+        note_problem(run, u"could not copy the music file to " + work_copy + because());
     host::set_current_directory(run.program_directory);
 }
 
@@ -107,7 +138,7 @@ void detect_loading_screen(RunState& run) {
                               host::decimal_text(screen_bytes) + u" bytes)");
     host::print_line(Text(u"Found screen\t\t: ") + names.loading_screen);
     if (!host::copy_file(names.loading_screen, names.screen_copy))
-        note_problem(run, u"could not copy the loading screen to " + Text(names.screen_copy));
+        note_problem(run, u"could not copy the loading screen to " + Text(names.screen_copy) + because());
 }
 
 int end_process(RunState& run) {

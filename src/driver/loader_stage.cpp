@@ -7,6 +7,7 @@
 #include "driver/fixed_names.hpp"
 #include "driver/stages.hpp"
 #include "host/console.hpp"
+#include "host/failure.hpp"
 #include "host/file_system.hpp"
 #include "host/files.hpp"
 #include "loader/game_tape_check.hpp"
@@ -71,8 +72,7 @@ bool write_work_file(const Text& path, const std::vector<std::uint8_t>& bytes) {
     if (file == 0) return false;
     std::int64_t size = static_cast<std::int64_t>(bytes.size());
     bool written = host::write_block(file, bytes.data(), size) == size;
-    host::close_file(file);
-    return written && host::file_size(path) == size;
+    return host::close_file(file) != 0 && written;
 }
 
 }  // namespace
@@ -94,12 +94,12 @@ void read_music_credits(RunState& run) {
 
     Text credits = run.banner_text + u"-" + host::trim_spaces(run.title) + u"/" +
                    host::trim_spaces(run.author) + u"/" + run.music_file_name;
-    if (host::create_file(credits_file, in_program_directory(run, names.credits_file),
-                          host::encoding_single_byte) == 0)
-        note_problem(run,
-                     u"could not write the credits file " + in_program_directory(run, names.credits_file));
-    host::write_text_line(credits_file, credits);
-    host::close_file(credits_file);
+    bool written = host::create_file(credits_file, in_program_directory(run, names.credits_file),
+                                     host::encoding_single_byte) != 0;
+    if (written) host::write_text_line(credits_file, credits);
+    if (!written || host::close_file(credits_file) == 0)
+        note_problem(run, u"could not write the credits file " +
+                              in_program_directory(run, names.credits_file) + because());
 }
 
 loader::GameStart check_game_tape(RunState& run) {
@@ -112,9 +112,10 @@ loader::GameStart check_game_tape(RunState& run) {
                               game_tape);
         return {};
     }
+    host::forget_failure();
     GameTapeBytes tape = read_game_tape(names.game_tape);
     if (!tape.bytes) {
-        note_problem(run, u"could not read " + Text(names.game_tape));
+        note_problem(run, u"could not read " + Text(names.game_tape) + because());
         return {};
     }
     std::span<const std::uint8_t> bytes(tape.bytes.get(), tape.size);
@@ -135,13 +136,14 @@ void prepare_game_start(RunState& run, const loader::GameStart& game) {
         run.screen_flag = 1;
         host::print_line(Text(u"Found screen\t\t: ") + names.game_tape);
         if (!write_work_file(names.screen_copy, game.screen))
-            note_problem(run, u"could not write the loading screen to " + Text(names.screen_copy));
+            note_problem(run,
+                         u"could not write the loading screen to " + Text(names.screen_copy) + because());
     }
     // A tape that gave no table (missing, broken) still gets a player that assembles.
     const std::vector<std::uint8_t> table =
         game.launch_table.empty() ? loader::plain_launch_table() : game.launch_table;
     Text path = in_program_directory(run, names.launch_table);
-    if (!write_work_file(path, table)) note_problem(run, u"could not write " + path);
+    if (!write_work_file(path, table)) note_problem(run, u"could not write " + path + because());
 }
 
 void create_loader(RunState& run) {
@@ -151,9 +153,10 @@ void create_loader(RunState& run) {
                                                run.music_file_name, run.screen_flag);
     run.game_name = read_game_name();
     int end = loader::build_header(*run.tape_image, run.game_name, run.loader_length);
-    loader::write_tape(*run.tape_image, *run.program, names.loader_tape, end);
-    if (host::file_size(names.loader_tape) != run.loader_length + 25)
-        note_problem(run, u"could not write the loader tape " + Text(names.loader_tape));
+    host::forget_failure();
+    bool written = loader::write_tape(*run.tape_image, *run.program, names.loader_tape, end);
+    if (!written || host::file_size(names.loader_tape) != run.loader_length + 25)
+        note_problem(run, u"could not write the loader tape " + Text(names.loader_tape) + because());
     host::print_line(u"Done");
 }
 

@@ -4,6 +4,8 @@
 #include "driver/fixed_names.hpp"
 #include "driver/stages.hpp"
 #include "host/console.hpp"
+#include "host/failure.hpp"
+#include "host/file_lock.hpp"
 #include "host/file_system.hpp"
 #include "host/files.hpp"
 #include "host/memory.hpp"
@@ -48,7 +50,7 @@ bool usable_as_file_name(const Text& name) {
 std::int32_t tape_length(RunState& run, int number, const char16_t* name) {
     std::int64_t length = host::file_length(number);
     if (length >= 0 && length <= INT32_MAX) return static_cast<std::int32_t>(length);
-    note_problem(run, u"could not read " + Text(name));
+    note_problem(run, u"could not read " + Text(name) + because());
     return 0;
 }
 
@@ -74,18 +76,21 @@ void write_joined_tape(RunState& run, std::int64_t total) {
         note_problem(run, u"no output tape was written: " + output_name);
         return;
     }
-    bool created = usable_as_file_name(run.game_name) &&
-                   host::create_file(output_tape_file, in_program_directory(run, output_name.c_str())) != 0;
-    if (!created) {
-        note_problem(run, u"could not create the output tape " + output_name);
+    if (!usable_as_file_name(run.game_name)) {
+        note_problem(run, u"could not create the output tape " + output_name + u": not a usable file name");
+        return;
+    }
+    if (host::create_file(output_tape_file, in_program_directory(run, output_name.c_str())) == 0) {
+        note_problem(run, u"could not create the output tape " + output_name + because());
         return;
     }
     Text output_path = in_program_directory(run, output_name.c_str());
+    host::forget_failure();
     std::int64_t written = total == 0 ? 0 : host::write_block(output_tape_file, run.join_buffer, total);
     // The last bytes reach the disk only when the file is closed: judge the tape by what is there.
-    host::close_file(output_tape_file);
-    if (written != total || host::file_size(output_path) != total)
-        note_problem(run, u"could not write the output tape " + output_name);
+    bool closed = host::close_file(output_tape_file) != 0;
+    if (written != total || !closed || host::file_size(output_path) != total)
+        note_problem(run, u"could not write the output tape " + output_name + because());
     host::print_text(output_name);
 }
 
@@ -127,6 +132,8 @@ void clean_up(RunState& run) {
         if (name == names.music_work_copy && run.music_is_work_copy) continue;
         host::delete_file(in_program_directory(run, name), host::delete_force);
     }
+    // The work files are done with: the next build in this folder may start.
+    host::release_lock_file();
     host::print_line(u"Done");
 }
 
@@ -150,7 +157,9 @@ void say_goodbye(RunState&) {
     host::print_line(u"KTHNXBAI!");
     host::set_colour(9, 0);
     host::print_line(u"20/07/17 01:17am zorbel");
-    host::pause(2000);
+    // Time to read the report in a console window that closes when the program ends; a file or a
+    // pipe has no reader to wait for.
+    if (host::output_is_console()) host::pause(2000);
     host::set_colour(7, 0);
 }
 

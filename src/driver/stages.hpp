@@ -8,6 +8,7 @@ namespace driver {
 
 // Start-up and music intake (intake.cpp).
 void start_up(RunState& run);
+bool wait_for_our_turn(RunState& run);
 void show_banner(RunState& run);
 void choose_music(RunState& run);
 void copy_music_to_work_folder(RunState& run);
@@ -43,6 +44,10 @@ Text in_program_directory(const RunState& run, const char16_t* relative_name);
 // Notes a problem that keeps the build from producing a complete tape. A problem already noted
 // is not noted twice.
 void note_problem(RunState& run, const Text& what);
+
+// Why the host's last operation failed, as ": " and the cause in the user's words; empty when
+// the host noted no cause. The cause is forgotten then, so that it cannot be given twice.
+Text because();
 
 // Notes something that may keep the tape from working, although it is made.
 void note_warning(RunState& run, const Text& what);

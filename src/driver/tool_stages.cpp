@@ -1,3 +1,5 @@
+#include <vector>
+
 #include "driver/fixed_names.hpp"
 #include "driver/stages.hpp"
 #include "host/console.hpp"
@@ -8,27 +10,81 @@ namespace driver {
 
 namespace {
 
-// Runs one tool with the run's tool path and arguments and notes what went wrong.
-void run_tool_of_run(RunState& run, const Text& tool_name) {
-    std::int32_t code = host::run_tool(run.tool_path, run.tool_arguments);
+// How the player source refuses music that does not fit: a warning that states the limits,
+// followed by pasmo's " on line N of file ...".
+constexpr char16_t music_refused[] = u"WARNING: The music does not fit: ";
+
+// Notes what went wrong with a run of a tool. True when it ran and ended well.
+bool judge_tool(RunState& run, const Text& tool_name, std::int32_t code) {
     if (code == host::tool_not_started)
-        note_problem(run, u"could not start " + tool_name + u": " + run.tool_path);
+        note_problem(run, u"could not start " + tool_name + u": " + run.tool_path + because());
     else if (code != 0)
         note_problem(run, tool_name + u" exited with code " + host::decimal_text(code));
+    return code == 0;
 }
 
-// The size line of a tool's output, and a note when the tool left nothing.
-void report_output(RunState& run, const Text& label, const Text& path, const Text& what) {
+// Runs one tool with the run's tool path and arguments and notes what went wrong.
+bool run_tool_of_run(RunState& run, const Text& tool_name) {
+    return judge_tool(run, tool_name, host::run_tool(run.tool_path, run.tool_arguments));
+}
+
+// A tool runs only when its input is there. Whatever left it missing has normally been noted
+// already, and the tool's own complaint would only say the same again; should nothing have been
+// noted, the missing input is the problem.
+bool have_input(RunState& run, const char16_t* name) {
+    Text path = in_program_directory(run, name);
+    if (host::file_size(path) > 0) return true;
+    if (run.problems.empty()) note_problem(run, u"a work file is missing: " + path);
+    return false;
+}
+
+// The size line of a tool's output, and a note when the tool ended well but left nothing.
+void report_output(RunState& run, const Text& label, const Text& path, const Text& what,
+                   bool tool_ended_well) {
     std::int64_t size = host::file_size(path);
     host::print_line(size_line(label, size));
-    if (size <= 0) note_problem(run, what + u" was not produced: " + path);
+    if (size <= 0 && tool_ended_well) note_problem(run, what + u" was not produced: " + path);
 }
 
 void append_to_loader_tape(RunState& run, const char16_t* input, const char16_t* address) {
+    if (!have_input(run, input)) return;
     const FixedNames& names = fixed_names();
     run.tool_path = in_program_directory(run, names.tape_maker);
     run.tool_arguments = names.tape_append + host::quoted_path(in_program_directory(run, input)) + address;
     run_tool_of_run(run, u"bin2tap");
+}
+
+// The player source's refusal, as one line with the sizes of this music: the limits are the
+// source's own words, from its warning.
+Text music_does_not_fit(const RunState& run, const Text& warning) {
+    Text limits = warning.substr(std::size(music_refused) - 1);
+    limits = limits.substr(0, limits.rfind(u" on line "));
+    if (!limits.empty() && limits.back() == u'.') limits.pop_back();
+    const FixedNames& names = fixed_names();
+    return u"the music does not fit: " + run.music_file_name + u" has " +
+           host::decimal_text(host::file_size(in_program_directory(run, names.music_work_copy))) +
+           u" bytes, " +
+           host::decimal_text(host::file_size(in_program_directory(run, names.compressed_music))) +
+           u" once compressed; " + limits;
+}
+
+// Runs the assembler, its messages read: a refusal of the music becomes one line of ours, in place
+// of the assembler's warning and errors about it; any other message goes on to the user.
+bool run_assembler(RunState& run) {
+    Text refusal;
+    std::vector<Text> messages;
+    std::int32_t code = host::run_tool_reading(run.tool_path, run.tool_arguments, [&](const Text& line) {
+        if (line.starts_with(music_refused))
+            refusal = line;
+        else
+            messages.push_back(line);
+    });
+    if (!refusal.empty()) {
+        note_problem(run, music_does_not_fit(run, refusal));
+        return false;
+    }
+    for (const Text& message : messages) host::print_error_line(message);
+    return judge_tool(run, u"the assembler", code);
 }
 
 }  // namespace
@@ -40,9 +96,9 @@ void compress_music(RunState& run) {
     host::delete_file(compressed);
     run.tool_path = in_program_directory(run, names.compressor);
     run.tool_arguments = host::quoted_path(in_program_directory(run, names.music_work_copy));
-    run_tool_of_run(run, u"the compressor");
+    bool ended_well = have_input(run, names.music_work_copy) && run_tool_of_run(run, u"the compressor");
     host::print_line(u" - Done");
-    report_output(run, u"Compressed Size     \t: ", compressed, u"the compressed music");
+    report_output(run, u"Compressed Size     \t: ", compressed, u"the compressed music", ended_well);
 }
 
 void assemble_player(RunState& run) {
@@ -55,9 +111,9 @@ void assemble_player(RunState& run) {
     run.tool_arguments = names.assembler_options +
                          host::quoted_path(in_program_directory(run, names.player_source)) + u" " +
                          host::quoted_path(player);
-    run_tool_of_run(run, u"the assembler");
+    bool ended_well = have_input(run, names.compressed_music) && run_assembler(run);
     host::print_line(u"Done");
-    report_output(run, u"Tunefuse+VTII+music    \t: ", player, u"the assembled player");
+    report_output(run, u"Tunefuse+VTII+music    \t: ", player, u"the assembled player", ended_well);
 }
 
 void build_tapes(RunState& run) {

@@ -26,6 +26,10 @@ void print_error_line(const Text& text);
 // Sleeps for the given number of milliseconds.
 void pause(int milliseconds);
 
+// True when standard output is a terminal or a console window, where a person may be reading
+// the report; false for a file or a pipe.
+bool output_is_console();
+
 // Closes every open numbered file (writing out buffered data first) and releases the block
 // pool. Every orderly end of the process passes through here.
 void end_run();

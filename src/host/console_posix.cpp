@@ -99,6 +99,10 @@ void pause(int milliseconds) {
     if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
+bool output_is_console() {
+    return isatty(STDOUT_FILENO) == 1;
+}
+
 void end_run() {
     close_all_files();
     release_block_pool();

@@ -87,6 +87,11 @@ void pause(int milliseconds) {
     if (milliseconds > 0) Sleep(static_cast<DWORD>(milliseconds));
 }
 
+bool output_is_console() {
+    DWORD mode = 0;
+    return GetConsoleMode(output_handle(), &mode) != 0;
+}
+
 void end_run() {
     close_all_files();
     release_block_pool();

@@ -1,6 +1,7 @@
 // Whole-file operations by name: size (also how the program asks whether a file exists),
 // copy, delete, and the current directory. None of them prints; each answers only through
-// its result.
+// its result, and a copy, delete or change of directory the system refuses leaves its cause in
+// last_failure() (failure.hpp). A missing file is an answer of file_size, not a failure.
 #pragma once
 
 #include <cstdint>

@@ -5,8 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <string>
 
+#include "host/failure.hpp"
 #include "host/file_system.hpp"
 
 namespace host {
@@ -61,40 +63,56 @@ bool same_file(const Text& first, const Text& second) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+namespace {
+
+// Notes the failure of a copy, on the file it happened to, and answers 0.
+int failed_copy(const Text& path, int error) {
+    note_system_failure(u"copy", path, error);
+    return 0;
+}
+
+// Copies the bytes from one open file to the other: 0 when done, otherwise the error, and the
+// file it happened to is the source when reading failed.
+int copy_bytes(int in, int out, bool& reading) {
+    char chunk[65536];
+    for (;;) {
+        reading = true;
+        ssize_t got = read(in, chunk, sizeof chunk);
+        if (got <= 0) return got == 0 ? 0 : errno;
+        reading = false;
+        for (ssize_t done = 0; done < got;) {
+            ssize_t put = write(out, chunk + done, static_cast<std::size_t>(got - done));
+            if (put <= 0) return put < 0 ? errno : ENOSPC;
+            done += put;
+        }
+    }
+}
+
+}  // namespace
+
 int copy_file(const Text& source, const Text& target) {
-    if (source.empty() || target.empty()) return 0;
+    if (source.empty() || target.empty()) return failed_copy(source.empty() ? source : target, ENOENT);
     // Copying a file onto itself would empty it before a byte is read.
     if (same_file(source, target)) return 0;
     int in = open(to_utf8(source).c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return 0;
+    if (in < 0) return failed_copy(source, errno);
     struct stat info;
-    if (fstat(in, &info) != 0 || S_ISDIR(info.st_mode)) {
-        close(in);
-        return 0;
-    }
-    int out = open(to_utf8(target).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    bool ok = out >= 0;
-    char chunk[65536];
-    while (ok) {
-        ssize_t got = read(in, chunk, sizeof chunk);
-        if (got <= 0) {
-            ok = got == 0;
-            break;
-        }
-        for (ssize_t done = 0; ok && done < got;) {
-            ssize_t put = write(out, chunk + done, static_cast<std::size_t>(got - done));
-            ok = put > 0;
-            done += put > 0 ? put : 0;
-        }
-    }
-    if (out >= 0 && close(out) != 0) ok = false;
+    int error = fstat(in, &info) != 0 ? errno : S_ISDIR(info.st_mode) ? EISDIR : 0;
+    int out = error != 0 ? -1 : open(to_utf8(target).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    bool reading = error != 0;
+    if (error == 0 && out < 0) error = errno;
+    if (out >= 0) error = copy_bytes(in, out, reading);
+    // A failed close may be the only word of a write that did not reach the disk.
+    if (out >= 0 && close(out) != 0 && error == 0) error = errno;
     close(in);
-    return ok ? 1 : 0;
+    return error == 0 ? 1 : failed_copy(reading ? source : target, error);
 }
 
 int set_current_directory(const Text& path) {
     if (path.empty()) return 0;
-    return chdir(to_utf8(path).c_str()) == 0 ? 1 : 0;
+    if (chdir(to_utf8(path).c_str()) == 0) return 1;
+    note_system_failure(u"change to", path, errno);
+    return 0;
 }
 
 int delete_file(const Text& name, int options) {
@@ -106,7 +124,9 @@ int delete_file(const Text& name, int options) {
     // as the program's other hosts do.
     bool protected_file = !S_ISLNK(info.st_mode) && (info.st_mode & S_IWUSR) == 0;
     if (protected_file && options != delete_force) return 0;
-    return unlink(path.c_str()) == 0 ? 1 : 0;
+    if (unlink(path.c_str()) == 0) return 1;
+    note_system_failure(u"delete", name, errno);
+    return 0;
 }
 
 }  // namespace host

@@ -2,6 +2,7 @@
 // GetDriveTypeW, and the system's own copy, delete and current-directory calls.
 #include <windows.h>
 
+#include "host/failure.hpp"
 #include "host/file_system.hpp"
 #include "host/wide_text_win32.hpp"
 
@@ -63,6 +64,12 @@ bool identity_of(const Text& name, FileIdentity& identity) {
     return known;
 }
 
+// Notes the system's reason for the failure and answers 0.
+int failed(const char16_t* operation, const Text& path) {
+    note_system_failure(operation, path, static_cast<int>(GetLastError()));
+    return 0;
+}
+
 }  // namespace
 
 std::int64_t file_size(const Text& name) {
@@ -88,19 +95,22 @@ int copy_file(const Text& source, const Text& target) {
     // The system refuses a copy onto the source while it reads it, but one and the same file
     // under two names (a hard link, another spelling) must be left alone as well.
     if (same_file(source, target)) return 0;
-    return CopyFileW(wide_text(source).c_str(), wide_text(target).c_str(), FALSE) != 0 ? 1 : 0;
+    if (CopyFileW(wide_text(source).c_str(), wide_text(target).c_str(), FALSE) != 0) return 1;
+    return failed(u"copy", target);
 }
 
 int set_current_directory(const Text& path) {
     if (path.empty()) return 0;
-    return SetCurrentDirectoryW(wide_text(path).c_str()) != 0 ? 1 : 0;
+    if (SetCurrentDirectoryW(wide_text(path).c_str()) != 0) return 1;
+    return failed(u"change to", path);
 }
 
 int delete_file(const Text& name, int options) {
     if (name.empty()) return 0;
     const std::wstring path = wide_text(name);
     if (options == delete_force) SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    return DeleteFileW(path.c_str()) != 0 ? 1 : 0;
+    if (DeleteFileW(path.c_str()) != 0) return 1;
+    return failed(u"delete", name);
 }
 
 }  // namespace host

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "host/failure.hpp"
 #include "host/files_os.hpp"
 
 namespace host {
@@ -35,6 +36,10 @@ struct FileRecord {
     std::int64_t filled = 0;
     Mode mode = Mode::read;
     int encoding = encoding_utf8;
+    Text path;
+    // The first write that failed, kept for the close: a caller that does not check each write
+    // still learns at the close that the file is not whole, and why.
+    Failure write_failure;
 };
 
 struct NewNumberFile {
@@ -82,18 +87,35 @@ FileRecord* find_record(int number) {
     return nullptr;
 }
 
-void flush_file(FileRecord& record) {
-    if (record.mode != Mode::write) return;
-    const std::int64_t waiting = file_buffer_size - record.count;
-    if (waiting > 0) system_write(record, record.buffer.get(), waiting);
-    record.count = file_buffer_size;
+// Notes a failed write of the record's file, with its name, which the system half does not know.
+void note_write_failure(FileRecord& record) {
+    const Failure& failure = last_failure();
+    note_system_failure(failure.operation, record.path, failure.system_code);
+    if (record.write_failure.cause == Cause::none) record.write_failure = last_failure();
 }
 
-void close_record(FileRecord& record) {
+// Writes out the buffer. A short write is a failure: the bytes that did not reach the file are
+// dropped, and the file is marked as not whole.
+bool flush_file(FileRecord& record) {
+    if (record.mode != Mode::write) return true;
+    const std::int64_t waiting = file_buffer_size - record.count;
+    record.count = file_buffer_size;
+    if (waiting <= 0 || system_write(record, record.buffer.get(), waiting) == waiting) return true;
+    note_write_failure(record);
+    return false;
+}
+
+// True when every byte written reached the file and the system closed it without complaint;
+// otherwise the first failure is the last one noted.
+bool close_record(FileRecord& record) {
     flush_file(record);
-    file_os::close(record.handle);
+    const bool closed = file_os::close(record.handle);
+    if (!closed) note_write_failure(record);
     record.handle = file_os::no_handle;
     record.buffer.reset();
+    if (record.write_failure.cause == Cause::none) return closed;
+    note_failure(record.write_failure);
+    return false;
 }
 
 std::int64_t buffered_read(FileRecord& record, std::uint8_t* destination, std::int64_t wanted) {
@@ -154,8 +176,12 @@ std::int64_t buffered_write(FileRecord& record, const std::uint8_t* source, std:
         record.count -= count;
         return count;
     }
-    flush_file(record);
-    if (count >= file_buffer_size) return system_write(record, source, count);
+    if (!flush_file(record)) return 0;
+    if (count >= file_buffer_size) {
+        const std::int64_t written = system_write(record, source, count);
+        if (written != count) note_write_failure(record);
+        return written;
+    }
     std::memcpy(buffer, source, static_cast<std::size_t>(count));
     record.count -= count;
     return count;
@@ -193,8 +219,12 @@ int open_numbered_file(int number, const Text& path, std::uint32_t flags, bool c
         handle =
             file_os::open(path, file_os::Access::read_write, sharing, file_os::Disposition::create_always);
         if (handle == file_os::no_handle) {
+            // The retry is for a file that may be written but not read; when it fails too, the
+            // first refusal says why (the retry's "not found" would only mislead).
+            const Failure refused = last_failure();
             handle = file_os::open(path, file_os::Access::write_only, sharing,
                                    file_os::Disposition::truncate_existing);
+            if (handle == file_os::no_handle) note_failure(refused);
         }
     } else if (flags & read_only) {
         handle =
@@ -209,8 +239,10 @@ int open_numbered_file(int number, const Text& path, std::uint32_t flags, bool c
     record->buffer.reset(new (std::nothrow) std::uint8_t[file_buffer_size]);
     if (!record->buffer) {
         file_os::close(handle);
+        note_failure(u"open", path, Cause::no_memory);
         return 0;
     }
+    record->path = path;
     record->mode = Mode::read;
     record->count = 0;
     record->filled = 0;
@@ -276,23 +308,24 @@ int open_file(int number, const Text& path, std::uint32_t flags) {
     return open_numbered_file(number, path, flags, false);
 }
 
-void close_file(int number) {
+int close_file(int number) {
     std::lock_guard<std::recursive_mutex> guard(table_lock());
     FileTable& files = table();
     if (number >= 0) {
-        if (static_cast<std::size_t>(number) >= files.fixed.size()) return;
+        if (static_cast<std::size_t>(number) >= files.fixed.size()) return 0;
         auto& slot = files.fixed[static_cast<std::size_t>(number)];
-        if (!slot) return;
-        close_record(*slot);
+        if (!slot) return 0;
+        const bool whole = close_record(*slot);
         slot.reset();
-        return;
+        return whole ? 1 : 0;
     }
     auto& list = files.new_number_files;
     auto found = std::find_if(list.begin(), list.end(),
                               [&](const NewNumberFile& file) { return file.number == number; });
-    if (found == list.end()) return;
-    close_record(*found->record);
+    if (found == list.end()) return 0;
+    const bool whole = close_record(*found->record);
     list.erase(found);
+    return whole ? 1 : 0;
 }
 
 void close_all_files_for_good() {

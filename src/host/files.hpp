@@ -1,7 +1,9 @@
 // Numbered files: a caller opens a file under a number of its choice (or asks for a new number
 // with -1), then reads, writes, seeks and asks for the length through that number. Each open
 // file has one 4096-byte buffer that serves reading and writing. An operation on a number that
-// is not open does nothing and returns its failure value.
+// is not open does nothing and returns its failure value. An operation the system refuses
+// returns its failure value and leaves the cause in last_failure() (failure.hpp). A write that
+// reaches the file only in part is a failure, and a file once failed so closes as a failure.
 #pragma once
 
 #include <cstdint>
@@ -39,8 +41,10 @@ int create_file(int number, const Text& path, std::uint32_t flags = 0);
 // created empty. Results as create_file.
 int open_file(int number, const Text& path, std::uint32_t flags = 0);
 
-// Writes out buffered data, closes the file and frees the number.
-void close_file(int number);
+// Writes out buffered data, closes the file and frees the number. Non-zero when every byte
+// written reached the file and the system closed it without complaint; 0 otherwise (the cause
+// is the first failure's), and for a number that is not open.
+int close_file(int number);
 
 // Closes every open file: fixed numbers in increasing order, then the new-number files, the
 // most recently opened first.

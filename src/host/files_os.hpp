@@ -1,7 +1,8 @@
 // Host-internal: the few operating-system file operations under the numbered files of
 // files.hpp. files.cpp holds everything portable (the file table, the buffer, text reading);
 // files_posix.cpp and files_win32.cpp implement only what is declared here. Nothing outside
-// src/host/files*.cpp includes this header.
+// src/host/files*.cpp includes this header. Every operation that fails notes its cause
+// (failure.hpp) before it answers.
 #pragma once
 
 #include <cstdint>
@@ -49,7 +50,8 @@ bool seek(Handle handle, std::int64_t offset, Origin origin);
 // The file's length in bytes, -1 on failure.
 std::int64_t size(Handle handle);
 
-// Closes the handle and ends its sharing claims.
-void close(Handle handle);
+// Closes the handle and ends its sharing claims. False when the system reports a failure (data
+// it had still to write may be lost); the handle is closed either way.
+bool close(Handle handle);
 
 }  // namespace host::file_os

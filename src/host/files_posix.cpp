@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/failure.hpp"
 #include "host/files_os.hpp"
 
 namespace host::file_os {
@@ -73,11 +74,18 @@ bool can_open(const SharingRegistry& known, const FileKey& key, Access access, S
                        [&](const Claim& claim) { return can_open_beside(claim, access, sharing); });
 }
 
+// Notes why the opening failed and gives up the descriptor, if there is one.
+Handle failed_open(const Text& path, int error, int descriptor = -1) {
+    note_system_failure(u"open", path, error);
+    if (descriptor >= 0) ::close(descriptor);
+    return no_handle;
+}
+
 }  // namespace
 
 Handle open(const Text& path, Access access, Sharing sharing, Disposition disposition) {
     const std::string name = to_utf8(path);
-    if (name.empty() || name.find('\0') != std::string::npos) return no_handle;
+    if (name.empty() || name.find('\0') != std::string::npos) return failed_open(path, ENOENT);
 
     SharingRegistry& known = registry();
     std::lock_guard<std::mutex> guard(known.lock);
@@ -86,7 +94,7 @@ Handle open(const Text& path, Access access, Sharing sharing, Disposition dispos
     struct stat before {};
     if (::stat(name.c_str(), &before) == 0 &&
         !can_open(known, FileKey(before.st_dev, before.st_ino), access, sharing)) {
-        return no_handle;
+        return failed_open(path, EBUSY);
     }
 
     int flags = O_CLOEXEC | (reads(access) ? (writes(access) ? O_RDWR : O_RDONLY) : O_WRONLY);
@@ -96,25 +104,18 @@ Handle open(const Text& path, Access access, Sharing sharing, Disposition dispos
     do {
         descriptor = ::open(name.c_str(), flags, 0666);
     } while (descriptor < 0 && errno == EINTR);
-    if (descriptor < 0) return no_handle;
+    if (descriptor < 0) return failed_open(path, errno);
 
     // The path may have led elsewhere by now (a file created or replaced meanwhile); decide on
     // the file actually opened, still without having emptied it.
     struct stat opened {};
-    if (::fstat(descriptor, &opened) != 0 || S_ISDIR(opened.st_mode)) {
-        ::close(descriptor);
-        return no_handle;
-    }
+    if (::fstat(descriptor, &opened) != 0) return failed_open(path, errno, descriptor);
+    if (S_ISDIR(opened.st_mode)) return failed_open(path, EISDIR, descriptor);
     const FileKey key(opened.st_dev, opened.st_ino);
-    if (!can_open(known, key, access, sharing)) {
-        ::close(descriptor);
-        return no_handle;
-    }
+    if (!can_open(known, key, access, sharing)) return failed_open(path, EBUSY, descriptor);
     bool empties = disposition == Disposition::create_always || disposition == Disposition::truncate_existing;
-    if (empties && S_ISREG(opened.st_mode) && ::ftruncate(descriptor, 0) != 0) {
-        ::close(descriptor);
-        return no_handle;
-    }
+    if (empties && S_ISREG(opened.st_mode) && ::ftruncate(descriptor, 0) != 0)
+        return failed_open(path, errno, descriptor);
 
     known.claims[key].push_back(Claim{descriptor, access, sharing});
     return descriptor;
@@ -127,6 +128,7 @@ std::int64_t read(Handle handle, void* destination, std::int64_t count) {
         const std::int64_t step = std::min<std::int64_t>(count - total, 1 << 30);
         const ssize_t got = ::read(static_cast<int>(handle), into + total, static_cast<size_t>(step));
         if (got < 0 && errno == EINTR) continue;
+        if (got < 0) note_system_failure(u"read", Text(), errno);
         if (got <= 0) break;
         total += got;
     }
@@ -142,7 +144,11 @@ std::int64_t write(Handle handle, const void* source, std::int64_t count) {
         const std::int64_t step = std::min<std::int64_t>(count - total, 1 << 30);
         const ssize_t put = ::write(static_cast<int>(handle), from + total, static_cast<size_t>(step));
         if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) break;
+        // A regular file that takes no more bytes without saying why is full.
+        if (put <= 0) {
+            note_system_failure(u"write", Text(), put < 0 ? errno : ENOSPC);
+            break;
+        }
         total += put;
     }
     return total;
@@ -150,16 +156,22 @@ std::int64_t write(Handle handle, const void* source, std::int64_t count) {
 
 bool seek(Handle handle, std::int64_t offset, Origin origin) {
     const int whence = origin == Origin::start ? SEEK_SET : SEEK_CUR;
-    return ::lseek(static_cast<int>(handle), static_cast<off_t>(offset), whence) != static_cast<off_t>(-1);
+    if (::lseek(static_cast<int>(handle), static_cast<off_t>(offset), whence) != static_cast<off_t>(-1))
+        return true;
+    note_system_failure(u"seek", Text(), errno);
+    return false;
 }
 
 std::int64_t size(Handle handle) {
     struct stat status {};
-    if (::fstat(static_cast<int>(handle), &status) != 0) return -1;
+    if (::fstat(static_cast<int>(handle), &status) != 0) {
+        note_system_failure(u"size", Text(), errno);
+        return -1;
+    }
     return static_cast<std::int64_t>(status.st_size);
 }
 
-void close(Handle handle) {
+bool close(Handle handle) {
     const int descriptor = static_cast<int>(handle);
     SharingRegistry& known = registry();
     {
@@ -174,7 +186,11 @@ void close(Handle handle) {
             break;
         }
     }
-    ::close(descriptor);
+    // A network or full disk may report a failed write only here. The descriptor is gone even
+    // when close fails, so it is never retried.
+    if (::close(descriptor) == 0) return true;
+    note_system_failure(u"close", Text(), errno);
+    return false;
 }
 
 }  // namespace host::file_os

@@ -99,4 +99,18 @@ std::int32_t run_tool(const Text& tool_path, const Text& arguments) {
     return code;
 }
 
+std::int32_t run_tool_reading(const Text& tool_path, const Text& arguments,
+                              const std::function<void(const Text&)>& take_line) {
+    StartResult start = start_program(tool_path, arguments, Text(),
+                                      start_hidden | start_keep_open | start_read_output | start_read_errors);
+    if (!start.started || start.child == nullptr) return tool_not_started;
+    while (program_running(start.child)) {
+        Text line = read_program_line(start.child);
+        if (!line.empty()) take_line(line);
+    }
+    std::int32_t code = wait_for_program_end(start.child);
+    release_program(start.child);
+    return code;
+}
+
 }  // namespace host

@@ -1,18 +1,21 @@
 // Child processes: the external tools run to completion with their output drained, and the
-// program that opens the finished tape.
+// program that opens the finished tape. A child that cannot be started leaves the cause in
+// last_failure() (failure.hpp).
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "host/text.hpp"
 
 namespace host {
 
 // Start options, bit flags.
-inline constexpr int start_wait = 1;         // return only after the child has ended
-inline constexpr int start_hidden = 2;       // no window of its own to be seen
-inline constexpr int start_keep_open = 4;    // keep a record of the child and return it
-inline constexpr int start_read_output = 8;  // with keep_open: the child's output goes to a pipe
+inline constexpr int start_wait = 1;          // return only after the child has ended
+inline constexpr int start_hidden = 2;        // no window of its own to be seen
+inline constexpr int start_keep_open = 4;     // keep a record of the child and return it
+inline constexpr int start_read_output = 8;   // with keep_open: the child's output goes to a pipe
+inline constexpr int start_read_errors = 16;  // with read_output: its standard error goes there too
 
 // run_tool's result when the tool could not be started at all.
 inline constexpr std::int32_t tool_not_started = -245678;
@@ -58,6 +61,12 @@ std::int32_t program_exit_code(ChildRecord* child);
 // and input the program's own. Returns its exit code, or tool_not_started. Waits without
 // spinning.
 std::int32_t run_tool(const Text& tool_path, const Text& arguments);
+
+// Runs a tool to its end as run_tool does, but with its standard output and standard error both
+// read, as lines in the order the tool wrote them, and handed to take_line; empty lines are left
+// out. Returns its exit code, or tool_not_started.
+std::int32_t run_tool_reading(const Text& tool_path, const Text& arguments,
+                              const std::function<void(const Text&)>& take_line);
 
 // The text to put into a command line for a path: unchanged when it holds nothing that the
 // command line would split or interpret, otherwise enclosed in double quotes.

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "host/command_line.hpp"
+#include "host/failure.hpp"
 #include "host/process.hpp"
 #include "host/process_backend.hpp"
 
@@ -155,31 +156,37 @@ public:
     SpawnSetup(const SpawnSetup&) = delete;
     SpawnSetup& operator=(const SpawnSetup&) = delete;
 
-    bool output_to(int write_end) {
+    bool output_to(int write_end, bool errors_too) {
+        if (errors_too && posix_spawn_file_actions_adddup2(&actions_, write_end, STDERR_FILENO) != 0)
+            return false;
         return posix_spawn_file_actions_adddup2(&actions_, write_end, STDOUT_FILENO) == 0;
     }
     bool working_directory(const std::string& directory) {
         return posix_spawn_file_actions_addchdir_np(&actions_, directory.c_str()) == 0;
     }
-    // The child's process id, or -1 when it could not be started.
+    // The child's process id, or -1 when it could not be started, with the cause noted.
     pid_t spawn(std::vector<std::string>& words) {
-        if (words.empty() || words.front().empty()) return -1;
+        if (words.empty() || words.front().empty()) return failed(ENOENT, Text());
         std::vector<char*> argv = pointers_to(words);
         pid_t pid = -1;
-        if (posix_spawnp(&pid, argv[0], &actions_, &attributes_, argv.data(), environ) != 0) return -1;
-        return pid;
+        const int error = posix_spawnp(&pid, argv[0], &actions_, &attributes_, argv.data(), environ);
+        return error == 0 ? pid : failed(error, from_utf8(words.front()));
     }
 
 private:
+    static pid_t failed(int error, const Text& program) {
+        note_system_failure(u"start", program, error);
+        return -1;
+    }
     posix_spawnattr_t attributes_;
     posix_spawn_file_actions_t actions_;
 };
 
 // Starts the child; on success the pipe's writing end is closed here (the child holds its copy).
-pid_t spawn_child(const Text& program, const Text& arguments, const Text& working_directory,
-                  OutputPipe& pipe) {
+pid_t spawn_child(const Text& program, const Text& arguments, const Text& working_directory, OutputPipe& pipe,
+                  bool errors_too) {
     SpawnSetup setup;
-    bool ready = pipe.write_end < 0 || setup.output_to(pipe.write_end);
+    bool ready = pipe.write_end < 0 || setup.output_to(pipe.write_end, errors_too);
     if (!working_directory.empty()) ready = ready && setup.working_directory(to_utf8(working_directory));
     std::vector<std::string> words = argument_vector(program, arguments);
     pid_t pid = ready ? setup.spawn(words) : -1;
@@ -217,7 +224,7 @@ StartResult start_program(const Text& program, const Text& arguments, const Text
     OutputPipe pipe;
     // A pipe that cannot be made means starting without one, as when no output was asked for.
     if (keep_open && (options & start_read_output) != 0) pipe.open();
-    pid_t pid = spawn_child(program, arguments, working_directory, pipe);
+    pid_t pid = spawn_child(program, arguments, working_directory, pipe, (options & start_read_errors) != 0);
     if (pid < 0) {
         close_if_open(pipe.read_end);
         return {};

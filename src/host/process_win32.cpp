@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "host/failure.hpp"
 #include "host/process.hpp"
 #include "host/process_backend.hpp"
 #include "host/wide_text_win32.hpp"
@@ -108,12 +109,13 @@ struct StartDescription {
         if ((options & start_hidden) != 0) creation_flags |= CREATE_NEW_CONSOLE;
     }
 
-    // The child writes to the pipe and shares the program's console, input and error.
-    void output_to(HANDLE write_end) {
+    // The child writes to the pipe and shares the program's console, input and (unless it goes
+    // to the pipe too) error.
+    void output_to(HANDLE write_end, bool errors_too) {
         startup.dwFlags |= STARTF_USESTDHANDLES;
         startup.hStdOutput = write_end;
         startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+        startup.hStdError = errors_too ? write_end : GetStdHandle(STD_ERROR_HANDLE);
         inherit_handles = TRUE;
         creation_flags &= ~static_cast<DWORD>(CREATE_NEW_CONSOLE);
     }
@@ -123,9 +125,12 @@ bool create_child(const Text& command_line, const Text& working_directory, Start
                   PROCESS_INFORMATION& started) {
     std::wstring line = wide_text(command_line);  // CreateProcessW may write into it
     const std::wstring directory = wide_text(working_directory);
-    return CreateProcessW(nullptr, line.data(), nullptr, nullptr, start.inherit_handles, start.creation_flags,
-                          nullptr, directory.empty() ? nullptr : directory.c_str(), &start.startup,
-                          &started) != 0;
+    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, start.inherit_handles, start.creation_flags,
+                       nullptr, directory.empty() ? nullptr : directory.c_str(), &start.startup,
+                       &started) != 0)
+        return true;
+    note_system_failure(u"start", command_line, static_cast<int>(GetLastError()));
+    return false;
 }
 
 // The shell's working directory when none is given: the program's own folder, when its text
@@ -151,7 +156,10 @@ StartResult start_through_shell(const Text& program, const Text& arguments, cons
     request.lpParameters = parameters.empty() ? nullptr : parameters.c_str();
     request.lpDirectory = directory.empty() ? nullptr : directory.c_str();
     request.nShow = (options & start_hidden) != 0 ? SW_HIDE : SW_SHOWNORMAL;
-    if (!ShellExecuteExW(&request)) return {};
+    if (!ShellExecuteExW(&request)) {
+        note_system_failure(u"start", program, static_cast<int>(GetLastError()));
+        return {};
+    }
     return finish_start(request.hProcess, static_cast<DWORD>(-1), nullptr, options);
 }
 
@@ -177,7 +185,7 @@ StartResult start_program(const Text& program, const Text& arguments, const Text
     StartDescription start(options);
     OutputPipe pipe;
     // A pipe that cannot be made means starting without one, as when no output was asked for.
-    if (read_output && pipe.open()) start.output_to(pipe.write_end);
+    if (read_output && pipe.open()) start.output_to(pipe.write_end, (options & start_read_errors) != 0);
     PROCESS_INFORMATION started{};
     const bool created =
         create_child(build_command_line(program, arguments), working_directory, start, started);

@@ -11,15 +11,14 @@
 #include <vector>
 
 #include "host/text.hpp"
+#include "loader/memory_map.hpp"
 
 namespace loader {
 
 using host::Text;
 
-// The loader's side of the contract. The loader's BASIC lines carry the same numbers as text.
-inline constexpr int player_first_address = 25500;  // CLEAR 25499 keeps BASIC and its stack below
-inline constexpr int player_last_address = 31999;
-inline constexpr int game_start_address = 32000;  // RANDOMIZE USR 32000
+// The loader's side of the contract: player_first_address, player_last_address and
+// game_start_address, from the memory map.
 
 // The most bytes the player carries for the launch (see asm/tunefuse.asm).
 inline constexpr std::size_t launch_table_most = 64;

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "loader/memory_map.hpp"
+
 namespace loader {
 
 namespace {
@@ -39,6 +41,13 @@ constexpr std::uint8_t token_line_table[] = {
 
 // RANDOMIZE USR VAL "32000": starts the game's code.
 constexpr char16_t start_game_line[] = {0xF9, 0xC0, 0xB0, 0x22, 0x33, 0x32, 0x30, 0x30, 0x30, 0x22};
+
+// The numbers the lines carry as text are the memory map's: after "0" three times comes CLEAR's,
+// after the POKE's two the player's entries, and the last line starts the game.
+static_assert(written_number<std::uint8_t>(token_line_table, 3) == player_first_address - 1);
+static_assert(written_number<std::uint8_t>(token_line_table, 6) == player_init_entry);
+static_assert(written_number<std::uint8_t>(token_line_table, 7) == player_start_entry);
+static_assert(written_number<char16_t>(start_game_line, 0) == game_start_address);
 
 // What each line of the loader holds.
 enum class LineText {

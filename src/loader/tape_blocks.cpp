@@ -97,20 +97,20 @@ int build_header(TapeImage& image, const Text& block_name, int loader_length) {
     return loader_length > INT_MAX - 22 ? INT_MAX : loader_length + 22;
 }
 
-void write_tape(TapeImage& image, const LoaderProgram& program, const Text& file_name, int end) {
+bool write_tape(TapeImage& image, const LoaderProgram& program, const Text& file_name, int end) {
     // The header was built for end - 22 program bytes; the data block carries the same number,
     // so the two blocks always agree.
     const std::int64_t length = static_cast<std::int64_t>(end) - 22;
     // The old tape goes in every case, so that a stale loader can never be mistaken for this
     // run's. Removing a write-protected file too is what lets the new one take its place.
     host::delete_file(file_name, host::delete_force);
-    if (!fits_tape(image, program, length)) return;
+    if (!fits_tape(image, program, length)) return false;
     const int loader_length = static_cast<int>(length);
     fill_data_block(image, program, loader_length);
-    if (host::open_file(tape_file_number, file_name, host::share_all) == 0) return;
+    if (host::open_file(tape_file_number, file_name, host::share_all) == 0) return false;
     for (int slot = 0; slot < loader_length + tape_overhead; ++slot)
         host::write_byte(tape_file_number, image.slots[static_cast<std::size_t>(slot)]);
-    host::close_file(tape_file_number);
+    return host::close_file(tape_file_number) != 0;
 }
 
 }  // namespace loader

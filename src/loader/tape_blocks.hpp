@@ -22,7 +22,9 @@ struct TapeImage {
 int build_header(TapeImage& image, const Text& block_name, int loader_length);
 
 // Completes the data block from the loader program and replaces the named file with slots 0 to
-// end + 2. end is what build_header returned.
-void write_tape(TapeImage& image, const LoaderProgram& program, const Text& file_name, int end);
+// end + 2. end is what build_header returned. True when the file holds the whole tape; false
+// when the tape does not fit or the file could not be written whole (the cause is the host's
+// last failure).
+bool write_tape(TapeImage& image, const LoaderProgram& program, const Text& file_name, int end);
 
 }  // namespace loader

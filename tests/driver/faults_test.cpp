@@ -165,16 +165,42 @@ TEST(FaultsTest, WriteProtectionBindsTheUsersFilesOnly) {
         const bool users = name == std::string("demo.tap") || name == std::string(".");
         EXPECT_EQ(result.exit_code, users ? 1 : 0) << result.err;
         EXPECT_EQ(fs::exists(file), users);
-        EXPECT_EQ(result.err.starts_with("tunefuse: error: "), users) << result.err;
+        EXPECT_EQ(result.err.starts_with("tunefuse: error: ") &&
+                      result.err.find(": permission denied\n") != std::string::npos,
+                  users)
+            << result.err;
         EXPECT_TRUE(name != std::string("demo.tap") || test::read_bytes(file) == Bytes(5000, 0x55));
     }
 }
 
-// A tool's standard error is the program's own: every byte arrives, and nothing else.
+TEST(FaultsTest, BuildsInOneFolderTakeTurns) {
+    test::check_builds_take_turns(6);
+}
+
+// Music the player cannot hold: the real assembler refuses it, and the user reads one line with its
+// sizes and the limit, then that no tape was made; no tool runs on the missing player.
+TEST(FaultsTest, MusicThatDoesNotFitIsRefusedInOneLine) {
+    test::TempDir temp;
+    fs::copy(test::kit_dir(), temp / "kit", fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    test::write_bytes(temp / "kit" / "music.pt3", test::make_module("Big", "Me", 20000));
+    const auto result =
+        test::run_process({(temp / "kit" / "tunefuse").string()},
+                          {.working_directory = temp.path(), .env = {{"PATH", (temp / "none").string()}}});
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_TRUE(
+        std::regex_match(result.err, std::regex("tunefuse: error: the music does not fit: music.pt3 has "
+                                                "20000 bytes, [0-9]+ once compressed; a PT3 module may "
+                                                "have at most 16384 bytes[^\n]*\n"
+                                                "tunefuse: error: no output tape was written: [^\n]*\n")))
+        << result.err;
+}
+
+// A tool's standard error (but the assembler's, whose messages the program reads) is the
+// program's own: every byte arrives, and nothing else.
 TEST(FaultsTest, ToolMessagesReachTheUserWhole) {
     test::TempDir temp;
     const test::CaseRun run =
-        test::lay_out_case({.label = "flood", .env = {{"FAKE_PASMO_MODE", "flood-err"}}}, temp.path());
+        test::lay_out_case({.label = "flood", .env = {{"FAKE_ZX7_MODE", "flood-err"}}}, temp.path());
     const auto result = test::run_process(run.argv, run.options);
     EXPECT_EQ(result.exit_code, 0);
     EXPECT_EQ(result.err.size(), 800u * 65536u);

@@ -1,5 +1,5 @@
-// The build on Windows under the shared table of faults. Every run ends with the program's
-// two-second pause, so the cases run a few at a time.
+// The build on Windows under the shared table of faults, a few cases at a time, and builds that
+// take turns in one folder.
 #include <gtest/gtest.h>
 
 #include <future>
@@ -25,6 +25,10 @@ TEST(WindowsFaults, SharedTable) {
         for (auto& done : running) done.get();
     }
     for (std::size_t i = 0; i < cases.size(); ++i) test::check_case(cases[i], runs[i]);
+}
+
+TEST(WindowsFaults, BuildsInOneFolderTakeTurns) {
+    test::check_builds_take_turns(6);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <climits>
 #include <thread>
 
+#include "host/failure.hpp"
 #include "host/platform.hpp"
 #include "test_support.hpp"
 
@@ -180,6 +181,7 @@ TEST_F(Files, ASecondOpeningIsAllowedOnlyWhereTheFirstShares) {
         const int second = c.create ? host::create_file(2, name("game.tap"), c.second)
                                     : host::open_file(2, name("game.tap"), c.second);
         EXPECT_EQ(second != 0, c.allowed) << c.first << (c.create ? " create " : " open ") << c.second;
+        EXPECT_TRUE(c.allowed || host::last_failure().cause == host::Cause::in_use);
         host::close_all_files();
         EXPECT_EQ(on_disk("game.tap"), c.allowed && c.create ? "" : "game");
     }

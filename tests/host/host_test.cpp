@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "host/command_line.hpp"
+#include "host/failure.hpp"
 #include "host/file_system.hpp"
 #include "host/platform.hpp"
 #include "host/process.hpp"
@@ -133,6 +134,8 @@ TEST(FileSystem, CopyDeleteAndCurrentFolder) {
     EXPECT_TRUE(host::same_file(name("a"), name("./a")));
     EXPECT_EQ(host::copy_file(name("a"), name("./a")) + host::copy_file(name("none"), name("c")), 0);
     EXPECT_EQ(test::read_string(dir / "a"), "new contents") << "copied onto itself, a file would be emptied";
+    EXPECT_EQ(host::last_failure().path + u": " + host::failure_words(host::last_failure()),
+              name("none") + u": no such file or folder");
     EXPECT_FALSE(fs::exists(dir / "c"));
     // A write-protected file is left in place by a plain delete.
     fs::permissions(dir / "a", fs::perms::owner_read);

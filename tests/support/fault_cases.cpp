@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <future>
 #include <initializer_list>
 #include <set>
 #include <sstream>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace test {
 
@@ -298,8 +302,9 @@ std::map<std::string, Bytes> snapshot(const CaseRun& run, bool kept_only) {
          ++it) {
         const bool is_file = it->is_regular_file();
         if (it->path() == run.log) it.disable_recursion_pending();
-        if (it->path() == run.log ||
-            (kept_only && is_file && intermediates.count(fs::relative(it->path(), run.dir).generic_string())))
+        const std::string name = fs::relative(it->path(), run.dir).generic_string();
+        if (it->path() == run.log || name == "bin/tunefuse.lock" ||
+            (kept_only && is_file && intermediates.count(name)))
             continue;
         entries[fs::relative(it->path(), run.root).generic_string()] =
             is_file ? read_bytes(it->path()) : Bytes{};
@@ -307,10 +312,10 @@ std::map<std::string, Bytes> snapshot(const CaseRun& run, bool kept_only) {
     return entries;
 }
 
-// The text with each "$kit/name" (ending at a 0x1F, a line end or the end) a path in dir.
+// The text with each "$kit/name" (ending at a 0x1F, a colon, a line end or the end) a path in dir.
 std::string with_paths(std::string text, const fs::path& dir) {
     for (std::size_t at; (at = text.find("$kit/")) != std::string::npos;) {
-        const std::size_t end = std::min(text.find_first_of("\x1f\n", at), text.size());
+        const std::size_t end = std::min(text.find_first_of("\x1f\n:", at), text.size());
         text.replace(at, end - at,
                      (dir / fs::path(text.substr(at + 5, end - at - 5)).make_preferred()).string());
     }
@@ -322,7 +327,7 @@ std::string with_paths(std::string text, const fs::path& dir) {
 std::vector<FaultCase> fault_cases() {
     const std::string no_player = "Tunefuse+VTII+music    \t: -1 bytes (~ 0kb)\n";
     const std::string no_screen = "Compressed Size     \t: 1500 bytes (~ 1kb)\nCreating Loader";
-    const std::string no_copy = "could not copy the music file to $kit/bin/music.pt3";
+    const std::string no_copy = "could not copy the music file to $kit/bin/music.pt3: no such file or folder";
     const std::string no_game =
         "game.tap is missing or empty: copy your game's tape into the program directory as "
         "game.tap\ntunefuse: error: no output tape was written\n";
@@ -345,7 +350,7 @@ std::vector<FaultCase> fault_cases() {
         tool("bin2tap writes 50 MB", "FAKE_BIN2TAP_MODE", "flood-out"),
         tool("compressor writes a partial line", "FAKE_ZX7_MODE", "partial-line"),
         row("no assembler", without("tools/pasmo" + exe),
-            "could not start the assembler: $kit/tools/pasmo" + exe, no_player),
+            "could not start the assembler: $kit/tools/pasmo" + exe + ": no such file or folder", no_player),
         row("no bin folder", without("bin"), no_copy),
         row("loader tape is a folder", folder("KRZCode.tap"), "could not write the loader tape KRZCode.tap"),
         row("output tape is a folder", folder("demo.tap/inside"),
@@ -377,6 +382,14 @@ std::vector<FaultCase> fault_cases() {
 #ifdef _WIN32
     // File names are not case sensitive there.
     for (const char* name : {"GAME", "krzcode"}) cases.push_back(game_named(name, ""));
+    // Another program writes the old tape and lets others only read it; the handle lives as long as
+    // the test program.
+    const auto held = [](const fs::path& dir) {
+        CreateFileW((dir / "demo.tap").wstring().c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                    OPEN_EXISTING, 0, nullptr);
+    };
+    cases.push_back(row("output tape held by another program", held,
+                        "could not create the output tape demo.tap: the file is in use"));
 #else
     // Nothing reads the name as a command. A name of ten bytes and seven characters ends with its
     // field, and bytes that are no UTF-8 become replacement characters.
@@ -390,7 +403,12 @@ std::vector<FaultCase> fault_cases() {
         fs::remove(dir / "demo.tap");
         fs::create_symlink("/dev/full", dir / "demo.tap");
     };
-    cases.push_back(row("output tape on a full disk", full_disk, "could not write the output tape demo.tap"));
+    cases.push_back(row("output tape on a full disk", full_disk,
+                        "could not write the output tape demo.tap: the disk is full\n"));
+    cases.push_back(row(
+        "assembler without its execute bit",
+        [](const fs::path& dir) { fs::permissions(dir / "tools/pasmo", fs::perms::none); },
+        "could not start the assembler: $kit/tools/pasmo: permission denied", no_player));
     // Folder names a command line would split or a path reader would cut, and one with a backslash,
     // a character of the name here: the folder "a/kit" beside it, like the build's own, is another's.
     const auto look_alike = [](const fs::path& dir) {
@@ -407,6 +425,38 @@ std::vector<FaultCase> fault_cases() {
 #endif
     for (FaultCase& c : game_tapes()) cases.push_back(std::move(c));
     return cases;
+}
+
+void check_builds_take_turns(int builds) {
+    TempDir temp;
+    const fs::path dir = temp / "kit";
+    fs::copy(kit_dir(), dir, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    if (host_is_windows) fs::copy_file(helper("fake_tool"), dir / "cmd.exe");  // the tape opener
+    const std::vector<std::string> argv = {(dir / ("tunefuse" + exe)).string()};
+    const ProcessOptions options{.working_directory = dir, .env = {{"PATH", (temp / "none").string()}}};
+    const auto build = [&] { return run_process(argv, options); };
+    ASSERT_EQ(build().exit_code, 0);
+    const Bytes alone = read_bytes(dir / "tunedemo.tap");
+    fs::remove(dir / "tunedemo.tap");
+    std::vector<std::future<ProcessResult>> running;
+    for (int i = 0; i < builds; ++i) running.push_back(std::async(std::launch::async, build));
+    int waited = 0;
+    for (auto& result : running) {
+        const ProcessResult done = result.get();
+        const std::string err = decoded(done.err);
+        EXPECT_EQ(done.exit_code, 0) << err;
+        EXPECT_TRUE(err.empty() || err == "tunefuse: waiting for another build in this folder to finish\n")
+            << err;
+        waited += err.empty() ? 0 : 1;
+    }
+    EXPECT_GT(waited, 0) << "the builds never met";
+    EXPECT_EQ(read_bytes(dir / "tunedemo.tap"), alone);
+    // The lock file stays in the work folder, and only it.
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(dir / "bin"))
+        left.push_back(entry.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{"tunefuse.lock"});
+    EXPECT_FALSE(fs::exists(dir / "KRZCode.tap") || fs::exists(dir / "tunefuse.bin"));
 }
 
 CaseRun lay_out_case(const FaultCase& c, const fs::path& root) {

@@ -51,6 +51,10 @@ struct CaseRun {
 // Lays out and prepares the case's program directory under root: stand-in tools, the user's files.
 CaseRun lay_out_case(const FaultCase& fault_case, const fs::path& root);
 
+// Starts the given number of builds together in one copy of the kit: all make the tape one build
+// alone makes, each says at most once that it waits, and the work folder keeps only the lock file.
+void check_builds_take_turns(int builds);
+
 // Judges a run: exit code, report, errors, the user's files kept, the output tape and only it new,
 // the tools' arguments, and the tape opened exactly when it is made.
 void check_case(const FaultCase& fault_case, const CaseRun& run);

@@ -1,0 +1,35 @@
+// The memory map the loader, the program and the music player share, in one place. The other
+// places that state these numbers are checked against them when the program is built, so that a
+// number moved here and not there (or there and not here) does not build:
+//   - the loader's tokenised lines carry them as text (loader_program.cpp),
+//   - bin2tap's load address for the player block (fixed_names.cpp),
+//   - the player source's equ lines (asm/tunefuse.asm, read by CMake into a check).
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+namespace loader {
+
+inline constexpr int player_first_address = 25500;              // where the player block loads: CLEAR 25499
+inline constexpr int player_init_entry = player_first_address;  // RANDOMIZE USR 25500, once loaded
+inline constexpr int player_start_entry = 25511;                // RANDOMIZE USR 25511: background playback
+inline constexpr int game_start_address = 32000;                // RANDOMIZE USR 32000
+inline constexpr int player_last_address = game_start_address - 1;
+inline constexpr int music_bank = 6;  // the 128K RAM bank of the banked layout
+
+// The count-th number written in decimal digits (ASCII) in the text, counting from 0; -1 when
+// there are not so many. For the checks at build time.
+template <typename Unit>
+constexpr int written_number(std::span<const Unit> text, int count) {
+    const auto digit = [&](std::size_t at) { return at < text.size() && text[at] >= '0' && text[at] <= '9'; };
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        if (!digit(at)) continue;
+        int value = 0;
+        for (; digit(at); ++at) value = value * 10 + static_cast<int>(text[at] - '0');
+        if (count-- == 0) return value;
+    }
+    return -1;
+}
+
+}  // namespace loader
