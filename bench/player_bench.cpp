@@ -1,11 +1,44 @@
 // The player block, assembled as the build does with each corpus module, run on the player tests'
-// Z80 (see player_bench.sh). usage: player_bench PASMO ZX7 ASM_DIR CORPUS_PT3_DIR WORK_DIR
+// Z80 (see player_bench.sh), then on the built-in Spectrum as a tape's check will run it.
+// usage: player_bench PASMO ZX7 ASM_DIR CORPUS_PT3_DIR WORK_DIR
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 
+#include "spectrum/machine.hpp"
 #include "z80_machine.hpp"
 
 namespace fs = std::filesystem;
+using player_test::Bytes;
+
+// The loader's calls (init, start, the game) from 0x6000, then a game at 32000 that waits in
+// HALT, or one busy every T-state with short instructions, the emulator's costliest case: INC A;
+// ADD A,B; LD (0x9000),A; LD C,(HL); INC HL; RES 0,H; DJNZ -11; JR -13.
+const Bytes loader = {0xCD, 0x9C, 0x63, 0xCD, 0xA7, 0x63, 0xC3, 0x00, 0x7D};
+const Bytes idle_game = {0xFB, 0x76, 0x18, 0xFD};  // EI; HALT; JR -3
+const Bytes busy_game = {0x3C, 0x80, 0x32, 0x00, 0x90, 0x4E, 0x23, 0xCB, 0x84, 0x10, 0xF5, 0x18, 0xF3};
+
+// 500 frames of a tape's check on both machines: emulated T-states a second, the seconds taken
+// and the AY writes seen (that the music played). The stand-in ROM returns from 0x0038.
+double run_built_in(const std::string& name, const Bytes& block, const Bytes& game) {
+    Bytes rom(16384, 0xFF);
+    rom[0x38] = 0xFB, rom[0x39] = 0xC9;  // EI, RET
+    double total = 0;
+    std::printf("%-26s %4s", name.c_str(), game.size() == idle_game.size() ? "idle" : "busy");
+    for (auto model : {spectrum::Model::zx48, spectrum::Model::zx128}) {
+        spectrum::Machine machine(model, rom);
+        machine.load(0x6000, loader), machine.load(25500, block), machine.load(32000, game);
+        machine.cpu.pc = 0x6000, machine.cpu.sp = 25499;
+        auto start = std::chrono::steady_clock::now();
+        machine.run_frames(500);
+        double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        std::printf(" %9.0f %7.4f %6zu", 500e-6 * machine.frame_length() / seconds, seconds,
+                    machine.ay_writes.size());
+        total += seconds;
+    }
+    std::printf("\n");
+    return total;
+}
 
 // The ROM's loading time for a header and `data`: tones, then two pulses of 855 or 1710 T-states a bit.
 double load_seconds(const player_test::Bytes& data) {
@@ -25,6 +58,7 @@ int main(int, char** argv) {
     fs::path work = argv[5], block_dir = work / "block";
     std::vector<fs::path> modules(fs::directory_iterator(argv[4]), {});
     std::sort(modules.begin(), modules.end());
+    std::vector<std::pair<std::string, Bytes>> blocks;
     std::printf(
         "T-states a frame over 15000 frames (handler: its own cost); the player block on tape\n"
         "module                      bytes  slowest     mean  handler   layout   bytes  loading\n");
@@ -40,6 +74,7 @@ int main(int, char** argv) {
         if (std::system(zx7_command.c_str()) == 0)
             block = player_test::assemble(pasmo, block_dir, "asm/tunefuse.asm");
         if (block.code.empty() && std::printf("does not fit\n")) continue;
+        blocks.push_back({module.stem().string(), block.code});
         // Five minutes of the block's interrupt handler: the slowest and mean T-states of a frame in
         // the player, and the most the handler adds (the IM 2 acknowledge's 19 included, the ROM's
         // frame routine after it not: a RET there). The player alone runs in step in a second machine.
@@ -66,6 +101,14 @@ int main(int, char** argv) {
         std::printf("%8ld %8ld %8ld %8s %7zu %6.1f s\n", slowest, total / 15000, handler,
                     banked ? "128K" : "48K", block.code.size(), load_seconds(block.code));
     }
+    std::printf(
+        "\nThe built-in Spectrum, 500 frames of each block and a stand-in game: emulated millions of"
+        " T-states a second, seconds, AY writes\nmodule                     game  48K MT/s seconds writes  "
+        "128K MT/s seconds writes\n");
+    double seconds = 0;
+    for (const auto& [name, block] : blocks)
+        seconds += run_built_in(name, block, idle_game) + run_built_in(name, block, busy_game);
+    std::printf("all runs of the built-in Spectrum: %.3f s\n\n", seconds);
     std::ofstream(work / "player.asm") << "pt3_work equ 0xE000\n org 0x8000\n include \"" << asm_dir
                                        << "/pt3_player.asm\"\npt3_player_end:\n";
     auto player = player_test::assemble(pasmo, work, "player.asm").symbols;

@@ -51,6 +51,8 @@ bin2tap-end       | tools/bin2tap/bin2tap_main.cpp | if (address + size > 65536)
 bin2tap-param2    | tools/bin2tap/tap_code_blocks.cpp | kCodeParameter2 = 32768; | kCodeParameter2 = 32767; | caught
 zx7-far-offset-read | tools/zx7/zx7_decompress.cpp | high << 7) + kMaxShortOffset + 1; | high << 7) + kMaxShortOffset; | caught
 zx7-band-skip     | tools/zx7/zx7_compress.cpp | top / 2 + 1 <= longest; | top / 2 + 1 < longest; | caught
+zx7-farthest-offset | tools/zx7/zx7_compress.cpp | position - earlier <= kMaxOffset | position - earlier < kMaxOffset | caught
+zx7-near-offsets-only | tools/zx7/zx7_compress.cpp | position - earlier <= kMaxOffset | position - earlier <= kMaxShortOffset | caught
 bin2tap-checksum  | tools/bin2tap/tap_code_blocks.cpp | std::uint8_t checksum = flag; | std::uint8_t checksum = 0; | caught
 bin2tap-address-max | tools/bin2tap/bin2tap_main.cpp | if (value > 65535) return | if (value > 65536) return | caught
 kit-handler-iy    | asm/tunefuse.asm | push iy | push ix | caught

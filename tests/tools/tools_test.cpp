@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <random>
+#include <tuple>
 
 #include "test_support.hpp"
 #include "zx7_decompress.hpp"
@@ -29,28 +30,29 @@ Bytes random_bytes(int size, int seed, int values = 256) {
     return bytes;
 }
 
-// zx7's output decompresses to its input, in no more than the first byte, nine bits a literal and
-// the end marker; no larger than the widely used compressor's output beside a corpus file.
+// zx7's output decompresses to its input, in no more than nine bits a literal, a copy within reach
+// costing one match, and no larger than the widely used compressor's output beside a corpus file.
 TEST(Zx7Program, OutputDecompressesToTheInputAndIsOptimal) {
-    std::vector<std::pair<std::string, Bytes>> inputs = {
-        {"one byte", {0xAA}},
-        {"the longest match", Bytes(65537, 0xE5)},
-        {"one byte past the longest match", Bytes(65538, 0xE5)},
-        {"random bytes", random_bytes(6912, 1)},
-        {"four values", random_bytes(3000, 2, 4)}};
-    // A copy of a block's start at the largest near offset, the first far one, where the far
-    // offset's high bits begin, and at the largest far offset and one beyond.
+    std::vector<std::tuple<std::string, Bytes, int>> inputs = {
+        {"one byte", {0xAA}, 0},
+        {"the longest match", Bytes(65537, 0xE5), 0},
+        {"one byte past the longest match", Bytes(65538, 0xE5), 0},
+        {"random bytes", random_bytes(6912, 1), 0},
+        {"four values", random_bytes(3000, 2, 4), 0}};
+    // A random block alone, then with a copy of its first 40 bytes at the largest near offset, the
+    // first far one, where the far offset's high bits begin, the largest far offset and one beyond.
     for (int distance : {128, 129, 1152, 1153, 2176, 2177}) {
         Bytes data = random_bytes(distance, distance);
+        inputs.emplace_back("a block of " + std::to_string(distance), data, 0);
         data.insert(data.end(), data.begin(), data.begin() + 40);
-        inputs.emplace_back("a copy at distance " + std::to_string(distance), data);
+        inputs.emplace_back("a copy at distance " + std::to_string(distance), data, distance);
     }
     if (auto corpus = test::shared_dir("corpus"))
         for (const auto& entry : fs::recursive_directory_iterator(*corpus))
             if (entry.path().extension() == ".pt3" || entry.path().extension() == ".scr")
-                inputs.emplace_back(entry.path().string(), test::read_bytes(entry.path()));
+                inputs.emplace_back(entry.path().string(), test::read_bytes(entry.path()), 0);
     test::TempDir dir;
-    for (const auto& [label, data] : inputs) {
+    for (std::size_t before = 0; const auto& [label, data, distance] : inputs) {
         test::write_bytes(dir / "input", data);
         auto run = run_tool("zx7", dir.path(), {"-f", "input"});
         EXPECT_EQ(run.exit_code, 0) << label << ": " << run.err;
@@ -62,7 +64,12 @@ TEST(Zx7Program, OutputDecompressesToTheInputAndIsOptimal) {
         auto unpacked = zx7::decompress(packed, problem);
         EXPECT_TRUE(unpacked && unpacked->data == data && unpacked->bytes_read == packed.size())
             << label << problem;
-        EXPECT_LE(packed.size(), 1 + ((data.size() - 1) * 9 + 18 + 7) / 8) << label;
+        // Beside its block alone (before), a copy in reach adds one match: a flag, 39 in Elias gamma (11
+        // bits), the offset byte, past 128 four bits: 24 bits, 3 bytes. Past 2176: 40 random bytes, 320 bits.
+        std::size_t literals = 1 + ((data.size() - 1) * 9 + 18 + 7) / 8;
+        EXPECT_LE(packed.size(), distance > 0 && distance <= 2176 ? before + 3 : literals) << label;
+        EXPECT_GE(packed.size(), distance > 2176 ? before + 40 : 0) << label;
+        before = packed.size();
         if (!fs::exists(label + ".zx7")) continue;
         auto theirs = zx7::decompress(test::read_bytes(label + ".zx7"), problem);
         EXPECT_TRUE(theirs && theirs->data == data) << label << ".zx7: " << problem;
