@@ -82,7 +82,7 @@ std::vector<Text> verdict_lines(const spectrum::Verdict& verdict) {
             u"the music does not play: it needs a 128K's RAM bank, as it is too long for main memory");
     if (!verdict.checked) return lines;
     const Text stops = u"the music stops " + when(verdict.last_music_frame + 1) + u": ";
-    if (!verdict.plays_to_end && verdict.causes.empty())
+    if (!verdict.plays_to_end && !verdict.stopped_by_game && verdict.causes.empty())
         lines.push_back(stops +
                         u"the player's interrupt is no longer called, for no reason the check can name");
     for (const Event& cause : verdict.causes) lines.push_back(stops + event_text(cause, true));

@@ -10,7 +10,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 // The loader's side of the contract (see loader/game_tape_check.hpp).
 constexpr int player_first = 25500, player_end = 32000, game_start = 32000;
-constexpr int init_entry = 25500, start_entry = 25511, music_bank_byte = 25519;
+constexpr int init_entry = 25500, stop_entry = 25506, start_entry = 25511, music_bank_byte = 25519;
 constexpr int player_table_page = 100;  // I while the player's IM 2 runs
 constexpr int music_bank = 6;
 
@@ -80,7 +80,7 @@ public:
                                       0x18,
                                       0xFB};  // JR back: GO TO the line before
         put(stub, calls);
-        machine_.mark(stub_start), machine_.mark(stub_game);
+        machine_.mark(stub_start), machine_.mark(stub_game), machine_.mark(stop_entry);
         set_system_variables();
         machine_.watch(player_first,
                        (banked_ && model == Model::zx128 ? 0x10000 : player_end) - player_first);
@@ -97,6 +97,7 @@ private:
     std::size_t next_block_ = 0;
     bool banked_ = false, ended_ = false, needs_128k_ = false;
     int start_frame_ = -1;  // the machine's frame when the loader first called the game
+    int stop_frame_ = -1;   // when the game first called the player's stop entry
     bool iff1_ = true;
     int im_ = 1, i_ = 0x3F;
     std::vector<Change> di_, im_changes_, i_changes_;
@@ -166,8 +167,13 @@ void Run::trap(std::uint16_t pc) {
             put(header[13] | header[14] << 8, blocks_[1].data);
             next_block_ = 2;
         }
+    } else if (pc == stop_entry) {
+        if (start_frame_ >= 0 && stop_frame_ < 0) stop_frame_ = now();
     } else if (pc == stub_game) {
-        if (start_frame_ < 0) start_frame_ = machine_.frame();
+        // A block that did not start the background playback (IM 2 on the player's table) is no
+        // player of ours: there is nothing under the game to check.
+        if (cpu.im != 2 || cpu.i != player_table_page) ended_ = true, machine_.stop();
+        if (!ended_ && start_frame_ < 0) start_frame_ = machine_.frame();
     } else {
         // Empty memory runs as NOPs up to what lies after it: code, which is no crash (a game
         // reached through 32000's zeros), or the end of memory, then address 0. Code the game
@@ -314,7 +320,8 @@ Verdict Run::play() {
             verdict.game_ay_frame = frame, verdict.game_ay_pc = write.pc;
     }
     verdict.plays_to_end = verdict.last_music_frame >= checked_frames - 2;
-    if (!verdict.plays_to_end) verdict.causes = causes(verdict.last_music_frame);
+    verdict.stopped_by_game = stop_frame_ >= 0 && stop_frame_ <= verdict.last_music_frame + 1;
+    if (!verdict.plays_to_end && !verdict.stopped_by_game) verdict.causes = causes(verdict.last_music_frame);
     verdict.events = events_;
     return verdict;
 }

@@ -42,13 +42,14 @@ struct Event {
 };
 
 struct Verdict {
-    bool checked = false;       // the game was reached (false: the music needs a 128K, or init hung)
-    bool needs_128k = false;    // a banked module on a 48K: init found no paging, the music never plays
-    int last_music_frame = -1;  // the last frame in which the player wrote the AY (-1: none)
-    bool plays_to_end = false;  // the player wrote the AY in the run's last frames
-    std::vector<Event> causes;  // why the music stops, as the author should hear it; may be empty
-    std::vector<Event> events;  // the first of each kind of write, crash or error, music or not
-    int game_ay_frame = -1;     // the first frame in which the game wrote the AY itself
+    bool checked = false;          // the game was reached (false: the music needs a 128K, or init hung)
+    bool needs_128k = false;       // a banked module on a 48K: init found no paging, the music never plays
+    int last_music_frame = -1;     // the last frame in which the player wrote the AY (-1: none)
+    bool plays_to_end = false;     // the player wrote the AY in the run's last frames
+    bool stopped_by_game = false;  // the game called the player's stop entry (25506) when it stopped
+    std::vector<Event> causes;     // why the music stops, as the author should hear it; may be empty
+    std::vector<Event> events;     // the first of each kind of write, crash or error, music or not
+    int game_ay_frame = -1;        // the first frame in which the game wrote the AY itself
     std::uint16_t game_ay_pc = 0;
     long long tstates = 0;  // emulated in the whole run, the loader's calls included
 };
