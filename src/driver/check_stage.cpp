@@ -58,8 +58,7 @@ Text event_text(const Event& event, bool stops) {
         case Cause::music_bank_overwritten:
             return u"the instruction at " + at + u" writes to " + number(event.value) +
                    u" in RAM bank 6, where the music lies. Leave bank 6 to the music";
-        case Cause::reset:
-            return u"the game jumps to address 0 (from " + at + u") and the Spectrum starts again";
+        case Cause::reset: return u"the game reaches address 0 and the Spectrum starts again";
         case Cause::halt_interrupts_off:
             return u"the game waits in HALT at " + at + u" with interrupts off" +
                    (event.value ? u" (DI at " + number(event.value) + u")" : Text()) + u" and hangs";

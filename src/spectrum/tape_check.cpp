@@ -149,7 +149,7 @@ void Run::set_system_variables() {
 void Run::trap(std::uint16_t pc) {
     Z80& cpu = machine_.cpu;
     if (pc == 0) {
-        note(Cause::reset, cpu.instruction_pc), ended_ = true, machine_.stop();
+        note(Cause::reset, 0), ended_ = true, machine_.stop();
     } else if (pc == rom_error) {
         const std::uint16_t after = cpu.read(cpu.sp) | cpu.read(static_cast<std::uint16_t>(cpu.sp + 1)) << 8;
         note(Cause::basic_error, static_cast<std::uint16_t>(after - 1), cpu.read(after));
@@ -161,11 +161,14 @@ void Run::trap(std::uint16_t pc) {
         // init is done: a banked module on a machine without paging never plays.
         needs_128k_ = banked_ && machine_.peek(music_bank_byte) == 0;
         if (needs_128k_) ended_ = true, machine_.stop();
-        // LOAD "" CODE: the game's first code block, at its header's address.
-        if (blocks_.size() >= 2 && blocks_[0].data.size() >= 17) {
-            const auto header = blocks_[0].data;
-            put(header[13] | header[14] << 8, blocks_[1].data);
-            next_block_ = 2;
+        // LOAD "" CODE: the first code block, at its header's address; what comes before it (a
+        // BASIC program and its data, on a tape carried whole) is passed over.
+        for (std::size_t at = 0; at + 1 < blocks_.size(); ++at) {
+            const auto header = blocks_[at].data;
+            if (blocks_[at].flag != 0 || header.size() < 17 || header[0] != 3) continue;
+            put(header[13] | header[14] << 8, blocks_[at + 1].data);
+            next_block_ = at + 2;
+            break;
         }
     } else if (pc == stop_entry) {
         if (start_frame_ >= 0 && stop_frame_ < 0) stop_frame_ = now();
