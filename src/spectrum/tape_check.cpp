@@ -61,24 +61,14 @@ public:
         for (int address = 0x4000; address < 0x10000; ++address) machine_.mark(address);
         for (int address : {0, rom_error, rom_calculator, rom_load_bytes}) machine_.mark(address);
         put(player_first, parts.player);
-        const std::uint8_t calls[] = {0x01,
-                                      0xFD,
-                                      0x7F,
-                                      0x3E,
-                                      0x10,
-                                      0xED,
-                                      0x79,  // LD BC,7FFDh; LD A,10h; OUT (C),A
-                                      0xCD,
-                                      init_entry & 0xFF,
-                                      init_entry >> 8,  // CALL 25500
-                                      0xCD,
-                                      start_entry & 0xFF,
-                                      start_entry >> 8,  // CALL 25511
-                                      0xCD,
-                                      game_start & 0xFF,
-                                      game_start >> 8,  // CALL 32000
-                                      0x18,
-                                      0xFB};  // JR back: GO TO the line before
+        // clang-format off
+        const std::uint8_t calls[] = {
+            0x01, 0xFD, 0x7F, 0x3E, 0x10, 0xED, 0x79,    // LD BC,7FFDh; LD A,10h; OUT (C),A
+            0xCD, init_entry & 0xFF, init_entry >> 8,    // CALL 25500
+            0xCD, start_entry & 0xFF, start_entry >> 8,  // CALL 25511
+            0xCD, game_start & 0xFF, game_start >> 8,    // CALL 32000
+            0x18, 0xFB};                                 // JR back: GO TO the line before
+        // clang-format on
         put(stub, calls);
         machine_.mark(stub_start), machine_.mark(stub_game), machine_.mark(stop_entry);
         set_system_variables();
