@@ -165,7 +165,7 @@ void Run::trap(std::uint16_t pc) {
     } else if (pc == stub_game) {
         // A block that did not start the background playback (IM 2 on the player's table) is no
         // player of ours: there is nothing under the game to check.
-        if (cpu.im != 2 || cpu.i != player_table_page) ended_ = true, machine_.stop();
+        if (start_frame_ < 0 && (cpu.im != 2 || cpu.i != player_table_page)) ended_ = true, machine_.stop();
         if (!ended_ && start_frame_ < 0) start_frame_ = machine_.frame();
     } else {
         // Empty memory runs as NOPs up to what lies after it: code, which is no crash (a game
