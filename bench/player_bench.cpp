@@ -1,11 +1,13 @@
 // The player block, assembled as the build does with each corpus module, run on the player tests'
-// Z80 (see player_bench.sh), then on the built-in Spectrum as a tape's check will run it.
-// usage: player_bench PASMO ZX7 ASM_DIR CORPUS_PT3_DIR WORK_DIR
+// Z80 (see player_bench.sh), then on the built-in Spectrum as a tape's check will run it, then the
+// check itself on each corpus game tape. usage: player_bench PASMO ZX7 ASM_DIR CORPUS_DIR WORK_DIR
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 
+#include "loader/game_tape_check.hpp"
 #include "spectrum/machine.hpp"
+#include "spectrum/tape_check.hpp"
 #include "z80_machine.hpp"
 
 namespace fs = std::filesystem;
@@ -14,7 +16,7 @@ using player_test::Bytes;
 // The loader's calls (init, start, the game) from 0x6000, then a game at 32000 that waits in
 // HALT, or one busy every T-state with short instructions, the emulator's costliest case: INC A;
 // ADD A,B; LD (0x9000),A; LD C,(HL); INC HL; RES 0,H; DJNZ -11; JR -13.
-const Bytes loader = {0xCD, 0x9C, 0x63, 0xCD, 0xA7, 0x63, 0xC3, 0x00, 0x7D};
+const Bytes loader_calls = {0xCD, 0x9C, 0x63, 0xCD, 0xA7, 0x63, 0xC3, 0x00, 0x7D};
 const Bytes idle_game = {0xFB, 0x76, 0x18, 0xFD};  // EI; HALT; JR -3
 const Bytes busy_game = {0x3C, 0x80, 0x32, 0x00, 0x90, 0x4E, 0x23, 0xCB, 0x84, 0x10, 0xF5, 0x18, 0xF3};
 
@@ -27,7 +29,7 @@ double run_built_in(const std::string& name, const Bytes& block, const Bytes& ga
     std::printf("%-26s %4s", name.c_str(), game.size() == idle_game.size() ? "idle" : "busy");
     for (auto model : {spectrum::Model::zx48, spectrum::Model::zx128}) {
         spectrum::Machine machine(model, rom);
-        machine.load(0x6000, loader), machine.load(25500, block), machine.load(32000, game);
+        machine.load(0x6000, loader_calls), machine.load(25500, block), machine.load(32000, game);
         machine.cpu.pc = 0x6000, machine.cpu.sp = 25499;
         auto start = std::chrono::steady_clock::now();
         machine.run_frames(500);
@@ -53,10 +55,54 @@ double load_seconds(const player_test::Bytes& data) {
     return tstates / 3500000.0;
 }
 
+// The player block for `module` with the launch table of a game tape, as the build assembles it.
+player_test::Assembly assemble_block(const std::string& zx7, const std::string& pasmo,
+                                     const fs::path& asm_dir, const fs::path& module,
+                                     const fs::path& block_dir, const Bytes& launch) {
+    fs::remove_all(block_dir);
+    fs::create_directories(block_dir / "bin");
+    fs::copy(asm_dir, block_dir / "asm");
+    fs::copy_file(module, block_dir / "bin/music.pt3");
+    std::ofstream(block_dir / "bin/author.bin") << "player bench\r";
+    std::ofstream(block_dir / "bin/launch.bin", std::ios::binary)
+        .write(reinterpret_cast<const char*>(launch.data()), static_cast<std::streamsize>(launch.size()));
+    std::string zx7_command = "cd '" + block_dir.string() + "' && '" + zx7 + "' bin/music.pt3 >/dev/null";
+    if (std::system(zx7_command.c_str()) != 0) return {};
+    return player_test::assemble(pasmo, block_dir, "asm/tunefuse.asm");
+}
+
+// The build's check of each corpus game tape that it writes, under the first module's block: the
+// seconds for both machines, the emulated T-states a second, and the last frame of music on each.
+void bench_tape_check(const std::string& zx7, const std::string& pasmo, const fs::path& asm_dir,
+                      const fs::path& module, const fs::path& corpus, const fs::path& block_dir) {
+    std::vector<fs::path> tapes(fs::directory_iterator(corpus / "tap"), {});
+    std::sort(tapes.begin(), tapes.end());
+    std::printf(
+        "\nThe tape check, both machines, under %s\ntape                          seconds   MT/s  music to "
+        "frame (48K, 128K)\n",
+        module.stem().c_str());
+    double slowest = 0;
+    for (const auto& tape : tapes) {
+        Bytes bytes = player_test::read_file(tape);
+        loader::GameTapeCheck game = loader::check_game_tape(bytes, u"game.tap", false);
+        if (game.start.game_blocks.empty()) continue;  // refused: the build writes no tape
+        Bytes block = assemble_block(zx7, pasmo, asm_dir, module, block_dir, game.start.launch_table).code;
+        auto start = std::chrono::steady_clock::now();
+        auto verdict_48 = spectrum::check_tape(spectrum::Model::zx48, {block, game.start.game_blocks});
+        auto verdict_128 = spectrum::check_tape(spectrum::Model::zx128, {block, game.start.game_blocks});
+        double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        slowest = std::max(slowest, seconds);
+        std::printf("%-28s %8.4f %6.0f %6d %6d\n", tape.stem().c_str(), seconds,
+                    (verdict_48.tstates + verdict_128.tstates) / seconds / 1e6, verdict_48.last_music_frame,
+                    verdict_128.last_music_frame);
+    }
+    std::printf("slowest check of a build: %.4f s\n", slowest);
+}
+
 int main(int, char** argv) {
     std::string pasmo = argv[1], zx7 = argv[2], asm_dir = argv[3];
-    fs::path work = argv[5], block_dir = work / "block";
-    std::vector<fs::path> modules(fs::directory_iterator(argv[4]), {});
+    fs::path work = argv[5], block_dir = work / "block", corpus = argv[4];
+    std::vector<fs::path> modules(fs::directory_iterator(corpus / "pt3"), {});
     std::sort(modules.begin(), modules.end());
     std::vector<std::pair<std::string, Bytes>> blocks;
     std::printf(
@@ -64,16 +110,8 @@ int main(int, char** argv) {
         "module                      bytes  slowest     mean  handler   layout   bytes  loading\n");
     for (const auto& module : modules) {
         std::printf("%-26s %6d ", module.stem().c_str(), static_cast<int>(fs::file_size(module)));
-        fs::remove_all(block_dir);
-        fs::create_directories(block_dir / "bin");
-        fs::copy(asm_dir, block_dir / "asm");
-        fs::copy_file(module, block_dir / "bin/music.pt3");
-        std::ofstream(block_dir / "bin/author.bin") << "player bench\r";
-        std::ofstream(block_dir / "bin/launch.bin") << std::string("\7\x38\x38\0\0\x7D\0", 7);
-        std::string zx7_command = "cd '" + block_dir.string() + "' && '" + zx7 + "' bin/music.pt3 >/dev/null";
-        player_test::Assembly block;
-        if (std::system(zx7_command.c_str()) == 0)
-            block = player_test::assemble(pasmo, block_dir, "asm/tunefuse.asm");
+        player_test::Assembly block =
+            assemble_block(zx7, pasmo, asm_dir, module, block_dir, loader::plain_launch_table());
         if (block.code.empty() && std::printf("does not fit\n")) continue;
         blocks.push_back({module.stem().string(), block.code});
         // Five minutes of the block's interrupt handler: the slowest and mean T-states of a frame in
@@ -109,7 +147,9 @@ int main(int, char** argv) {
     double seconds = 0;
     for (const auto& [name, block] : blocks)
         seconds += run_built_in(name, block, idle_game) + run_built_in(name, block, busy_game);
-    std::printf("all runs of the built-in Spectrum: %.3f s\n\n", seconds);
+    std::printf("all runs of the built-in Spectrum: %.3f s\n", seconds);
+    bench_tape_check(zx7, pasmo, asm_dir, modules.front(), corpus, block_dir);
+    std::printf("\n");
     std::ofstream(work / "player.asm") << "pt3_work equ 0xE000\n org 0x8000\n include \"" << asm_dir
                                        << "/pt3_player.asm\"\npt3_player_end:\n";
     auto player = player_test::assemble(pasmo, work, "player.asm").symbols;

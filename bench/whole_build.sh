@@ -25,7 +25,7 @@ build() {
     rm -f "$work/tools.log"
     local TIMEFORMAT="%3R %3U %3S"
     { time (cd "$work/kit" && PATH="$work/path:/usr/bin:/bin" /usr/bin/time -f %M -o "$work/peak" ./tunefuse \
-        > /dev/null || echo "(the build failed)" >&2); } 2> "$work/run.time"
+        > /dev/null 2>&1 || echo "(the build failed)" >&2); } 2> "$work/run.time"
     awk -v run="$(cat "$work/run.time" "$work/peak")" '
         { printf "  %-9s wall %7.1f ms   CPU %7.1f ms\n", $1, $2 * 1000, ($3 + $4) * 1000; w += $2; c += $3 + $4 }
         END { split(run, r, " "); printf "  %-9s wall %7.1f ms   CPU %7.1f ms   peak memory %d KB\n", "whole run",

@@ -29,6 +29,9 @@ void compress_music(RunState& run);
 void assemble_player(RunState& run);
 void build_tapes(RunState& run);
 
+// The finished tape played in the built-in Spectrum: warnings for what stops the music (check_stage.cpp).
+void check_music_under_game(RunState& run, const loader::GameStart& game);
+
 // Output tape, clean-up and launch (output_stage.cpp).
 void write_output_tape(RunState& run, const std::vector<std::uint8_t>& game_blocks);
 void clean_up(RunState& run);
