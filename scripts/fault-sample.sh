@@ -32,9 +32,9 @@ driver-clean-screen | src/driver/output_stage.cpp | names.screen_copy,     names
 driver-device-com1 | src/driver/output_stage.cpp | base[3] >= u'1' && | base[3] >= u'2' && | caught
 loader-goto-hidden | src/loader/loader_program.cpp | literal += byte_character(number % 256); | literal += byte_character(number / 256); | caught
 loader-past-end   | src/loader/game_tape_check.cpp | if (address + length > memory_end) | if (address + length > memory_end + 1) | caught
-basic-hidden-number | src/loader/game_loader.cpp | int value = form[2] | (form[3] << 8); | int value = form[3] | (form[2] << 8); | caught
+basic-hidden-number | src/loader/game_loader.cpp | (form[3] << 8); | (form[3] << 7); | caught
 basic-load-address | src/loader/game_loader.cpp | step.address = address.value_or(header_parameter_1(blocks_[*header])); | step.address = header_parameter_1(blocks_[*header]); | caught
-basic-screen-first | src/loader/game_tape_check.cpp | const bool screen_first = !loads.empty() && loads.front().screen; | const bool screen_first = false; | caught
+basic-screen-first | src/loader/game_tape_check.cpp | if (!loads.empty() && loads.front().screen) { | if (false) { | caught
 loader-data-flag  | src/loader/game_tape_check.cpp | blocks[at + 1].bytes[0] != data_flag) | false) | caught
 host-kilobytes    | src/host/text.cpp | return bytes / 1024; | return (bytes + 1023) / 1024; | caught
 host-utf8-overlong | src/host/text.cpp | if (lead >= 0xC2 && lead <= 0xDF) return 2; | if (lead >= 0xC0 && lead <= 0xDF) return 2; | caught
