@@ -17,8 +17,7 @@ int run_build(RunState& run) {
     report_music(run);
     assemble_player(run);
     build_tapes(run);
-    check_music_under_game(run, game);
-    write_output_tape(run, game.game_blocks);
+    write_output_tape(run, check_music_under_game(run, game));
     clean_up(run);
     launch_tape(run);
     say_goodbye(run);

@@ -2,6 +2,7 @@
 // 128K, before it is written. What stops the music, or may, becomes one warning line each; the
 // tape is written all the same, since the built-in ROM is a stand-in for the machine's own.
 #include <algorithm>
+#include <optional>
 
 #include "driver/fixed_names.hpp"
 #include "driver/stages.hpp"
@@ -107,16 +108,43 @@ std::vector<std::uint8_t> read_player(const Text& path) {
     return bytes;
 }
 
-}  // namespace
+// The music plays on the machine to the end and the game did nothing else: no mend is kept otherwise.
+bool plays_clean(const spectrum::Verdict& verdict) {
+    return verdict.plays_to_end && verdict.causes.empty() && verdict.events.empty() &&
+           verdict.game_ay_frame < 0;
+}
 
-void check_music_under_game(RunState& run, const loader::GameStart& game) {
-    if (!run.problems.empty() || game.game_blocks.empty()) return;
-    const std::vector<std::uint8_t> player =
-        read_player(in_program_directory(run, fixed_names().player_code));
-    if (player.empty()) return;
-    const spectrum::TapeParts parts{player, game.game_blocks};
-    const std::vector<Text> lines_48 = verdict_lines(spectrum::check_tape(spectrum::Model::zx48, parts)),
-                            lines_128 = verdict_lines(spectrum::check_tape(spectrum::Model::zx128, parts));
+// The tape's copy of the game with IM 2 for the one IM 1 that stopped the music on every machine
+// that plays it, and the verdicts that tape gets; nothing when the change does not keep the music
+// on, or changes anything the game writes or shows in the first 500 frames. The player's handler
+// goes on to the ROM's routine at 0x0038 each frame, as IM 1 would.
+struct Mended {
+    std::vector<std::uint8_t> game_blocks;
+    spectrum::Verdict zx48, zx128;
+    std::uint16_t pc = 0;
+};
+
+std::optional<Mended> mend_im1(const std::vector<std::uint8_t>& player,
+                               const std::vector<std::uint8_t>& game_blocks, const spectrum::Verdict& zx48,
+                               const spectrum::Verdict& zx128) {
+    const long long at = zx128.mend_at;
+    if (at < 0 || (!zx48.needs_128k && zx48.mend_at != at)) return std::nullopt;
+    Mended mended;
+    mended.game_blocks = spectrum::with_im2(game_blocks, at);
+    const spectrum::TapeParts parts{player, mended.game_blocks};
+    mended.zx48 = spectrum::check_tape(spectrum::Model::zx48, parts);
+    mended.zx128 = spectrum::check_tape(spectrum::Model::zx128, parts);
+    mended.pc = zx128.causes[0].pc;
+    auto same = [](const spectrum::Verdict& before, const spectrum::Verdict& after) {
+        return plays_clean(after) && after.writes_hash == before.writes_hash &&
+               after.screen_hash == before.screen_hash;
+    };
+    if (!same(zx128, mended.zx128) || (!zx48.needs_128k && !same(zx48, mended.zx48))) return std::nullopt;
+    return mended;
+}
+
+void warn_verdicts(RunState& run, const spectrum::Verdict& zx48, const spectrum::Verdict& zx128) {
+    const std::vector<Text> lines_48 = verdict_lines(zx48), lines_128 = verdict_lines(zx128);
     for (const Text& line : lines_48) {
         bool both = std::find(lines_128.begin(), lines_128.end(), line) != lines_128.end();
         note_warning(run, (both ? u"on the 48K and the 128K, " : u"on the 48K, ") + line);
@@ -124,6 +152,29 @@ void check_music_under_game(RunState& run, const loader::GameStart& game) {
     for (const Text& line : lines_128)
         if (std::find(lines_48.begin(), lines_48.end(), line) == lines_48.end())
             note_warning(run, u"on the 128K, " + line);
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> check_music_under_game(RunState& run, const loader::GameStart& game) {
+    if (!run.problems.empty() || game.game_blocks.empty()) return game.game_blocks;
+    const std::vector<std::uint8_t> player =
+        read_player(in_program_directory(run, fixed_names().player_code));
+    if (player.empty()) return game.game_blocks;
+    const spectrum::TapeParts parts{player, game.game_blocks};
+    const spectrum::Verdict zx48 = spectrum::check_tape(spectrum::Model::zx48, parts),
+                            zx128 = spectrum::check_tape(spectrum::Model::zx128, parts);
+    std::optional<Mended> mended = mend_im1(player, game.game_blocks, zx48, zx128);
+    if (!mended) {
+        warn_verdicts(run, zx48, zx128);
+        return game.game_blocks;
+    }
+    note_warning(run, u"the game's IM 1 at " + number(mended->pc) +
+                          u" changed to IM 2 in the tape's copy of the game, so that the music plays on; the "
+                          u"game still gets the ROM's interrupt routine after every frame (game.tap is "
+                          u"unchanged)");
+    warn_verdicts(run, mended->zx48, mended->zx128);
+    return std::move(mended->game_blocks);
 }
 
 }  // namespace driver

@@ -29,8 +29,9 @@ void compress_music(RunState& run);
 void assemble_player(RunState& run);
 void build_tapes(RunState& run);
 
-// The finished tape played in the built-in Spectrum: warnings for what stops the music (check_stage.cpp).
-void check_music_under_game(RunState& run, const loader::GameStart& game);
+// The finished tape played in the built-in Spectrum: warnings for what stops the music, and the
+// game's blocks to write, with an IM 1 mended when that keeps it on (check_stage.cpp).
+std::vector<std::uint8_t> check_music_under_game(RunState& run, const loader::GameStart& game);
 
 // Output tape, clean-up and launch (output_stage.cpp).
 void write_output_tape(RunState& run, const std::vector<std::uint8_t>& game_blocks);

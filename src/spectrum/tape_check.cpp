@@ -55,7 +55,7 @@ struct Change {
 class Run {
 public:
     Run(Model model, const TapeParts& parts, std::span<const std::uint8_t> rom)
-        : machine_(model, rom), blocks_(read_blocks(parts.game_blocks)) {
+        : machine_(model, rom), tap_(parts.game_blocks), blocks_(read_blocks(parts.game_blocks)) {
         banked_ = parts.player.size() > music_bank_byte - player_first &&
                   parts.player[music_bank_byte - player_first] != 0;
         for (int address = 0x4000; address < 0x10000; ++address) machine_.mark(address);
@@ -72,8 +72,7 @@ public:
         put(stub, calls);
         machine_.mark(stub_start), machine_.mark(stub_game), machine_.mark(stop_entry);
         set_system_variables();
-        machine_.watch(player_first,
-                       (banked_ && model == Model::zx128 ? 0x10000 : player_end) - player_first);
+        machine_.watch(0x4000, 0xC000);
         machine_.on_instruction = [this](std::uint16_t pc) { trap(pc); };
         machine_.on_write = [this](const MemoryWrite& write) { written(write); };
         machine_.on_mode_change = [this] { mode_changed(); };
@@ -83,7 +82,15 @@ public:
 
 private:
     Machine machine_;
+    std::span<const std::uint8_t> tap_;
     std::vector<Block> blocks_;
+    struct Load {
+        int address;
+        std::span<const std::uint8_t> bytes;  // within tap_
+    };
+    std::vector<Load> loads_;                                      // the game's blocks, as they were loaded
+    std::vector<int> last_write_ = std::vector<int>(0x10000, -1);  // by the game, see writes_hash
+    int interrupt_sp_ = -1;  // the game's SP as the frame's interrupt came (-1: interrupts off)
     std::size_t next_block_ = 0;
     bool banked_ = false, ended_ = false, needs_128k_ = false;
     int start_frame_ = -1;  // the machine's frame when the loader first called the game
@@ -117,6 +124,8 @@ private:
     void written(const MemoryWrite& write);
     void mode_changed();
     std::vector<Event> causes(int last_music_frame) const;
+    void take_snapshot(Verdict& verdict) const;
+    long long im1_in_tape(const Verdict& verdict) const;
 };
 
 // As BASIC leaves them for the loader's USR calls: interrupts on in IM 1, IY on the system
@@ -157,6 +166,7 @@ void Run::trap(std::uint16_t pc) {
             const auto header = blocks_[at].data;
             if (blocks_[at].flag != 0 || header.size() < 17 || header[0] != 3) continue;
             put(header[13] | header[14] << 8, blocks_[at + 1].data);
+            loads_.push_back({header[13] | header[14] << 8, blocks_[at + 1].data});
             next_block_ = at + 2;
             break;
         }
@@ -191,7 +201,8 @@ void Run::load_bytes() {
         ok = block.flag == cpu.reg[Z80::A] && block.data.size() == length;
         if (block.flag == cpu.reg[Z80::A]) {
             auto bytes = block.data.first(std::min(length, block.data.size()));
-            if (cpu.reg[Z80::F] & 1) put(cpu.pair(Z80::IXH), bytes);
+            if (cpu.reg[Z80::F] & 1)
+                put(cpu.pair(Z80::IXH), bytes), loads_.push_back({cpu.pair(Z80::IXH), bytes});
             cpu.set_pair(Z80::IXH, static_cast<std::uint16_t>(cpu.pair(Z80::IXH) + bytes.size()));
             cpu.set_pair(Z80::D, static_cast<std::uint16_t>(length - bytes.size()));
         }
@@ -223,6 +234,13 @@ void Run::pass_calculator() {
 void Run::written(const MemoryWrite& write) {
     if (start_frame_ < 0 || in_player(write.pc)) return;
     const Z80& cpu = machine_.cpu;
+    // The interrupt's pushes below the game's stack differ with the handler, so they are not the
+    // game's: the return address, and what the ROM's routine or the player push after it.
+    const int below = interrupt_sp_ - write.address;
+    if (!in_player(write.address) && !(below > 0 && below <= 64 && (write.pc < 0x4000 || below <= 2)))
+        last_write_[write.address] = write.value;
+    const bool in_bank = banked_ && machine_.model() == Model::zx128 && write.address >= player_end;
+    if (!in_player(write.address) && !in_bank) return;
     if (write.address < player_end) {
         bool stack = write.address == cpu.sp || write.address == static_cast<std::uint16_t>(cpu.sp + 1);
         note(stack ? Cause::stack_over_player : Cause::player_overwritten, write.pc, write.address);
@@ -297,7 +315,9 @@ Verdict Run::play() {
         if (start_frame_ >= 0 && now() >= checked_frames &&
             (last_music() >= checked_frames - 2 || now() >= checked_frames + frames_left_off))
             break;
+        interrupt_sp_ = cpu.iff1 ? cpu.sp : -1;
         machine_.run_frames(1);
+        if (start_frame_ >= 0 && now() == checked_frames) take_snapshot(verdict);
         if (cpu.halted && !cpu.iff1 && start_frame_ >= 0)
             note(Cause::halt_interrupts_off, cpu.pc, source_of(di_, machine_.frame() + 1)), ended_ = true;
     }
@@ -316,7 +336,39 @@ Verdict Run::play() {
     verdict.stopped_by_game = stop_frame_ >= 0 && stop_frame_ <= verdict.last_music_frame + 1;
     if (!verdict.plays_to_end && !verdict.stopped_by_game) verdict.causes = causes(verdict.last_music_frame);
     verdict.events = events_;
+    if (now() < checked_frames) take_snapshot(verdict);
+    verdict.mend_at = im1_in_tape(verdict);
     return verdict;
+}
+
+std::uint64_t hash_in(std::uint64_t hash, int value) {
+    return (hash ^ static_cast<std::uint64_t>(value)) * 0x100000001B3ull;
+}
+
+void Run::take_snapshot(Verdict& verdict) const {
+    std::uint64_t writes = 0xCBF29CE484222325ull, screen = writes;
+    for (int address = 0; address < 0x10000; ++address)
+        if (last_write_[address] >= 0) writes = hash_in(hash_in(writes, address), last_write_[address]);
+    for (int address = 0x4000; address < 0x5B00; ++address)
+        screen = hash_in(screen, machine_.peek(static_cast<std::uint16_t>(address)));
+    verdict.writes_hash = writes, verdict.screen_hash = screen;
+}
+
+// The IM 1 that alone stopped the music, run with interrupts on and I = 100, found in the block
+// loaded last over its address; -1 when there is none, or it is not the tape's own bytes.
+long long Run::im1_in_tape(const Verdict& verdict) const {
+    if (verdict.causes.size() != 1 || !verdict.events.empty() || verdict.game_ay_frame >= 0) return -1;
+    const Event& cause = verdict.causes[0];
+    if (cause.cause != Cause::interrupt_mode || cause.value != 1) return -1;
+    const FrameStart& state = machine_.frames[start_frame_ + cause.frame];
+    if (!state.interrupts_enabled || state.i != player_table_page) return -1;
+    for (auto load = loads_.rbegin(); load != loads_.rend(); ++load) {
+        const long long offset = cause.pc - load->address;
+        if (offset < 0 || offset + 2 > static_cast<long long>(load->bytes.size())) continue;
+        const long long at = (load->bytes.data() - tap_.data()) + offset;
+        return tap_[at] == 0xED && tap_[at + 1] == 0x56 ? at : -1;
+    }
+    return -1;
 }
 
 }  // namespace
@@ -339,6 +391,19 @@ std::vector<std::uint8_t> stand_in_rom() {
 Verdict check_tape(Model model, const TapeParts& parts) {
     static const Bytes rom = stand_in_rom();
     return Run(model, parts, rom).play();
+}
+
+std::vector<std::uint8_t> with_im2(std::span<const std::uint8_t> game_blocks, long long at) {
+    Bytes tap(game_blocks.begin(), game_blocks.end());
+    for (std::size_t block = 0; block + 2 <= tap.size();) {
+        const std::size_t end = block + 2 + (tap[block] | tap[block + 1] << 8);
+        if (static_cast<std::size_t>(at) < end) {
+            tap[at + 1] = 0x5E, tap[end - 1] ^= 0x56 ^ 0x5E;
+            break;
+        }
+        block = end;
+    }
+    return tap;
 }
 
 }  // namespace spectrum

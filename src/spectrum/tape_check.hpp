@@ -52,6 +52,12 @@ struct Verdict {
     int game_ay_frame = -1;        // the first frame in which the game wrote the AY itself
     std::uint16_t game_ay_pc = 0;
     long long tstates = 0;  // emulated in the whole run, the loader's calls included
+    // At frame 500: the last value the game (and the ROM's interrupt routine) wrote to each address
+    // outside the player (25500..31999) and the interrupt's stack bytes, hashed; and the screen's.
+    std::uint64_t writes_hash = 0, screen_hash = 0;
+    // Where in the game's TAP bytes lies the IM 1 (ED 56) that alone stopped the music, run with
+    // interrupts on and I = 100, so that IM 2 there would keep the player's interrupt (-1: none).
+    long long mend_at = -1;
 };
 
 struct TapeParts {
@@ -63,5 +69,9 @@ struct TapeParts {
 std::vector<std::uint8_t> stand_in_rom();
 
 Verdict check_tape(Model model, const TapeParts& parts);
+
+// The game's TAP bytes with IM 2 (ED 5E) for the IM 1 at `at` (a Verdict's mend_at), the block's
+// checksum made right again.
+std::vector<std::uint8_t> with_im2(std::span<const std::uint8_t> game_blocks, long long at);
 
 }  // namespace spectrum

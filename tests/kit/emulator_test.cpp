@@ -263,7 +263,9 @@ protected:
         if (!game_tape_.empty() && build.exit_code != 0) return;
         EXPECT_EQ(build.exit_code, 0) << build.out << build.err;
         // Only banked music has a word to say: a 48K plays none of it.
-        if (game_tape_.empty()) {
+        if (!warning_.empty()) {
+            EXPECT_NE(build.err.find(warning_), std::string::npos) << build.err;
+        } else if (game_tape_.empty()) {
             EXPECT_TRUE(build.err.empty() ||
                         build.err ==
                             "tunefuse: warning: on the 48K, the music does not play: it needs a 128K's "
@@ -341,7 +343,8 @@ protected:
     }
 
     test::TempDir temp_{"tunefuse-kit"};
-    fs::path game_tape_;  // a game tape of its own maker's, instead of one made here
+    fs::path game_tape_;   // a game tape of its own maker's, instead of one made here
+    std::string warning_;  // what the build must say, instead of nothing
     int game_entry_ = -1;
     test::ProcessResult build_;
     Bytes module_;
@@ -403,6 +406,30 @@ TEST_F(KitEmulator, BackgroundPlayerLeavesTheGameAloneAndStopsCleanly) {
     int last_written = trace_.ay.back()[0];
     EXPECT_LE(last_written, stopped + 1) << "the AY was still written after stop";
     EXPECT_EQ(ay_lines(trace_, last_written, 1).at(0).substr(24, 8), "00 00 00") << "R8 to R10 not silenced";
+}
+
+// A game that sets IM 1 at its start, draws and waits in HALT gets IM 2 there in the tape's copy,
+// and the music on every frame to 500 in Fuse. Its screen then is the one the same game shows with
+// IM 1 in force: that game sets IM 1 twice, which one IM 2 cannot mend, so the tape keeps it.
+TEST_F(KitEmulator, MendsAGamesOneIm1SoTheMusicPlaysOn) {
+    std::array<Bytes, 2> screens;
+    for (int twice : {0, 1}) {
+        fs::remove_all(temp_ / "kit"), fs::remove_all(temp_ / "fuse");
+        warning_ = twice ? "IM 1 at 32007 sets interrupt mode 1" : "the game's IM 1 at 32007 changed to IM 2";
+        std::string game = "org 32000 | jp main | dw 0, 0 | main: im 1 | " +
+                           std::string(twice ? "im 1 | " : "") +
+                           R"(ld a, $5a | ld (32005), a | ld hl, 16384 | ld bc, 2048
+            draw: ld a, l | xor h | ld (hl), a | inc hl | dec bc | ld a, b | or c | jr nz, draw
+            stay: halt | jr stay)";
+        std::replace(game.begin(), game.end(), '|', '\n');
+        ASSERT_NO_FATAL_FAILURE(play(test::kit_dir() / "music.pt3", false, game, false, 510));
+        std::set<int> heard(trace_.player_frames.begin(), trace_.player_frames.end());
+        EXPECT_EQ(std::count(build_.err.begin(), build_.err.end(), '\n'), 1) << build_.err;
+        for (int frame = start_frame_ + 10; frame <= start_frame_ + 500; ++frame)
+            ASSERT_EQ(heard.count(frame), twice ? 0u : 1u) << "frame " << frame - start_frame_;
+        screens.at(twice).assign(ram_.banks[5].begin(), ram_.banks[5].begin() + 6912);
+    }
+    EXPECT_EQ(screens[0], screens[1]);
 }
 
 std::vector<fs::path> corpus_modules() {
