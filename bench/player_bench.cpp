@@ -6,8 +6,8 @@
 #include <cstdio>
 
 #include "loader/game_tape_check.hpp"
-#include "spectrum/machine.hpp"
-#include "spectrum/tape_check.hpp"
+#include "emulator/machine.hpp"
+#include "emulator/tape_check.hpp"
 #include "z80_machine.hpp"
 
 namespace fs = std::filesystem;

@@ -7,7 +7,7 @@
 #include "driver/fixed_names.hpp"
 #include "driver/stages.hpp"
 #include "host/files.hpp"
-#include "spectrum/tape_check.hpp"
+#include "emulator/tape_check.hpp"
 
 namespace driver {
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "spectrum/z80.hpp"
+#include "emulator/z80.hpp"
 
 namespace player_test {
 

@@ -1,6 +1,6 @@
 // The Z80's instructions. The main, CB and ED tables are each one switch; the index prefixes
 // reuse the main table with H, L and (HL) swapped for the index register's halves and (IX+d).
-#include "spectrum/z80.hpp"
+#include "emulator/z80.hpp"
 
 namespace spectrum {
 

@@ -9,7 +9,7 @@
 #include <span>
 #include <vector>
 
-#include "spectrum/z80.hpp"
+#include "emulator/z80.hpp"
 
 namespace spectrum {
 

@@ -1,4 +1,4 @@
-#include "spectrum/machine.hpp"
+#include "emulator/machine.hpp"
 
 #include <algorithm>
 

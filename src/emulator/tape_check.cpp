@@ -1,4 +1,4 @@
-#include "spectrum/tape_check.hpp"
+#include "emulator/tape_check.hpp"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 // The built-in Spectrum as the checker will use it: a program assembled by the real pasmo pages,
 // writes the AY, reads the keyboard, changes the interrupt set-up and then waits in HALT; the
 // machine must report each of these where pasmo says the instruction lies.
-#include "spectrum/machine.hpp"
+#include "emulator/machine.hpp"
 
 #include <gtest/gtest.h>
 

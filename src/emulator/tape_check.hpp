@@ -12,7 +12,7 @@
 #include <span>
 #include <vector>
 
-#include "spectrum/machine.hpp"
+#include "emulator/machine.hpp"
 
 namespace spectrum {
 

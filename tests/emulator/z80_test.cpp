@@ -2,7 +2,7 @@
 // every prefix group from random registers, flags and memory, then the random bytes after it, one
 // instruction at a time; registers, interrupt state, T-states, memory writes and OUTs must agree.
 // MEMPTR has no getter in z80ex: it shows in BIT n,(HL)'s flags, which every run meets often.
-#include "spectrum/z80.hpp"
+#include "emulator/z80.hpp"
 
 #include <gtest/gtest.h>
 #include <z80ex/z80ex.h>
