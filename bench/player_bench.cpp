@@ -5,9 +5,9 @@
 #include <chrono>
 #include <cstdio>
 
-#include "loader/game_tape_check.hpp"
 #include "emulator/machine.hpp"
 #include "emulator/tape_check.hpp"
+#include "loader/game_tape_check.hpp"
 #include "z80_machine.hpp"
 
 namespace fs = std::filesystem;

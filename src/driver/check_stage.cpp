@@ -6,8 +6,8 @@
 
 #include "driver/fixed_names.hpp"
 #include "driver/stages.hpp"
-#include "host/files.hpp"
 #include "emulator/tape_check.hpp"
+#include "host/files.hpp"
 
 namespace driver {
 
