@@ -96,7 +96,12 @@ int copy_file(const Text& source, const Text& target) {
     // under two names (a hard link, another spelling) must be left alone as well.
     if (same_file(source, target)) return 0;
     if (CopyFileW(wide_text(source).c_str(), wide_text(target).c_str(), FALSE) != 0) return 1;
-    return failed(u"copy", target);
+    // The system does not say which name failed: a source that is not there is the one to name,
+    // as the POSIX copy names it when it cannot open it.
+    const DWORD code = GetLastError();
+    const bool source_missing = GetFileAttributesW(wide_text(source).c_str()) == INVALID_FILE_ATTRIBUTES;
+    SetLastError(code);
+    return failed(u"copy", source_missing ? source : target);
 }
 
 int set_current_directory(const Text& path) {
