@@ -159,9 +159,8 @@ public:
             std::optional<double> operand = value();
             return operand ? std::optional<double>(*operand == 0 ? 1 : 0) : std::nullopt;
         }
-        return sum();
+        return operands(0);
     }
-    std::size_t position() const { return at_; }
     bool symbol(std::uint8_t byte) { return take(Token::Kind::symbol, byte); }
     bool keyword(std::uint8_t byte) { return take(Token::Kind::keyword, byte); }
     bool at_end() const { return at_ >= tokens_.size(); }
@@ -175,34 +174,21 @@ private:
         return true;
     }
 
-    std::optional<double> sum() {
-        std::optional<double> left = product();
+    // Operands joined by the operators of one priority: + and - (level 0), then * and / (level 1).
+    std::optional<double> operands(int level) {
+        const auto operand = [&] { return level == 0 ? operands(1) : unary(); };
+        std::optional<double> left = operand();
         while (left) {
-            if (symbol('+')) {
-                std::optional<double> right = product();
-                left = right ? std::optional<double>(*left + *right) : std::nullopt;
-            } else if (symbol('-')) {
-                std::optional<double> right = product();
-                left = right ? std::optional<double>(*left - *right) : std::nullopt;
-            } else {
-                break;
-            }
-        }
-        return left;
-    }
-
-    std::optional<double> product() {
-        std::optional<double> left = unary();
-        while (left) {
-            if (symbol('*')) {
-                std::optional<double> right = unary();
-                left = right ? std::optional<double>(*left * *right) : std::nullopt;
-            } else if (symbol('/')) {
-                std::optional<double> right = unary();
-                left = right && *right != 0 ? std::optional<double>(*left / *right) : std::nullopt;
-            } else {
-                break;
-            }
+            char op = 0;
+            for (char candidate : level == 0 ? std::string("+-") : std::string("*/"))
+                if (!op && symbol(static_cast<std::uint8_t>(candidate))) op = candidate;
+            if (!op) break;
+            std::optional<double> right = operand();
+            if (!right || (op == '/' && *right == 0)) return std::nullopt;
+            left = op == '+'   ? *left + *right
+                   : op == '-' ? *left - *right
+                   : op == '*' ? *left * *right
+                               : *left / *right;
         }
         return left;
     }
