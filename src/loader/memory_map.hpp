@@ -17,6 +17,9 @@ inline constexpr int player_start_entry = 25511;                // RANDOMIZE USR
 inline constexpr int game_start_address = 32000;                // RANDOMIZE USR 32000
 inline constexpr int player_last_address = game_start_address - 1;
 inline constexpr int music_bank = 6;  // the 128K RAM bank of the banked layout
+// The largest module the player unpacks into main memory, where it plays on every Spectrum; a
+// larger one goes in a RAM bank of a 128K.
+inline constexpr int main_memory_module_limit = 4124;
 
 // The count-th number written in decimal digits (ASCII) in the text, counting from 0; -1 when
 // there are not so many. For the checks at build time.
