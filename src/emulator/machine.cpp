@@ -54,10 +54,15 @@ void Machine::run_frames(int count) {
     }
 }
 
-// No key is pressed (bits 0 to 4 high; EAR, bit 6, low); the AY's selected register reads back;
-// other ports float to 0xFF.
+// The keys held in the half-rows the high byte selects pull bits 0 to 4 low (EAR, bit 6, reads
+// low); the AY's selected register reads back; other ports float to 0xFF.
 std::uint8_t Machine::in(std::uint16_t port) {
-    if (!(port & 1)) return 0xBF;
+    if (!(port & 1)) {
+        std::uint8_t value = 0xBF;
+        for (int row = 0; row < 8; ++row)
+            if (!(port >> (8 + row) & 1)) value = static_cast<std::uint8_t>(value & ~keys[row]);
+        return value;
+    }
     if ((port & 0xC002) == 0xC000) return ay_registers_[ay_selected_];
     return 0xFF;
 }

@@ -1,7 +1,7 @@
 // The built-in Spectrum: a 48K with an AY interface or a 128K, run frame by frame, telling its
 // owner what the running program does to the AY, to watched memory and to the interrupt set-up.
 // It has no screen, sound, tape or contention: only what decides whether a game keeps the music
-// player's interrupt running.
+// player's interrupt running, and a keyboard its owner presses.
 #pragma once
 
 #include <cstdint>
@@ -67,6 +67,10 @@ public:
     // is requested for the first 32 (48K) or 36 (128K) T-states of each frame.
     void run_frames(int count);
     void stop() { stopped_ = true; }  // from a hook: ends run_frames after this instruction
+
+    // Keys held down: keys[n] is the half-row read with address line 8 + n low (0: CAPS SHIFT to
+    // V, 3: 1 to 5, 4: 0 to 6, ...), bit k its key k from the outer end, as port 0xFE reads it.
+    std::uint8_t keys[8] = {};
 
     std::vector<FrameStart> frames;  // one per frame begun, frames[0] the first
     std::vector<AyWrite> ay_writes;  // every write to an AY register, in order
