@@ -24,6 +24,7 @@ files=(
   "tools/pasmoEXE|the pasmo Z80 assembler, built from Debian's pasmo source package"
   "asm/tunefuse.asm|the music player's source, assembled on every run"
   "asm/pt3_player.asm|the PT3 player the music player includes"
+  "asm/preview.asm|the preview game a tape gets when there is no game.tap: a key per tune"
   "bin/|the work folder for the run's intermediate files (keep it, even empty)"
   "game.tap|the demo game: replace it with your game's tape"
   "music.pt3|the demo music, used when you name no module"
