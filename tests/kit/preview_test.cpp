@@ -3,6 +3,8 @@
 // machine's keyboard into LAST_K, with a RET at the player's switch entry noting each tune asked for.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "emulator/machine.hpp"
 #include "test_support.hpp"
 
