@@ -7,7 +7,6 @@
 #include "driver/fixed_names.hpp"
 #include "driver/stages.hpp"
 #include "emulator/tape_check.hpp"
-#include "host/files.hpp"
 
 namespace driver {
 
@@ -57,8 +56,9 @@ Text event_text(const Event& event, bool stops) {
             return u"the game's stack runs into the music player (25500 to 31999) at " + number(event.value) +
                    u" (the instruction at " + at + u"). Put the stack outside it";
         case Cause::music_bank_overwritten:
-            return u"the instruction at " + at + u" writes to " + number(event.value) +
-                   u" in RAM bank 6, where the music lies. Leave bank 6 to the music";
+            return u"the instruction at " + at + u" writes to " + number(event.value) + u" in RAM bank " +
+                   number(event.bank) + u", where music lies. Leave bank " + number(event.bank) +
+                   u" to the music";
         case Cause::reset: return u"the game reaches address 0 and the Spectrum starts again";
         case Cause::halt_interrupts_off:
             return u"the game waits in HALT at " + at + u" with interrupts off" +
@@ -97,17 +97,6 @@ std::vector<Text> verdict_lines(const spectrum::Verdict& verdict) {
     return lines;
 }
 
-std::vector<std::uint8_t> read_player(const Text& path) {
-    std::vector<std::uint8_t> bytes;
-    int file = host::open_file(host::new_number, path, host::share_read | host::read_only);
-    if (file == 0) return bytes;
-    std::int64_t size = host::file_length(file);
-    if (size > 0 && size <= 65536) bytes.resize(static_cast<std::size_t>(size));
-    if (host::read_block(file, bytes.data(), size) != size) bytes.clear();
-    host::close_file(file);
-    return bytes;
-}
-
 // The music plays on the machine to the end and the game did nothing else: no mend is kept otherwise.
 bool plays_clean(const spectrum::Verdict& verdict) {
     return verdict.plays_to_end && verdict.causes.empty() && verdict.events.empty() &&
@@ -124,14 +113,14 @@ struct Mended {
     std::uint16_t pc = 0;
 };
 
-std::optional<Mended> mend_im1(const std::vector<std::uint8_t>& player,
-                               const std::vector<std::uint8_t>& game_blocks, const spectrum::Verdict& zx48,
+std::optional<Mended> mend_im1(const spectrum::TapeParts& tape, const spectrum::Verdict& zx48,
                                const spectrum::Verdict& zx128) {
     const long long at = zx128.mend_at;
     if (at < 0 || (!zx48.needs_128k && zx48.mend_at != at)) return std::nullopt;
     Mended mended;
-    mended.game_blocks = spectrum::with_im2(game_blocks, at);
-    const spectrum::TapeParts parts{player, mended.game_blocks};
+    mended.game_blocks = spectrum::with_im2(tape.game_blocks, at);
+    spectrum::TapeParts parts = tape;
+    parts.game_blocks = mended.game_blocks;
     mended.zx48 = spectrum::check_tape(spectrum::Model::zx48, parts);
     mended.zx128 = spectrum::check_tape(spectrum::Model::zx128, parts);
     mended.pc = zx128.causes[0].pc;
@@ -156,15 +145,19 @@ void warn_verdicts(RunState& run, const spectrum::Verdict& zx48, const spectrum:
 
 }  // namespace
 
-std::vector<std::uint8_t> check_music_under_game(RunState& run, const loader::GameStart& game) {
+std::vector<std::uint8_t> check_music_under_game(RunState& run, const loader::GameStart& game,
+                                                 const std::vector<std::uint8_t>& music,
+                                                 const std::vector<Tune>& tunes) {
     if (!run.problems.empty() || game.game_blocks.empty()) return game.game_blocks;
     const std::vector<std::uint8_t> player =
-        read_player(in_program_directory(run, fixed_names().player_code));
+        read_whole_file(in_program_directory(run, fixed_names().player_code), 65536);
     if (player.empty()) return game.game_blocks;
-    const spectrum::TapeParts parts{player, game.game_blocks};
+    unsigned banks = 0;
+    for (const Tune& tune : tunes) banks |= tune.place.bank ? 1u << tune.place.bank : 0;
+    const spectrum::TapeParts parts{player, game.game_blocks, music, banks};
     const spectrum::Verdict zx48 = spectrum::check_tape(spectrum::Model::zx48, parts),
                             zx128 = spectrum::check_tape(spectrum::Model::zx128, parts);
-    std::optional<Mended> mended = mend_im1(player, game.game_blocks, zx48, zx128);
+    std::optional<Mended> mended = mend_im1(parts, zx48, zx128);
     if (!mended) {
         warn_verdicts(run, zx48, zx128);
         return game.game_blocks;

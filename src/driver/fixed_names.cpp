@@ -31,6 +31,15 @@ constexpr FixedNames windows_names{
     u"cmd.exe",
     u"/c ",
     u"bin\\tunefuse.lock",
+    u"bin\\",
+    u"music",
+    u".pt3",
+    u".zx7",
+    u"bin\\tunes.asm",
+    u".music.txt",
+    u"asm\\preview.asm",
+    u"preview.bin",
+    u"bin\\titles.bin",
 };
 
 // POSIX executables carry no ".exe"; the tape is opened by the desktop's own opener.
@@ -58,6 +67,15 @@ constexpr FixedNames posix_names{
     u"xdg-open",
     u"",
     u"bin/tunefuse.lock",
+    u"bin/",
+    u"music",
+    u".pt3",
+    u".zx7",
+    u"bin/tunes.asm",
+    u".music.txt",
+    u"asm/preview.asm",
+    u"preview.bin",
+    u"bin/titles.bin",
 };
 
 // bin2tap loads the player block where the memory map puts it.

@@ -31,6 +31,15 @@ struct FixedNames {
     const char16_t* tape_opener;          // the program that opens a tape by the host's association
     const char16_t* tape_opener_options;  // put before the tape's path
     const char16_t* work_lock;            // locked while a build uses the work files; it stays
+    const char16_t* work_folder;          // where the work copies of the further tunes go
+    const char16_t* tune_stem;            // further tunes: tune_stem, their number, tune_extension
+    const char16_t* tune_extension;
+    const char16_t* compressed_suffix;  // what the compressor adds to its input's name
+    const char16_t* tunes_source;       // where each tune lies, for the player source
+    const char16_t* music_notes;        // beside the tape: its name, then this
+    const char16_t* preview_source;     // the little game of a tape with no game of its own
+    const char16_t* preview_code;       // the assembled preview game
+    const char16_t* tune_titles;        // the tunes' titles, for the preview game
 };
 
 // The names for the host the program was built for.

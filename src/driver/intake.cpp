@@ -13,7 +13,6 @@ namespace driver {
 
 namespace {
 
-constexpr char16_t banner[] = u"Tunefuse 1.6.1 Kestrin 2017";
 constexpr char16_t download_page[] = u"https://tunefuse.zxkit.org/download";
 constexpr char16_t community_page[] = u"https://groups.zxkit.org/tunefuse";
 
@@ -26,12 +25,18 @@ constexpr int look_again_milliseconds = 100;
 
 }  // namespace
 
+const char16_t banner[] = u"Tunefuse 1.6.1 Kestrin 2017";
+
 Text size_line(const Text& label, std::int64_t size) {
     return label + host::decimal_text(size) + u" bytes (~ " + host::decimal_text(host::kilobytes(size)) +
            u"kb)";
 }
 
 Text in_program_directory(const RunState& run, const char16_t* relative_name) {
+    return run.program_directory + relative_name;
+}
+
+Text in_program_directory(const RunState& run, const Text& relative_name) {
     return run.program_directory + relative_name;
 }
 
@@ -53,14 +58,6 @@ void note_warning(RunState& run, const Text& what) {
 void start_up(RunState& run) {
     run = RunState{};
     host::init_process_layer();
-    static loader::TapeImage tape_image;
-    static loader::LoaderProgram program;
-    tape_image = loader::TapeImage{};
-    program = loader::LoaderProgram{};
-    run.tape_image = &tape_image;
-    run.program = &program;
-    loader::build_token_texts(program);
-    run.banner_text = banner;
     host::open_console();
 }
 
@@ -83,9 +80,9 @@ bool wait_for_our_turn(RunState& run) {
     return false;
 }
 
-void show_banner(RunState& run) {
+void show_banner(RunState&) {
     host::set_colour(15, 0);
-    host::print_line(run.banner_text);
+    host::print_line(banner);
     host::set_colour(14, 0);
     host::print_line(download_page);
     host::print_line(community_page);
@@ -94,14 +91,14 @@ void show_banner(RunState& run) {
 }
 
 void choose_music(RunState& run) {
-    run.first_parameter = host::program_parameter(0);
+    const Text first_parameter = host::program_parameter(0);
     run.program_directory = host::program_directory();
     // A relative parameter is taken as it stands: the working directory is still the one the
     // program was started in.
-    if (run.first_parameter.empty())
+    if (first_parameter.empty())
         run.music_path = in_program_directory(run, fixed_names().default_music);
     else
-        run.music_path = run.first_parameter;
+        run.music_path = first_parameter;
     run.music_file_name = host::file_part(run.music_path);
     host::print_line(u"Music file selected \t: " + run.music_file_name);
     std::int64_t size = host::file_size(run.music_path);
@@ -124,12 +121,14 @@ void copy_music_to_work_folder(RunState& run) {
     bool music_usable = host::file_size(run.music_path) > 0;
     if (!run.music_is_work_copy && !host::copy_file(run.music_path, work_copy) && music_usable)
         note_problem(run, u"could not copy the music file to " + work_copy + because());
+    if (!run.music_is_work_copy) keep_first_module(run, work_copy, run.music_file_name);
     host::set_current_directory(run.program_directory);
 }
 
 void detect_loading_screen(RunState& run) {
     const FixedNames& names = fixed_names();
-    std::int64_t size = host::file_size(names.loading_screen);
+    const Text screen = in_program_directory(run, names.loading_screen);
+    std::int64_t size = host::file_size(screen);
     if (size <= 0) return;
     run.screen_flag = 1;
     // Loaded at 16384, a longer file would run past the screen into the system variables.
@@ -137,7 +136,7 @@ void detect_loading_screen(RunState& run) {
         note_problem(run, Text(names.loading_screen) + u" is larger than a screen (" +
                               host::decimal_text(screen_bytes) + u" bytes)");
     host::print_line(Text(u"Found screen\t\t: ") + names.loading_screen);
-    if (!host::copy_file(names.loading_screen, names.screen_copy))
+    if (!host::copy_file(screen, in_program_directory(run, names.screen_copy)))
         note_problem(run, u"could not copy the loading screen to " + Text(names.screen_copy) + because());
 }
 

@@ -11,6 +11,8 @@
 #include "host/file_system.hpp"
 #include "host/files.hpp"
 #include "loader/game_tape_check.hpp"
+#include "loader/loader_program.hpp"
+#include "loader/tape_blocks.hpp"
 
 namespace driver {
 
@@ -53,8 +55,8 @@ GameTapeBytes read_game_tape(const Text& path) {
 
 // The name field of the game's first header: ten bytes of UTF-8 text, so at most ten characters.
 // It ends with the field, so that the length bytes after it never become part of the name.
-Text read_game_name() {
-    int game = host::open_file(host::new_number, fixed_names().game_tape, host::share_read | host::read_only);
+Text read_game_name(const Text& path) {
+    int game = host::open_file(host::new_number, path, host::share_read | host::read_only);
     if (game == 0) return {};
     std::uint8_t field[game_name_bytes] = {};
     host::seek_file(game, game_name_offset);
@@ -65,8 +67,9 @@ Text read_game_name() {
     return host::trim_spaces(host::from_utf8(bytes));
 }
 
-// Replaces a work file with the given bytes. False when it could not be written whole.
-bool write_work_file(const Text& path, const std::vector<std::uint8_t>& bytes) {
+}  // namespace
+
+bool write_work_file(const Text& path, std::span<const std::uint8_t> bytes) {
     host::delete_file(path, host::delete_force);
     int file = host::create_file(host::new_number, path);
     if (file == 0) return false;
@@ -75,7 +78,18 @@ bool write_work_file(const Text& path, const std::vector<std::uint8_t>& bytes) {
     return host::close_file(file) != 0 && written;
 }
 
-}  // namespace
+std::vector<std::uint8_t> read_whole_file(const Text& path, std::int64_t most) {
+    std::vector<std::uint8_t> bytes;
+    int file = host::open_file(host::new_number, path, host::share_read | host::read_only);
+    if (file == 0) return bytes;
+    std::int64_t size = host::file_length(file);
+    if (size > 0 && size <= most) bytes.resize(static_cast<std::size_t>(size));
+    if (host::read_block(file, bytes.data(), static_cast<std::int64_t>(bytes.size())) !=
+        static_cast<std::int64_t>(bytes.size()))
+        bytes.clear();
+    host::close_file(file);
+    return bytes;
+}
 
 void read_music_credits(RunState& run) {
     const FixedNames& names = fixed_names();
@@ -92,8 +106,8 @@ void read_music_credits(RunState& run) {
     run.author = host::read_text(music_file, host::encoding_single_byte, header_field_characters);
     host::close_file(music_file);
 
-    Text credits = run.banner_text + u"-" + host::trim_spaces(run.title) + u"/" +
-                   host::trim_spaces(run.author) + u"/" + run.music_file_name;
+    Text credits = banner + (u"-" + host::trim_spaces(run.title) + u"/" + host::trim_spaces(run.author) +
+                             u"/" + run.music_file_name);
     bool written = host::create_file(credits_file, in_program_directory(run, names.credits_file),
                                      host::encoding_single_byte) != 0;
     if (written) host::write_text_line(credits_file, credits);
@@ -104,16 +118,14 @@ void read_music_credits(RunState& run) {
 
 loader::GameStart check_game_tape(RunState& run) {
     const FixedNames& names = fixed_names();
-    if (host::file_size(names.game_tape) <= 0) {
+    const Text path = in_program_directory(run, names.game_tape);
+    // No game: the tape becomes a preview of the music (see preview_game).
+    if (host::file_size(path) <= 0) {
         run.game_tape_missing = true;
-        Text game_tape = names.game_tape;
-        note_problem(run, game_tape +
-                              u" is missing or empty: copy your game's tape into the program directory as " +
-                              game_tape);
         return {};
     }
     host::forget_failure();
-    GameTapeBytes tape = read_game_tape(names.game_tape);
+    GameTapeBytes tape = read_game_tape(path);
     if (!tape.bytes) {
         note_problem(run, u"could not read " + Text(names.game_tape) + because());
         return {};
@@ -135,7 +147,7 @@ void prepare_game_start(RunState& run, const loader::GameStart& game) {
     if (!game.screen.empty()) {
         run.screen_flag = 1;
         host::print_line(Text(u"Found screen\t\t: ") + names.game_tape);
-        if (!write_work_file(names.screen_copy, game.screen))
+        if (!write_work_file(in_program_directory(run, names.screen_copy), game.screen))
             note_problem(run,
                          u"could not write the loading screen to " + Text(names.screen_copy) + because());
     }
@@ -146,18 +158,23 @@ void prepare_game_start(RunState& run, const loader::GameStart& game) {
     if (!write_work_file(path, table)) note_problem(run, u"could not write " + path + because());
 }
 
-void create_loader(RunState& run) {
+int create_loader(RunState& run) {
     const FixedNames& names = fixed_names();
     host::print_text(u"Creating Loader\t\t: ");
-    run.loader_length = loader::compose_loader(*run.program, run.banner_text, run.title, run.author,
-                                               run.music_file_name, run.screen_flag);
-    run.game_name = read_game_name();
-    int end = loader::build_header(*run.tape_image, run.game_name, run.loader_length);
+    loader::LoaderProgram program;
+    loader::build_token_texts(program);
+    const int length =
+        loader::compose_loader(program, banner, run.title, run.author, run.music_file_name, run.screen_flag);
+    run.game_name = read_game_name(in_program_directory(run, names.game_tape));
+    loader::TapeImage image;
+    int end = loader::build_header(image, run.game_name, length);
     host::forget_failure();
-    bool written = loader::write_tape(*run.tape_image, *run.program, names.loader_tape, end);
-    if (!written || host::file_size(names.loader_tape) != run.loader_length + 25)
+    const Text tape = in_program_directory(run, names.loader_tape);
+    bool written = loader::write_tape(image, program, tape, end);
+    if (!written || host::file_size(tape) != length + 25)
         note_problem(run, u"could not write the loader tape " + Text(names.loader_tape) + because());
     host::print_line(u"Done");
+    return length;
 }
 
 void report_music(RunState& run) {

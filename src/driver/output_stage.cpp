@@ -1,5 +1,7 @@
 #include <algorithm>
 #include <array>
+#include <new>
+#include <vector>
 
 #include "driver/fixed_names.hpp"
 #include "driver/stages.hpp"
@@ -8,7 +10,6 @@
 #include "host/file_lock.hpp"
 #include "host/file_system.hpp"
 #include "host/files.hpp"
-#include "host/memory.hpp"
 #include "host/platform.hpp"
 #include "host/process.hpp"
 
@@ -54,21 +55,29 @@ std::int32_t tape_length(RunState& run, int number, const char16_t* name) {
     return 0;
 }
 
-// Puts both parts into one block: the loader tape's bytes, then the game's blocks.
-std::int64_t join_tapes(RunState& run, const std::vector<std::uint8_t>& game_blocks) {
-    std::int64_t total = std::int64_t{run.loader_tape_length} + run.game_tape_length;
-    run.join_buffer = host::memory_block(total);
-    if (!run.join_buffer) {
-        if (total > 0) note_problem(run, u"not enough memory to join the tapes");
-        return 0;
+// The output tape's bytes: the loader tape's, then the music's blocks and the game's. Empty when
+// the loader tape could not be read whole.
+std::vector<std::uint8_t> join_tapes(RunState& run, std::int32_t loader_length,
+                                     const std::vector<std::uint8_t>& music,
+                                     const std::vector<std::uint8_t>& game_blocks) {
+    std::vector<std::uint8_t> joined;
+    const std::size_t total = static_cast<std::size_t>(loader_length) + music.size() + game_blocks.size();
+    try {
+        joined.resize(total);
+    } catch (const std::bad_alloc&) {
+        note_problem(run, u"not enough memory to join the tapes");
+        return {};
     }
-    std::int64_t got = host::read_block(loader_tape_file, run.join_buffer, run.loader_tape_length);
-    std::copy(game_blocks.begin(), game_blocks.end(), run.join_buffer + run.loader_tape_length);
-    if (got != run.loader_tape_length) note_problem(run, u"could not read the tapes whole");
-    return got == run.loader_tape_length ? total : 0;
+    if (host::read_block(loader_tape_file, joined.data(), loader_length) != loader_length) {
+        note_problem(run, u"could not read the tapes whole");
+        return {};
+    }
+    auto at = std::copy(music.begin(), music.end(), joined.begin() + loader_length);
+    std::copy(game_blocks.begin(), game_blocks.end(), at);
+    return joined;
 }
 
-void write_joined_tape(RunState& run, std::int64_t total) {
+void write_joined_tape(RunState& run, const std::vector<std::uint8_t>& joined) {
     Text output_name = run.game_name + fixed_names().tape_extension;
     // A build that has gone wrong makes no tape that would not load, and leaves a good tape from
     // an earlier run as it was. As with any tape not made, its name is not printed.
@@ -86,7 +95,8 @@ void write_joined_tape(RunState& run, std::int64_t total) {
     }
     Text output_path = in_program_directory(run, output_name.c_str());
     host::forget_failure();
-    std::int64_t written = total == 0 ? 0 : host::write_block(output_tape_file, run.join_buffer, total);
+    const std::int64_t total = static_cast<std::int64_t>(joined.size());
+    std::int64_t written = total == 0 ? 0 : host::write_block(output_tape_file, joined.data(), total);
     // The last bytes reach the disk only when the file is closed: judge the tape by what is there.
     bool closed = host::close_file(output_tape_file) != 0;
     if (written != total || !closed || host::file_size(output_path) != total)
@@ -96,41 +106,38 @@ void write_joined_tape(RunState& run, std::int64_t total) {
 
 }  // namespace
 
-void write_output_tape(RunState& run, const std::vector<std::uint8_t>& game_blocks) {
+void write_output_tape(RunState& run, const std::vector<std::uint8_t>& music,
+                       const std::vector<std::uint8_t>& game_blocks) {
     const FixedNames& names = fixed_names();
-    // With no game there is nothing to join, and no name for a tape: the line names the tape that
-    // is missing instead, and no default name suggests that a tape was meant.
-    if (run.game_tape_missing) {
-        host::print_line(u"no " + Text(names.game_tape) + u" Done");
-        note_problem(run, u"no output tape was written");
-        return;
-    }
     if (run.game_name.empty()) run.game_name = names.unnamed_game;
     host::open_file(loader_tape_file, in_program_directory(run, names.loader_tape));
     // Held open while the output tape is made, the user's game cannot be taken for the output
     // tape by a game that names itself after it: the file layer refuses to create an open file.
     host::open_file(game_tape_file, in_program_directory(run, names.game_tape), host::read_only);
-    run.loader_tape_length = tape_length(run, loader_tape_file, names.loader_tape);
-    run.game_tape_length = static_cast<std::int32_t>(game_blocks.size());
-    std::int64_t total = join_tapes(run, game_blocks);
-    write_joined_tape(run, total);
+    const std::int32_t loader_length = tape_length(run, loader_tape_file, names.loader_tape);
+    write_joined_tape(run, join_tapes(run, loader_length, music, game_blocks));
     host::close_file(output_tape_file);
     host::close_file(game_tape_file);
     host::close_file(loader_tape_file);
     host::print_line(u" Done");
 }
 
-void clean_up(RunState& run) {
+void clean_up(RunState& run, const std::vector<Tune>& tunes) {
     const FixedNames& names = fixed_names();
     host::print_text(u"Clean up\t\t: ");
-    const std::array<const char16_t*, 7> intermediates = {
-        names.loader_tape,  names.player_code,     names.screen_copy,     names.credits_file,
-        names.launch_table, names.music_work_copy, names.compressed_music};
+    const std::array<const char16_t*, 10> intermediates = {
+        names.loader_tape,  names.player_code,     names.screen_copy,      names.credits_file,
+        names.launch_table, names.music_work_copy, names.compressed_music, names.tunes_source,
+        names.preview_code, names.tune_titles};
     // The intermediates are the run's own files, so a write-protected one goes too and cannot
     // stand in the way of the next run.
     for (const char16_t* name : intermediates) {
         if (name == names.music_work_copy && run.music_is_work_copy) continue;
         host::delete_file(in_program_directory(run, name), host::delete_force);
+    }
+    for (std::size_t n = 1; n < tunes.size(); ++n) {
+        host::delete_file(tunes[n].work_copy, host::delete_force);
+        host::delete_file(tunes[n].work_copy + names.compressed_suffix, host::delete_force);
     }
     // The work files are done with: the next build in this folder may start.
     host::release_lock_file();

@@ -6,37 +6,22 @@
 #include <vector>
 
 #include "host/text.hpp"
-#include "loader/loader_program.hpp"
-#include "loader/tape_blocks.hpp"
 
 namespace driver {
 
 using host::Text;
 
 struct RunState {
-    Text program_directory;  // directory of the program's own executable, ending in a separator
-    Text first_parameter;    // first command-line parameter, empty when there is none
-    Text music_path;         // the chosen music module, as chosen (may be relative)
-    Text music_file_name;    // the file part of the music path
-    Text banner_text;
+    Text program_directory;           // directory of the program's own executable, ending in a separator
+    Text music_path;                  // the chosen music module, as chosen (may be relative)
+    Text music_file_name;             // the file part of the music path
     bool music_is_work_copy = false;  // the chosen module is the work copy itself
     int screen_flag = 0;              // 1 when a loading screen was found
 
-    Text title;  // PT3 header fields as read, untrimmed
+    Text title;  // PT3 header fields of the chosen module as read, untrimmed
     Text author;
-    int loader_length = 0;
     Text game_name;                  // name from the game tape's header, trimmed; may be empty
-    bool game_tape_missing = false;  // game.tap is missing or empty: no game to join or name a tape after
-
-    Text tool_path;  // the external tool being run and its argument text
-    Text tool_arguments;
-
-    std::int32_t loader_tape_length = 0;
-    std::int32_t game_tape_length = 0;
-    std::uint8_t* join_buffer = nullptr;
-
-    loader::LoaderProgram* program = nullptr;  // the loader program and its tape image,
-    loader::TapeImage* tape_image = nullptr;   // allocated at start-up, kept for the run
+    bool game_tape_missing = false;  // game.tap is missing or empty: the tape is a preview of the music
 
     // What kept the build from producing a complete tape, one entry per problem. Reported on
     // standard error after the closing lines; any entry makes the exit code 1.

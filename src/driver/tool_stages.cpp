@@ -15,17 +15,17 @@ namespace {
 constexpr char16_t music_refused[] = u"WARNING: The music does not fit: ";
 
 // Notes what went wrong with a run of a tool. True when it ran and ended well.
-bool judge_tool(RunState& run, const Text& tool_name, std::int32_t code) {
+bool judge_tool(RunState& run, const Text& tool_name, const Text& tool_path, std::int32_t code) {
     if (code == host::tool_not_started)
-        note_problem(run, u"could not start " + tool_name + u": " + run.tool_path + because());
+        note_problem(run, u"could not start " + tool_name + u": " + tool_path + because());
     else if (code != 0)
         note_problem(run, tool_name + u" exited with code " + host::decimal_text(code));
     return code == 0;
 }
 
-// Runs one tool with the run's tool path and arguments and notes what went wrong.
-bool run_tool_of_run(RunState& run, const Text& tool_name) {
-    return judge_tool(run, tool_name, host::run_tool(run.tool_path, run.tool_arguments));
+// Runs one tool and notes what went wrong.
+bool run_named_tool(RunState& run, const Text& tool_name, const Text& tool_path, const Text& arguments) {
+    return judge_tool(run, tool_name, tool_path, host::run_tool(tool_path, arguments));
 }
 
 // A tool runs only when its input is there. Whatever left it missing has normally been noted
@@ -49,9 +49,8 @@ void report_output(RunState& run, const Text& label, const Text& path, const Tex
 void append_to_loader_tape(RunState& run, const char16_t* input, const char16_t* address) {
     if (!have_input(run, input)) return;
     const FixedNames& names = fixed_names();
-    run.tool_path = in_program_directory(run, names.tape_maker);
-    run.tool_arguments = names.tape_append + host::quoted_path(in_program_directory(run, input)) + address;
-    run_tool_of_run(run, u"bin2tap");
+    run_named_tool(run, u"bin2tap", in_program_directory(run, names.tape_maker),
+                   names.tape_append + host::quoted_path(in_program_directory(run, input)) + address);
 }
 
 // The player source's refusal, as one line with the sizes of this music: the limits are the
@@ -70,10 +69,14 @@ Text music_does_not_fit(const RunState& run, const Text& warning) {
 
 // Runs the assembler, its messages read: a refusal of the music becomes one line of ours, in place
 // of the assembler's warning and errors about it; any other message goes on to the user.
-bool run_assembler(RunState& run) {
+bool run_assembler(RunState& run, const Text& source, const Text& output) {
+    const FixedNames& names = fixed_names();
+    const Text assembler = in_program_directory(run, names.assembler);
+    const Text arguments = names.assembler_options + host::quoted_path(in_program_directory(run, source)) +
+                           u" " + host::quoted_path(output);
     Text refusal;
     std::vector<Text> messages;
-    std::int32_t code = host::run_tool_reading(run.tool_path, run.tool_arguments, [&](const Text& line) {
+    std::int32_t code = host::run_tool_reading(assembler, arguments, [&](const Text& line) {
         if (line.starts_with(music_refused))
             refusal = line;
         else
@@ -84,7 +87,14 @@ bool run_assembler(RunState& run) {
         return false;
     }
     for (const Text& message : messages) host::print_error_line(message);
-    return judge_tool(run, u"the assembler", code);
+    return judge_tool(run, u"the assembler", assembler, code);
+}
+
+// Runs the compressor on a work copy, after its old output has gone.
+bool compress(RunState& run, const Text& work_copy) {
+    host::delete_file(work_copy + fixed_names().compressed_suffix);
+    return run_named_tool(run, u"the compressor", in_program_directory(run, fixed_names().compressor),
+                          host::quoted_path(work_copy));
 }
 
 }  // namespace
@@ -94,9 +104,8 @@ void compress_music(RunState& run) {
     host::print_text(u"Compressing \t\t: " + run.music_file_name);
     Text compressed = in_program_directory(run, names.compressed_music);
     host::delete_file(compressed);
-    run.tool_path = in_program_directory(run, names.compressor);
-    run.tool_arguments = host::quoted_path(in_program_directory(run, names.music_work_copy));
-    bool ended_well = have_input(run, names.music_work_copy) && run_tool_of_run(run, u"the compressor");
+    bool ended_well = have_input(run, names.music_work_copy) &&
+                      compress(run, in_program_directory(run, names.music_work_copy));
     host::print_line(u" - Done");
     report_output(run, u"Compressed Size     \t: ", compressed, u"the compressed music", ended_well);
 }
@@ -107,13 +116,23 @@ void assemble_player(RunState& run) {
     Text player = in_program_directory(run, names.player_code);
     // A player left from an interrupted run must not stand in for one that failed to assemble.
     host::delete_file(player, host::delete_force);
-    run.tool_path = in_program_directory(run, names.assembler);
-    run.tool_arguments = names.assembler_options +
-                         host::quoted_path(in_program_directory(run, names.player_source)) + u" " +
-                         host::quoted_path(player);
-    bool ended_well = have_input(run, names.compressed_music) && run_assembler(run);
+    bool ended_well = have_input(run, names.compressed_music) && have_input(run, names.tunes_source) &&
+                      run_assembler(run, names.player_source, player);
     host::print_line(u"Done");
     report_output(run, u"Tunefuse+VTII+music    \t: ", player, u"the assembled player", ended_well);
+}
+
+bool compress_tune(RunState& run, const Tune& tune) {
+    return compress(run, tune.work_copy) &&
+           host::file_size(tune.work_copy + fixed_names().compressed_suffix) > 0;
+}
+
+bool assemble_preview(RunState& run) {
+    const FixedNames& names = fixed_names();
+    const Text preview = in_program_directory(run, names.preview_code);
+    host::delete_file(preview, host::delete_force);
+    return have_input(run, names.tune_titles) && run_assembler(run, names.preview_source, preview) &&
+           host::file_size(preview) > 0;
 }
 
 void build_tapes(RunState& run) {

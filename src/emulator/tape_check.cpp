@@ -12,7 +12,6 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr int player_first = 25500, player_end = 32000, game_start = 32000;
 constexpr int init_entry = 25500, stop_entry = 25506, start_entry = 25511, music_bank_byte = 25519;
 constexpr int player_table_page = 100;  // I while the player's IM 2 runs
-constexpr int music_bank = 6;
 
 // The loader's BASIC lines become three calls in the program area: init, then (after LOAD "" CODE
 // has put the game's first code block in place) start, then the game, again should it return.
@@ -55,7 +54,11 @@ struct Change {
 class Run {
 public:
     Run(Model model, const TapeParts& parts, std::span<const std::uint8_t> rom)
-        : machine_(model, rom), tap_(parts.game_blocks), blocks_(read_blocks(parts.game_blocks)) {
+        : machine_(model, rom),
+          tap_(parts.game_blocks),
+          blocks_(read_blocks(parts.game_blocks)),
+          music_(read_blocks(parts.music_blocks)),
+          music_banks_(parts.music_banks) {
         banked_ = parts.player.size() > music_bank_byte - player_first &&
                   parts.player[music_bank_byte - player_first] != 0;
         for (int address = 0x4000; address < 0x10000; ++address) machine_.mark(address);
@@ -92,6 +95,9 @@ private:
     std::vector<int> last_write_ = std::vector<int>(0x10000, -1);  // by the game, see writes_hash
     int interrupt_sp_ = -1;  // the game's SP as the frame's interrupt came (-1: interrupts off)
     std::size_t next_block_ = 0;
+    std::vector<Block> music_;  // served before the game's blocks, to init
+    std::size_t next_music_ = 0;
+    unsigned music_banks_ = 0;
     bool banked_ = false, ended_ = false, needs_128k_ = false;
     int start_frame_ = -1;  // the machine's frame when the loader first called the game
     int stop_frame_ = -1;   // when the game first called the player's stop entry
@@ -111,10 +117,10 @@ private:
                                      static_cast<std::uint8_t>(value >> 8)};
         machine_.load(static_cast<std::uint16_t>(address), word);
     }
-    void note(Cause cause, std::uint16_t pc, int value = 0) {
+    void note(Cause cause, std::uint16_t pc, int value = 0, int bank = 0) {
         for (const Event& event : events_)
             if (event.cause == cause) return;
-        events_.push_back({cause, now(), pc, value});
+        events_.push_back({cause, now(), pc, value, bank});
     }
 
     void set_system_variables();
@@ -160,6 +166,7 @@ void Run::trap(std::uint16_t pc) {
         // init is done: a banked module on a machine without paging never plays.
         needs_128k_ = banked_ && machine_.peek(music_bank_byte) == 0;
         if (needs_128k_) ended_ = true, machine_.stop();
+        next_music_ = music_.size();  // what init did not load, LOAD "" CODE passes over
         // LOAD "" CODE: the first code block, at its header's address; what comes before it (a
         // BASIC program and its data, on a tape carried whole) is passed over.
         for (std::size_t at = 0; at + 1 < blocks_.size(); ++at) {
@@ -195,14 +202,17 @@ void Run::trap(std::uint16_t pc) {
 void Run::load_bytes() {
     Z80& cpu = machine_.cpu;
     bool ok = false;
-    if (next_block_ < blocks_.size()) {
-        const Block& block = blocks_[next_block_++];
+    const bool music = next_music_ < music_.size();
+    if (music || next_block_ < blocks_.size()) {
+        const Block& block = music ? music_[next_music_++] : blocks_[next_block_++];
         const std::size_t length = cpu.pair(Z80::D);
         ok = block.flag == cpu.reg[Z80::A] && block.data.size() == length;
         if (block.flag == cpu.reg[Z80::A]) {
             auto bytes = block.data.first(std::min(length, block.data.size()));
-            if (cpu.reg[Z80::F] & 1)
-                put(cpu.pair(Z80::IXH), bytes), loads_.push_back({cpu.pair(Z80::IXH), bytes});
+            if (cpu.reg[Z80::F] & 1) {
+                put(cpu.pair(Z80::IXH), bytes);
+                if (!music) loads_.push_back({cpu.pair(Z80::IXH), bytes});
+            }
             cpu.set_pair(Z80::IXH, static_cast<std::uint16_t>(cpu.pair(Z80::IXH) + bytes.size()));
             cpu.set_pair(Z80::D, static_cast<std::uint16_t>(length - bytes.size()));
         }
@@ -239,13 +249,14 @@ void Run::written(const MemoryWrite& write) {
     const int below = interrupt_sp_ - write.address;
     if (!in_player(write.address) && !(below > 0 && below <= 64 && (write.pc < 0x4000 || below <= 2)))
         last_write_[write.address] = write.value;
-    const bool in_bank = banked_ && machine_.model() == Model::zx128 && write.address >= player_end;
-    if (!in_player(write.address) && !in_bank) return;
-    if (write.address < player_end) {
+    const int bank = machine_.paging() & 7;
+    const bool in_bank =
+        machine_.model() == Model::zx128 && write.address >= 0xC000 && (music_banks_ >> bank & 1);
+    if (in_player(write.address)) {
         bool stack = write.address == cpu.sp || write.address == static_cast<std::uint16_t>(cpu.sp + 1);
         note(stack ? Cause::stack_over_player : Cause::player_overwritten, write.pc, write.address);
-    } else if (write.address >= 0xC000 && (machine_.paging() & 7) == music_bank) {
-        note(Cause::music_bank_overwritten, write.pc, write.address);
+    } else if (in_bank) {
+        note(Cause::music_bank_overwritten, write.pc, write.address, bank);
     }
 }
 

@@ -24,7 +24,7 @@ enum class Cause {
     interrupt_mode,          // IM 0 or IM 1: the player's vector table is not used
     own_vector_table,        // LD I,A with another table: the game's own IM 2 handler
     player_overwritten,      // a write into 25500..31999 (the player's code, state, vectors)
-    music_bank_overwritten,  // a write into bank 6 while it is paged in, where the music lies
+    music_bank_overwritten,  // a write into a RAM bank that holds music, while it is paged in
     stack_over_player,       // the game's stack ran into 25500..31999
     reset,                   // a jump to 0
     halt_interrupts_off,     // HALT with interrupts disabled: the game hangs
@@ -39,6 +39,7 @@ struct Event {
     int frame;
     std::uint16_t pc;  // the instruction's address
     int value = 0;     // IM n, the I register, the address written, the error code
+    int bank = 0;      // the RAM bank written, for a write where music lies
 };
 
 struct Verdict {
@@ -63,6 +64,10 @@ struct Verdict {
 struct TapeParts {
     std::span<const std::uint8_t> player;       // the assembled player block, for 25500
     std::span<const std::uint8_t> game_blocks;  // TAP bytes: the first code block, then the rest
+    // TAP bytes: the banked tunes' blocks, which lie between the player and the game; init loads
+    // them on a 128K, and LOAD "" CODE passes over them on a 48K.
+    std::span<const std::uint8_t> music_blocks = {};
+    unsigned music_banks = 0;  // bit n set: RAM bank n holds music
 };
 
 // The ROM the check runs with: 16K of our own bytes.

@@ -1,0 +1,97 @@
+#include "loader/music_layout.hpp"
+
+#include <algorithm>
+#include <string_view>
+
+namespace loader {
+
+namespace {
+
+// Unpacking in place is safe when the compressed data ends this far past the unpacked module: a
+// ZX7 stream never spends more than 9 bits on a byte, plus its end marker and a last bit byte.
+int unpack_margin(int size) {
+    return size / 8 + 4;
+}
+
+// Where init loads a banked tune: at the end of its bank, when the module can be unpacked from
+// there in place without touching the tunes below it; else in spare main memory. 0: nowhere.
+int load_address(int offset, const TuneSize& tune) {
+    const int at = bank_size - tune.packed;
+    if (at >= offset && offset + tune.size + unpack_margin(tune.size) <= bank_size) return bank_window + at;
+    return tune.packed <= spare_load_most ? spare_load_address : 0;
+}
+
+}  // namespace
+
+MusicLayout place_tunes(std::span<const TuneSize> tunes) {
+    MusicLayout layout;
+    std::array<int, music_banks.size()> used{};
+    for (std::size_t n = 0; n < tunes.size(); ++n) {
+        const TuneSize& tune = tunes[n];
+        auto refuse = [&](Refusal why) {
+            layout.refusal = why, layout.refused = static_cast<int>(n);
+            layout.places.clear();
+            return layout;
+        };
+        if (n == 0 && tune.size <= main_memory_module_limit) {
+            layout.places.push_back({});
+            continue;
+        }
+        if (tune.size > bank_size) return refuse(Refusal::too_long);
+        auto room =
+            std::find_if(used.begin(), used.end(), [&](int taken) { return taken + tune.size <= bank_size; });
+        if (room == used.end()) return refuse(Refusal::banks_full);
+        const int offset = *room;
+        const int load = load_address(offset, tune);
+        if (load == 0) return refuse(Refusal::packed_long);
+        *room += tune.size;
+        layout.places.push_back(
+            {music_banks[static_cast<std::size_t>(room - used.begin())], bank_window + offset, load});
+    }
+    return layout;
+}
+
+std::string tunes_source(std::span<const TuneSize> tunes, std::span<const TunePlace> places) {
+    std::string text = "; written by the build: the tunes of this tape and where their music goes\n";
+    text += "tune_count      equ " + std::to_string(tunes.size()) + "\n";
+    for (int n = 0; n < most_tunes; ++n) {
+        const std::size_t at = static_cast<std::size_t>(n);
+        const TuneSize tune = at < tunes.size() ? tunes[at] : TuneSize{};
+        const TunePlace place = at < places.size() ? places[at] : TunePlace{};
+        const std::string name = "tune" + std::to_string(n + 1);
+        const std::pair<const char*, int> fields[] = {{"_size", tune.size},
+                                                      {"_packed", tune.packed},
+                                                      {"_bank", place.bank},
+                                                      {"_address", place.address},
+                                                      {"_load", place.load}};
+        for (const auto& [field, value] : fields) {
+            std::string left = name + field;
+            left.resize(std::max<std::size_t>(left.size() + 1, 16), ' ');
+            text += left + "equ " + std::to_string(value) + "\n";
+        }
+    }
+    return text;
+}
+
+std::size_t first_module_length(std::span<const std::uint8_t> module) {
+    const std::string_view bytes(reinterpret_cast<const char*>(module.data()), module.size());
+    // Vortex Tracker II ends a TurboSound file with 16 bytes: "PT3!", the first module's length,
+    // "PT3!", the second's, and "02TS".
+    constexpr std::size_t footer = 16;
+    if (bytes.size() > footer && bytes.ends_with("02TS") &&
+        bytes.substr(bytes.size() - footer, 4) == "PT3!") {
+        const std::size_t first = module[module.size() - 12] | module[module.size() - 11] << 8;
+        if (first > 0 && first < bytes.size() - footer) return first;
+    }
+    // Without the footer, the second module starts with its own identification, past the first's
+    // header.
+    constexpr std::string_view marks[] = {"ProTracker 3.", "Vortex Tracker II"};
+    constexpr std::size_t header = 100;
+    if (std::none_of(std::begin(marks), std::end(marks), [&](auto mark) { return bytes.starts_with(mark); }))
+        return module.size();
+    std::size_t second = module.size();
+    for (std::string_view mark : marks) second = std::min(second, bytes.find(mark, header));
+    return second;
+}
+
+}  // namespace loader
