@@ -161,7 +161,12 @@ std::vector<Tune> gather_tunes(RunState& run) {
         Tune tune;
         tune.file_name = name;
         tune.work_copy = in_program_directory(run, names.work_folder + name);
-        if (size > 0 && take_tune(run, path, tune)) tunes.push_back(tune);
+        if (size > 0 && take_tune(run, path, tune)) {
+            tunes.push_back(tune);
+        } else {  // clean-up deletes only the tunes taken
+            host::delete_file(tune.work_copy, host::delete_force);
+            host::delete_file(tune.work_copy + names.compressed_suffix, host::delete_force);
+        }
         found = next;
     }
     for (Tune& tune : tunes)

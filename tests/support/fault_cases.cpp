@@ -378,6 +378,16 @@ std::vector<FaultCase> fault_cases() {
             "the music does not fit: music.pt3 has 1048576 bytes, 1500 once compressed; a PT3 module may have "
             "at most 16384 bytes",
             "Music file size     \t: 1048576 bytes (~ 1024kb)\n"),
+        row("a further tune that is empty", file("music2.pt3", {}), "music file is empty: $kit/music2.pt3"),
+        row("a further tune that is not a PT3", file("music2.pt3", Bytes(500, 1)),
+            "the music file is not a PT3 module: music2.pt3"),
+        row("more tunes than the banks hold",
+            [](const fs::path& dir) {
+                for (const char* name : {"music.pt3", "music2.pt3", "music3.pt3", "music4.pt3", "music5.pt3"})
+                    write_bytes(dir / name, make_module("Tune", "Me", 9000));
+            },
+            "tune 5 does not fit: music5.pt3 has 9000 bytes, 1500 once compressed; the tunes before it leave "
+            "too little room in RAM banks 6, 4, 3 and 1"),
         preview("no game tape", without("game.tap")),
         preview("empty game tape", file("game.tap", {})),
         row("game tape of 4 MB", file("game.tap", long_game), ""),
