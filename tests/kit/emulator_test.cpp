@@ -23,7 +23,8 @@ using test::Bytes;
 
 const fs::path fuse = "/usr/bin/fuse-sdl", rom = "/usr/share/spectrum-roms/opense.rom";
 const std::string banner = "Tunefuse 1.6.1 Kestrin 2017";
-constexpr int init_entry = 25500, stop_entry = 25506, module_word = 25509, start_entry = 25511;
+constexpr int init_entry = 25500, stop_entry = 25506, module_word = 25509, start_entry = 25511,
+              switch_entry = 25514;
 // The demo game and the checking game below both keep a count at 32003 and 0x5A at 32005.
 constexpr int game_count = 32003, game_marker = 32005, stop_after_checks = 200;
 constexpr int entry_mark = 9999991, write_mark = 9999992, exit_mark = 9999993, frame_mark = 9999994;
@@ -170,7 +171,7 @@ std::string debugger_script(int frames, int frame_limit, int game_entry = -1) {
         script << "break time 0 if spectrum:frames == " << frame << "\ncommands " << ++id << "\nset 23560 "
                << int{key} << "\nset 23611 ([23611] | 32)\ncontinue\nend\n";
     }
-    for (int entry : {init_entry, stop_entry, start_entry})
+    for (int entry : {init_entry, stop_entry, start_entry, switch_entry})
         script << "break " << entry << "\ncommands " << ++id << "\nprint " << entry_mark
                << "\nprint z80:pc\nprint spectrum:frames\nprint z80:i\nprint [23672] + 256 * [23673]\n"
                << (entry == start_entry && game_entry < 0 ? "set $begun spectrum:frames\n" : "")
@@ -240,6 +241,8 @@ protected:
         fs::copy(test::kit_dir(), kit, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
         if (!screen) fs::remove(kit / "screen.scr");
         fs::copy_file(music, kit / "music.pt3", fs::copy_options::overwrite_existing);
+        for (std::size_t n = 0; n < more_tunes_.size(); ++n)
+            fs::copy_file(more_tunes_[n], kit / ("music" + std::to_string(n + 2) + ".pt3"));
         module_ = test::read_bytes(music);
         if (!game_tape_.empty()) {
             fs::copy_file(game_tape_, kit / "game.tap", fs::copy_options::overwrite_existing);
@@ -307,6 +310,7 @@ protected:
         credits_row_ = 24 - static_cast<int>(std::min<std::size_t>(credits.size(), 128) + 31) / 32;
         if (!(launch[3] & 1)) expect_text(ram_, credits.substr(0, 128), credits_row_);
         for (const auto& [pc, frame, i, frames_count] : trace_.entries) {
+            if (pc == switch_entry) continue;
             entries_.push_back(pc);
             if (pc == start_entry && start_frame_ < 0) start_frame_ = frame;
         }
@@ -328,11 +332,11 @@ protected:
 
     // The AY frames from the start entry on: those of the expected frame file, or where there is
     // none, `count` frames that each write R0..R12.
-    void expect_frames(const fs::path& file, int count) {
+    void expect_frames(const fs::path& file, int count, int most = 1 << 20) {
         std::vector<std::string> expected;
         std::istringstream in(fs::exists(file) ? test::read_string(file) : "");
         for (std::string line; std::getline(in, line);)
-            if (!line.empty()) expected.push_back(line);
+            if (!line.empty() && static_cast<int>(expected.size()) < most) expected.push_back(line);
         auto lines =
             ay_lines(trace_, start_frame_, expected.empty() ? count : static_cast<int>(expected.size()));
         ASSERT_FALSE(lines.empty()) << "no AY writes after the start entry";
@@ -343,8 +347,9 @@ protected:
     }
 
     test::TempDir temp_{"tunefuse-kit"};
-    fs::path game_tape_;   // a game tape of its own maker's, instead of one made here
-    std::string warning_;  // what the build must say, instead of nothing
+    fs::path game_tape_;                // a game tape of its own maker's, instead of one made here
+    std::vector<fs::path> more_tunes_;  // music2.pt3 and on
+    std::string warning_;               // what the build must say, instead of nothing
     int game_entry_ = -1;
     test::ProcessResult build_;
     Bytes module_;
@@ -595,5 +600,104 @@ TEST_P(KitEmulatorLaunch, FirstStartFinishesWhatTheGamesLoaderWouldDo) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, KitEmulatorLaunch, testing::Combine(testing::Bool(), testing::Bool()));
+
+// A game that fills 0x8000..0xFDFF and, on a 128K, RAM banks 1 and 3 with a pattern, then plays
+// tunes 2 to `count` and tune 1 again through the switch entry, `frames` frames each.
+std::string switching_game(int count, int frames) {
+    std::string source = "count equ " + std::to_string(count) + "\nframes equ " + std::to_string(frames) + R"(
+        org 32000 | jp main | dw 0, 0
+main:   ld c, 3 | call fill | ld c, 1 | call fill | ld c, 0 | call fill
+        ld hl, $8000 | ld bc, $4000 | call pattern
+        ld a, $5a | ld (32005), a | ld c, 2
+next:   ld b, frames
+wait:   halt | djnz wait
+        ld a, c | push bc | call 25514 | pop bc | ld a, c | inc c | cp 1 | jr z, stay
+        ld a, c | cp count + 1 | jr nz, next | ld c, 1 | jr next
+stay:   halt | jr stay
+fill:   di | ld a, (23388) | and $f8 | or c | ld (23388), a | ld bc, $7ffd | out (c), a | ei
+        ld hl, $c000 | ld bc, $3e00
+pattern: ld a, l | xor h | ld (hl), a | inc hl | dec bc | ld a, b | or c | jr nz, pattern | ret
+        end
+)";
+    std::replace(source.begin(), source.end(), '|', '\n');
+    return source;
+}
+
+class KitEmulatorTunes : public KitEmulator, public testing::WithParamInterface<bool> {};
+
+// The seven corpus modules as the tunes of one tape (the first in main memory, the others in banks
+// 6 and 4), switched in turn by a game: on the 128K each tune's AY frames from the switch on are its
+// expected ones, where the corpus has them; on the 48K tune 1 plays, the banked ones are silent and
+// tune 1 plays from its start again. The game's memory and the banks the music did not take keep
+// what the game wrote.
+TEST_P(KitEmulatorTunes, SwitchedByTheGamePlayFromTheirStart) {
+    const bool zx128 = GetParam();
+    const auto modules = corpus_modules();
+    if (modules.size() < 7 || modules[0].empty()) GTEST_SKIP() << "no shared corpus at ../shared/corpus";
+    const fs::path frames_dir = test::shared_dir().value_or("") / "pt3-frames";
+    std::vector<fs::path> tunes;
+    for (const auto& module : modules)  // those with frames first, so that they share bank 6
+        if (fs::exists(frames_dir / (module.stem().string() + ".frames.txt"))) tunes.push_back(module);
+    for (const auto& module : modules)
+        if (std::find(tunes.begin(), tunes.end(), module) == tunes.end()) tunes.push_back(module);
+    ASSERT_LE(fs::file_size(tunes[0]), stated_limit("max_module_size"));
+    more_tunes_.assign(tunes.begin() + 1, tunes.end());
+    if (!zx128) warning_ = "on the 48K, tunes 2, 3, 4, 5, 6 and 7 do not play";
+    constexpr int each = 120;
+    ASSERT_NO_FATAL_FAILURE(play(tunes[0], zx128, switching_game(7, each), false, 8 * each + 20));
+    EXPECT_EQ(entries_, (std::vector<int>{init_entry, start_entry}));
+    expect_game_memory(0x8000, 0xFE00);
+    for (int bank : {1, 3})
+        for (int at = 0; zx128 && at < 0x3E00; ++at)
+            ASSERT_EQ(ram_.banks[bank].at(at), ((at & 0xFF) ^ ((0xC000 + at) >> 8)) & 0xFF)
+                << "bank " << bank;
+    std::vector<int> switched;
+    for (const auto& [pc, frame, i, frames_count] : trace_.entries)
+        if (pc == switch_entry) switched.push_back(frame);
+    ASSERT_EQ(switched.size(), 7u);
+    ASSERT_NO_FATAL_FAILURE(
+        expect_frames(frames_dir / (tunes[0].stem().string() + ".frames.txt"), each - 5, each - 5));
+    for (std::size_t n = 0; n < switched.size(); ++n) {
+        const fs::path tune = n + 1 < switched.size() ? tunes[n + 1] : tunes[0];
+        SCOPED_TRACE(tune.filename().string());
+        start_frame_ = switched[n] + 1;
+        if (zx128 || n + 1 == switched.size()) {
+            ASSERT_NO_FATAL_FAILURE(
+                expect_frames(frames_dir / (tune.stem().string() + ".frames.txt"), each - 5, each - 5));
+            continue;
+        }
+        for (const auto& [frame, reg, value] : trace_.ay) {
+            if (frame > switched[n] && frame <= switched[n] + each && reg >= 8 && reg <= 10) {
+                ASSERT_EQ(value, 0) << "R" << reg << " sounded in frame " << frame;
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Machines, KitEmulatorTunes, testing::Bool());
+
+// The largest tune there is, 16384 bytes, whose compressed form (over 8 KB) is loaded in main
+// memory and unpacked into its bank from there: a corpus module with bytes after its end that
+// do not compress, which it never reads, plays its expected frames on the 128K.
+TEST_F(KitEmulator, ABankFullOfMusicPlaysFrameExact) {
+    const auto modules = corpus_modules();
+    const fs::path frames = test::shared_dir().value_or("") / "pt3-frames/shiru_snowball_game.frames.txt";
+    const auto module = std::find_if(modules.begin(), modules.end(), [](const fs::path& path) {
+        return path.stem() == "shiru_snowball_game";
+    });
+    if (module == modules.end() || !fs::exists(frames))
+        GTEST_SKIP() << "no shared corpus at ../shared/corpus";
+    Bytes music = test::read_bytes(*module);
+    for (std::uint32_t seed = 12345; music.size() < 16384;)
+        music.push_back((seed = seed * 1103515245 + 12345) >> 24);
+    test::write_bytes(temp_ / "full.pt3", music);
+    ASSERT_NO_FATAL_FAILURE(play(temp_ / "full.pt3", true, checking_game(0, false), false, 510));
+    EXPECT_EQ(ram_.word(module_word), music_bank_address);
+    const int bank = ram_.peek(player_music_bank);
+    ASSERT_NE(bank, 0) << "init found no paging";
+    EXPECT_TRUE(std::equal(music.begin(), music.end(), ram_.banks.at(bank).begin()));
+    expect_game_memory(0x8000, 0xFE00);
+    expect_frames(frames, 500);
+}
 
 }  // namespace
