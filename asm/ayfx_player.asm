@@ -1,0 +1,179 @@
+; Sound effects over the PT3 music: one AYFX effect at a time on one AY channel, mixed into the
+; registers of each pt3_play frame before they go to the AY.
+;
+; Include this file with pt3_player.asm, and define before pt3_player.asm is included
+;   pt3_with_ayfx  (any value) so that pt3_play calls ayfx_frame;
+; and anywhere
+;   ayfx_bank      the address of an AYFX bank (.afb) as the editor saves it, names or not.
+; The number of effects is read from the bank's table, (first offset + 1) / 2, not from its
+; count byte, which the editor writes modulo 256.
+;
+; Entry points for the game (both change AF, BC, DE and HL; call them from the main program, not
+; from an interrupt handler that may run while pt3_play does):
+;   ayfx_start  A = effect number (0 = the bank's first), B = channel (0 = A, 1 = B, 2 = C; any
+;               other value means C). The effect plays from the next pt3_play call on and
+;               replaces the one playing, whatever that was: one effect at a time, the last one
+;               started wins, so a game always hears its latest event. A number past the bank's
+;               last effect changes nothing.
+;   ayfx_stop   stops the effect: from the next pt3_play call the channel is the music's again.
+;
+; In each frame of the effect, its channel's volume and its two mixer bits are the effect's; so
+; is the channel's tone period while the frame's tone is on, and R6 while its noise is on. The
+; other channels, R11 to R13 and the music's own state are left alone: the tone period goes to
+; the AY through the channel's CH_PERIOD, so the music's period is kept and put back at the next
+; frame unless the music has worked out a new one by then. To tell the two apart, the effect's
+; period carries bit 7 in its high byte, a bit the AY does not keep (R1, R3 and R5 have four).
+; Tone and noise periods carry over between frames, from 0 at the start of each effect; the end
+; marker (a noise byte of 0x20 or more) hands the channel back in the frame it is met.
+
+; enter: A = effect number, B = channel. uses: AF, BC, DE, HL
+ayfx_start:
+        ld hl,(ayfx_bank + 1)   ; effect 0 starts right after the table of offsets
+        inc hl
+        srl h
+        rr l
+        inc h
+        dec h
+        jr nz,ayfx_start_known  ; 256 effects or more: any number is one
+        cp l
+        ret nc
+ayfx_start_known:
+        ld l,a                  ; the effect's offset counts from its entry's second byte
+        ld h,0
+        add hl,hl
+        ld de,ayfx_bank + 1
+        add hl,de
+        ld e,(hl)
+        inc hl
+        ld d,(hl)
+        add hl,de
+        push hl
+        ld hl,0                 ; what plays stops first: a frame in between mixes nothing
+        ld (ayfx_next),hl
+        ld (ayfx_tone),hl
+        ld (ayfx_noise),hl      ; (and the byte after it, ayfx_busy)
+        ld hl,pt3_channel_a + CH_PERIOD
+        ld de,PT3_CH
+        ld a,b
+        cp 2
+        jr c,ayfx_start_channel
+        ld a,2
+ayfx_start_channel:
+        ld bc,0x0904            ; channel A: mixer bits 0 and 3, info byte turned right 4 times
+        or a
+        jr z,ayfx_start_set
+ayfx_start_next:
+        add hl,de
+        sla b
+        dec c
+        dec a
+        jr nz,ayfx_start_next
+ayfx_start_set:
+        ld (ayfx_period_at),hl
+        ld (ayfx_turns),bc
+        pop hl
+        ld (ayfx_next),hl
+        ld a,1
+        ld (ayfx_busy),a
+        ret
+
+; uses: HL. The next frame puts back the channel's period, when the effect last changed it.
+ayfx_stop:
+        ld hl,0
+        ld (ayfx_next),hl
+        ret
+
+; One frame of the effect, from pt3_play while ayfx_busy is set.
+; enter: L = R6, H = R7 as the music sets them. exit: L, H with the effect's part. uses: AF, BC, DE
+ayfx_frame:
+        push hl
+        ld hl,(ayfx_saved_at)   ; the music's period back, unless it has written its own since
+        inc hl
+        bit 7,(hl)
+        jr z,ayfx_frame_read
+        ld de,(ayfx_saved)
+        ld (hl),d
+        dec hl
+        ld (hl),e
+ayfx_frame_read:
+        ld hl,(ayfx_next)
+        ld a,h
+        or l
+        jr z,ayfx_frame_idle
+        ld c,(hl)               ; C = the info byte: volume, tone off (bit 4), noise off (bit 7)
+        inc hl
+        bit 5,c
+        jr z,ayfx_frame_noise
+        ld e,(hl)
+        inc hl
+        ld d,(hl)
+        inc hl
+        ld (ayfx_tone),de
+ayfx_frame_noise:
+        bit 6,c
+        jr z,ayfx_frame_moved
+        ld a,(hl)
+        inc hl
+        cp 0x20
+        jr nc,ayfx_frame_end
+        ld (ayfx_noise),a
+ayfx_frame_moved:
+        ld (ayfx_next),hl
+        ld hl,(ayfx_period_at)
+        bit 4,c
+        jr nz,ayfx_frame_volume
+        ld (ayfx_saved_at),hl
+        ld e,(hl)
+        inc hl
+        ld d,(hl)
+        ld (ayfx_saved),de
+        ld de,(ayfx_tone)
+        ld a,d
+        and 0x0F
+        or 0x80                 ; the mark: the period is the effect's
+        ld (hl),a
+        dec hl
+        ld (hl),e
+ayfx_frame_volume:
+        ld de,CH_AMPLITUDE - CH_PERIOD
+        add hl,de
+        ld a,c
+        and 0x0F
+        ld (hl),a
+        ld de,(ayfx_turns)      ; info bits 4 and 7 turn to the channel's bits of R7
+        ld b,e
+        ld a,c
+ayfx_frame_turn:
+        rrca
+        djnz ayfx_frame_turn
+        pop hl
+        xor h
+        and d
+        xor h
+        ld h,a
+        bit 7,c
+        ret nz
+        ld a,(ayfx_noise)
+        ld l,a
+        ret
+ayfx_frame_end:
+        ld hl,0
+        ld (ayfx_next),hl
+ayfx_frame_idle:
+        xor a                   ; nothing more to put back: pt3_play stops calling
+        ld (ayfx_busy),a
+        pop hl
+        ret
+
+; The state. ayfx_saved_at starts at a period the effect has never marked.
+ayfx_state:
+ayfx_next:      dw 0            ; the effect's next frame, 0 when none plays
+ayfx_tone:      dw 0            ; tone and noise periods carried over from frame to frame
+ayfx_noise:     db 0
+ayfx_busy:      db 0            ; nonzero while an effect plays or its period is to be put back
+ayfx_period_at: dw pt3_channel_c + CH_PERIOD    ; the effect's channel in the player's work
+ayfx_turns:     db 2            ; 4 - channel
+ayfx_mask:      db 0x24         ; the channel's tone and noise bits in R7
+ayfx_saved_at:  dw pt3_channel_a + CH_PERIOD    ; the period the effect last changed
+ayfx_saved:     dw 0            ; and the music's value of it
+ayfx_state_end:
