@@ -48,47 +48,56 @@ ayfx_start_known:
         ld d,(hl)
         add hl,de
         push hl
-        ld hl,0                 ; what plays stops first: a frame in between mixes nothing
-        ld (ayfx_next),hl
-        ld (ayfx_tone),hl
-        ld (ayfx_noise),hl      ; (and the byte after it, ayfx_busy)
-        ld hl,pt3_channel_a + CH_PERIOD
-        ld de,PT3_CH
+        call ayfx_stop          ; what plays ends first: a frame in between mixes nothing
+        ld hl,0x8000
+        ld (ayfx_tone),hl       ; tone 0, marked
+        ld h,l
+        ld (ayfx_noise),hl      ; noise 0 (and ayfx_busy, set again below)
         ld a,b
         cp 2
         jr c,ayfx_start_channel
         ld a,2
 ayfx_start_channel:
-        ld bc,0x0904            ; channel A: mixer bits 0 and 3, info byte turned right 4 times
+        ld c,a
+        ld b,h
+        ld hl,ayfx_frame_turn_a
+        add hl,bc
+        ld (ayfx_turn_at),hl
+        ld hl,pt3_channel_a + CH_PERIOD + 1
+        ld de,PT3_CH
+        ld b,0x09               ; channel A's tone and noise bits in R7
         or a
         jr z,ayfx_start_set
 ayfx_start_next:
         add hl,de
         sla b
-        dec c
         dec a
         jr nz,ayfx_start_next
 ayfx_start_set:
         ld (ayfx_period_at),hl
-        ld (ayfx_turns),bc
+        ld a,b
+        ld (ayfx_mask),a
         pop hl
         ld (ayfx_next),hl
         ld a,1
         ld (ayfx_busy),a
         ret
 
-; uses: HL. The next frame puts back the channel's period, when the effect last changed it.
+; A stopped effect goes on at an end marker, so that the next frame puts back the channel's
+; period, when the effect last changed it, as the end of an effect does.
+; uses: HL
 ayfx_stop:
-        ld hl,0
+        ld hl,ayfx_stopped
         ld (ayfx_next),hl
         ret
+ayfx_stopped:
+        db 0xD0, 0x20
 
 ; One frame of the effect, from pt3_play while ayfx_busy is set.
 ; enter: L = R6, H = R7 as the music sets them. exit: L, H with the effect's part. uses: AF, BC, DE
 ayfx_frame:
         push hl
         ld hl,(ayfx_saved_at)   ; the music's period back, unless it has written its own since
-        inc hl
         bit 7,(hl)
         jr z,ayfx_frame_read
         ld de,(ayfx_saved)
@@ -97,17 +106,16 @@ ayfx_frame:
         ld (hl),e
 ayfx_frame_read:
         ld hl,(ayfx_next)
-        ld a,h
-        or l
-        jr z,ayfx_frame_idle
         ld c,(hl)               ; C = the info byte: volume, tone off (bit 4), noise off (bit 7)
         inc hl
         bit 5,c
         jr z,ayfx_frame_noise
         ld e,(hl)
         inc hl
-        ld d,(hl)
+        ld a,(hl)               ; (the AY keeps only the low 4 bits of the high byte)
         inc hl
+        or 0x80                 ; the mark: the period is the effect's
+        ld d,a
         ld (ayfx_tone),de
 ayfx_frame_noise:
         bit 6,c
@@ -123,32 +131,33 @@ ayfx_frame_moved:
         bit 4,c
         jr nz,ayfx_frame_volume
         ld (ayfx_saved_at),hl
-        ld e,(hl)
-        inc hl
         ld d,(hl)
+        dec hl
+        ld e,(hl)
         ld (ayfx_saved),de
         ld de,(ayfx_tone)
-        ld a,d
-        and 0x0F
-        or 0x80                 ; the mark: the period is the effect's
-        ld (hl),a
-        dec hl
         ld (hl),e
+        inc hl
+        ld (hl),d
 ayfx_frame_volume:
-        ld de,CH_AMPLITUDE - CH_PERIOD
+        ld de,CH_AMPLITUDE - CH_PERIOD - 1
         add hl,de
         ld a,c
         and 0x0F
         ld (hl),a
-        ld de,(ayfx_turns)      ; info bits 4 and 7 turn to the channel's bits of R7
-        ld b,e
-        ld a,c
-ayfx_frame_turn:
+        ld a,(ayfx_mask)
+        ld e,a
+        ld hl,(ayfx_turn_at)    ; info bits 4 and 7 turn right to the channel's bits of R7:
+        ld a,c                  ; 4 times for channel A, 3 for B, 2 for C
+        jp (hl)
+ayfx_frame_turn_a:
         rrca
-        djnz ayfx_frame_turn
+        rrca
+        rrca
+        rrca
         pop hl
         xor h
-        and d
+        and e
         xor h
         ld h,a
         bit 7,c
@@ -157,23 +166,20 @@ ayfx_frame_turn:
         ld l,a
         ret
 ayfx_frame_end:
-        ld hl,0
-        ld (ayfx_next),hl
-ayfx_frame_idle:
         xor a                   ; nothing more to put back: pt3_play stops calling
         ld (ayfx_busy),a
         pop hl
         ret
 
-; The state. ayfx_saved_at starts at a period the effect has never marked.
+; The state. Periods are named by the address of their high byte, where the mark is.
 ayfx_state:
-ayfx_next:      dw 0            ; the effect's next frame, 0 when none plays
-ayfx_tone:      dw 0            ; tone and noise periods carried over from frame to frame
+ayfx_next:      dw ayfx_stopped ; the effect's next frame
+ayfx_tone:      dw 0x8000       ; tone (marked) and noise periods carried over between frames
 ayfx_noise:     db 0
-ayfx_busy:      db 0            ; nonzero while an effect plays or its period is to be put back
-ayfx_period_at: dw pt3_channel_c + CH_PERIOD    ; the effect's channel in the player's work
-ayfx_turns:     db 2            ; 4 - channel
+ayfx_busy:      db 0            ; nonzero while an effect plays or its end is still to be met
+ayfx_period_at: dw pt3_channel_c + CH_PERIOD + 1        ; the effect's channel in the player's work
+ayfx_turn_at:   dw ayfx_frame_turn_a + 2                ; ayfx_frame_turn_a + channel
 ayfx_mask:      db 0x24         ; the channel's tone and noise bits in R7
-ayfx_saved_at:  dw pt3_channel_a + CH_PERIOD    ; the period the effect last changed
+ayfx_saved_at:  dw pt3_channel_a + CH_PERIOD + 1        ; the period the effect last changed
 ayfx_saved:     dw 0            ; and the music's value of it
 ayfx_state_end:
