@@ -26,6 +26,10 @@
 ; Tone and noise periods carry over between frames, from 0 at the start of each effect; the end
 ; marker (a noise byte of 0x20 or more) hands the channel back in the frame it is met.
 
+        if !defined pt3_with_ayfx
+        .error pt3_with_ayfx must be defined before the PT3 player is included, or no frame plays an effect
+        endif
+
 ; enter: A = effect number, B = channel. uses: AF, BC, DE, HL
 ayfx_start:
         ld hl,(ayfx_bank + 1)   ; effect 0 starts right after the table of offsets

@@ -126,8 +126,9 @@ void bench_effects(const std::string& pasmo, const fs::path& asm_dir, const std:
         return fs::file_size(a) < fs::file_size(b);
     });
     std::printf(
-        "\nSound effects: %s in turn over each module, 15000 frames\nmodule                    "
-        "slowest  with fx  fx most  fx mean  idle hook\n",
+        "\nSound effects: the effects of %s in turn over each module, 15000 frames\n"
+        "module                   slowest frame: alone  with effect   effect: most  mean   hook, none "
+        "playing\n",
         bank.stem().c_str());
     for (const auto& module : modules) {
         auto plain = assemble_with_effects(pasmo, asm_dir, module, {}, work);
@@ -146,13 +147,14 @@ void bench_effects(const std::string& pasmo, const fs::path& asm_dir, const std:
             for (int i = 0; i < 3; ++i)
                 machines[i].call((i ? mixed : plain).symbols.at("pt3_play"), 0, 10000000);
             long own = machines[1].tstates - machines[0].tstates;
-            slowest = std::max(slowest, machines[0].tstates),
+            total += own;
+            most = std::max(most, own);
+            slowest = std::max(slowest, machines[0].tstates);
             with_effects = std::max(with_effects, machines[1].tstates);
-            most = std::max(most, own), total += own,
             idle = std::max(idle, machines[2].tstates - machines[0].tstates);
         }
-        std::printf("%-24s %8ld %8ld %8ld %8ld %10ld\n", module.stem().c_str(), slowest, with_effects, most,
-                    total / 15000, idle);
+        std::printf("%-24s %20ld %12ld %14ld %5ld %20ld\n", module.stem().c_str(), slowest, with_effects,
+                    most, total / 15000, idle);
     }
     auto symbols = assemble_with_effects(pasmo, asm_dir, modules.front(), bank, work).symbols;
     std::printf("effect player: %d bytes, its state included\n",
