@@ -55,15 +55,15 @@ ayfx_start_known:
         call ayfx_stop          ; what plays ends first: a frame in between mixes nothing
         ld hl,0x8000
         ld (ayfx_tone),hl       ; tone 0, marked
-        ld h,l
-        ld (ayfx_noise),hl      ; noise 0 (and ayfx_busy, set again below)
+        xor a
+        ld (ayfx_noise),a
         ld a,b
         cp 2
         jr c,ayfx_start_channel
         ld a,2
 ayfx_start_channel:
         ld c,a
-        ld b,h
+        ld b,0
         ld hl,ayfx_frame_turn_a
         add hl,bc
         ld (ayfx_turn_at),hl
