@@ -50,7 +50,7 @@ CH_ORNAMENT_LENGTH equ 23
 CH_VOLUME       equ 24  ; 1..15, times 8: the channel's row in the level table
 CH_NOTE         equ 25  ; 0..95
 CH_ENVELOPE_ON  equ 26  ; 16 while the channel uses the envelope (the amplitude's bit 4), else 0
-CH_PERIOD       equ 27  ; word: the tone period written to the AY (12 bits)
+CH_PERIOD       equ 27  ; word: the tone period written to the AY (12 bits; bit 15 marks a sound effect's)
 CH_SLIDE_STEP   equ 29  ; word
 CH_SLIDE_DELAY  equ 31
 CH_TARGET_NOTE  equ 32  ; the note a portamento ends on; 0xFF while the slide is a glissando
