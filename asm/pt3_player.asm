@@ -7,6 +7,7 @@
 ;   pt3_low_area  where some small routines go instead (up to pt3_low_end), so that free
 ;             bytes elsewhere in the includer's block take them.
 ;   pt3_init_elsewhere  the includer places pt3_init's code itself (see pt3_init_part).
+;   pt3_with_ayfx  sound effects from ayfx_player.asm are mixed into every frame.
 ;
 ; Entry points (all of them change AF, BC, DE, HL and IX; none uses IY or the alternate set):
 ;   pt3_init  HL = address of the module in memory. Reads the header, builds the tone and
@@ -49,7 +50,7 @@ CH_ORNAMENT_LENGTH equ 23
 CH_VOLUME       equ 24  ; 1..15, times 8: the channel's row in the level table
 CH_NOTE         equ 25  ; 0..95
 CH_ENVELOPE_ON  equ 26  ; 16 while the channel uses the envelope (the amplitude's bit 4), else 0
-CH_PERIOD       equ 27  ; word: the tone period written to the AY (12 bits)
+CH_PERIOD       equ 27  ; word: the tone period written to the AY (12 bits; bit 15 marks a sound effect's)
 CH_SLIDE_STEP   equ 29  ; word
 CH_SLIDE_DELAY  equ 31
 CH_TARGET_NOTE  equ 32  ; the note a portamento ends on; 0xFF while the slide is a glissando
@@ -565,6 +566,11 @@ pt3_play_b:
         ld l,a
         ld a,(pt3_mixer)
         ld h,a
+        if defined pt3_with_ayfx
+        ld a,(ayfx_busy)        ; a sound effect takes its part of the frame's registers
+        or a
+        call nz,ayfx_frame
+        endif
         push hl
         ld de,AY_SELECT_HIGH * 256 + AY_DATA_HIGH
         ld c,0xFD

@@ -99,6 +99,68 @@ void bench_tape_check(const std::string& zx7, const std::string& pasmo, const fs
     std::printf("slowest check of a build: %.4f s\n", slowest);
 }
 
+// The player with the effect player, or without (`effects` empty), at 0x4000 with its work area,
+// a start_effect(L = effect, H = channel) for ayfx_start, the module and the bank.
+player_test::Assembly assemble_with_effects(const std::string& pasmo, const fs::path& asm_dir,
+                                            const fs::path& module, const fs::path& effects,
+                                            const fs::path& dir) {
+    std::ofstream(dir / "effects.asm")
+        << (effects.empty() ? "" : "pt3_with_ayfx equ 1\n") << " org 0x4000\n include \"" << asm_dir.string()
+        << "/pt3_player.asm\"\n"
+        << (effects.empty() ? "ayfx_start:\n" : " include \"" + asm_dir.string() + "/ayfx_player.asm\"\n")
+        << "pt3_work: ds PT3_WORK_SIZE\nstart_effect: ld a,l\n ld b,h\n jp ayfx_start\npt3_module: incbin \""
+        << module.string()
+        << "\"\nayfx_bank:" << (effects.empty() ? "\n" : " incbin \"" + effects.string() + "\"\n");
+    return player_test::assemble(pasmo, dir, "effects.asm");
+}
+
+// Each module with the effects of the largest corpus bank played in turn, the next one on the next
+// channel (A, B, C) as soon as one ends, beside the same module without the effect player: the
+// slowest frame with an effect, and the effect's own cost a frame (the difference: its hook and
+// its frame routine) at most and on average; then the hook's cost with no effect playing.
+void bench_effects(const std::string& pasmo, const fs::path& asm_dir, const std::vector<fs::path>& modules,
+                   const fs::path& corpus, const fs::path& work) {
+    std::vector<fs::path> banks(fs::directory_iterator(corpus / "afx"), {});
+    if (banks.empty()) return;
+    fs::path bank = *std::max_element(banks.begin(), banks.end(), [](const fs::path& a, const fs::path& b) {
+        return fs::file_size(a) < fs::file_size(b);
+    });
+    std::printf(
+        "\nSound effects: the effects of %s in turn over each module, 15000 frames\n"
+        "module                   slowest frame: alone  with effect   effect: most  mean   hook, none "
+        "playing\n",
+        bank.stem().c_str());
+    for (const auto& module : modules) {
+        auto plain = assemble_with_effects(pasmo, asm_dir, module, {}, work);
+        auto mixed = assemble_with_effects(pasmo, asm_dir, module, bank, work);
+        player_test::Z80Machine machines[3];  // without, with effects, with the effect player idle
+        for (int i = 0; i < 3; ++i) {
+            const auto& image = i ? mixed : plain;
+            machines[i].load(0x4000, image.code);
+            machines[i].call(image.symbols.at("pt3_init"), image.symbols.at("pt3_module"), 10000000);
+        }
+        long slowest = 0, with_effects = 0, most = 0, total = 0, idle = 0;
+        for (int frame = 0, effect = 0; frame < 15000; ++frame) {
+            if (!machines[1].memory[mixed.symbols.at("ayfx_busy")])
+                machines[1].call(mixed.symbols.at("start_effect"), effect % 256 | (effect % 3) << 8, 100000),
+                    ++effect;
+            for (int i = 0; i < 3; ++i)
+                machines[i].call((i ? mixed : plain).symbols.at("pt3_play"), 0, 10000000);
+            long own = machines[1].tstates - machines[0].tstates;
+            total += own;
+            most = std::max(most, own);
+            slowest = std::max(slowest, machines[0].tstates);
+            with_effects = std::max(with_effects, machines[1].tstates);
+            idle = std::max(idle, machines[2].tstates - machines[0].tstates);
+        }
+        std::printf("%-24s %20ld %12ld %14ld %5ld %20ld\n", module.stem().c_str(), slowest, with_effects,
+                    most, total / 15000, idle);
+    }
+    auto symbols = assemble_with_effects(pasmo, asm_dir, modules.front(), bank, work).symbols;
+    std::printf("effect player: %d bytes, its state included\n",
+                symbols.at("ayfx_state_end") - symbols.at("ayfx_start"));
+}
+
 int main(int, char** argv) {
     std::string pasmo = argv[1], zx7 = argv[2], asm_dir = argv[3];
     fs::path work = argv[5], block_dir = work / "block", corpus = argv[4];
@@ -149,6 +211,7 @@ int main(int, char** argv) {
         seconds += run_built_in(name, block, idle_game) + run_built_in(name, block, busy_game);
     std::printf("all runs of the built-in Spectrum: %.3f s\n", seconds);
     bench_tape_check(zx7, pasmo, asm_dir, modules.front(), corpus, block_dir);
+    bench_effects(pasmo, asm_dir, modules, corpus, work);
     std::printf("\n");
     std::ofstream(work / "player.asm") << "pt3_work equ 0xE000\n org 0x8000\n include \"" << asm_dir
                                        << "/pt3_player.asm\"\npt3_player_end:\n";

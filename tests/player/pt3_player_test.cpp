@@ -15,18 +15,29 @@ using player_test::Bytes;
 // The player at an odd address (nothing may depend on where it lies), the module further on;
 // initialising silences the channels without an R13 write (which restarts the envelope). Writing
 // outside the work area and the stack is a fault. call() gives R0 to R13 as the frames files do.
+// With an effect bank, the effect player comes too, its state just before the work area, and
+// start_effect(L = effect, H = channel) calls ayfx_start.
 struct Player : player_test::Z80Machine {
     player_test::Assembly image;
-    explicit Player(const Bytes& module, player_test::Core core = player_test::Core::z80ex)
+    explicit Player(const Bytes& module, player_test::Core core = player_test::Core::z80ex,
+                    const Bytes& bank = {})
         : Z80Machine(core) {
         test::TempDir dir("pt3-player");
         test::write_bytes(dir / "music.pt3", module);
-        test::write_string(dir / "player.asm",
-                           "pt3_work equ 0xE000\n org 0x6123\n include \"" PT3_PLAYER_SOURCE
-                           "\"\npt3_player_end:\n ds 0x1F01\npt3_module:\n incbin \"music.pt3\"\n");
+        test::write_bytes(dir / "bank.afb", bank);
+        test::write_string(
+            dir / "player.asm",
+            bank.empty() ? "pt3_work equ 0xE000\n org 0x6123\n include \"" PT3_PLAYER_SOURCE
+                           "\"\npt3_player_end:\n ds 0x1F01\npt3_module:\n incbin \"music.pt3\"\n"
+                         : "pt3_with_ayfx equ 1\n org 0x4123\n include \"" PT3_PLAYER_SOURCE
+                           "\"\n include \"" AYFX_PLAYER_SOURCE
+                           "\"\npt3_work: ds PT3_WORK_SIZE\nstart_effect: ld a,l\n ld b,h\n jp "
+                           "ayfx_start\npt3_module: incbin \"music.pt3\"\nayfx_bank: incbin \"bank.afb\"\n");
         image = player_test::assemble(PASMO_PROGRAM, dir.path(), "player.asm");
-        load(0x6123, image.code);
-        allowed_first = 0xE000, allowed_size = image.symbols.at("PT3_WORK_SIZE");
+        int origin = bank.empty() ? 0x6123 : 0x4123, work = image.symbols["pt3_work"];
+        load(origin, image.code);
+        allowed_first = bank.empty() ? work : image.symbols.at("ayfx_state");
+        allowed_size = work + image.symbols.at("PT3_WORK_SIZE") - allowed_first;
         std::string init = call("pt3_init", image.symbols.at("pt3_module"));
         EXPECT_EQ(init.substr(24, 9) + init.substr(39), "00 00 00 ff");
     }
@@ -186,6 +197,98 @@ TEST(Pt3Player, PlaysEffectsTheCorpusLacks) {
                 << "frame " << frame + 1 << ": " << line;
         }
         EXPECT_EQ(player.call("pt3_mute").substr(24, 8), "00 00 00");
+    }
+}
+
+// Sound effects over the music. A frame's expected registers are the music's (its expected
+// frames, past them the player without effects, which PlaysTheCorpus holds to them) with the
+// effect's frame laid over them as the bank format describes: the channel's volume, its tone
+// period while the tone is on, its two R7 bits, R6 while the noise is on. The effect player marks
+// its tone periods with bit 7 of R1, R3 or R5, which the AY does not keep.
+struct EffectDecoder {
+    Bytes bank;
+    std::size_t at = 0, next = 0;  // next: the effect the whole-bank run starts next
+    int channel = 0, tone = 0, noise = 0;
+    bool playing = false;
+    int word(std::size_t from) const { return bank.at(from) | bank.at(from + 1) << 8; }
+    int count() const { return (word(1) + 1) / 2; }
+    void start(int effect, int on) {
+        if (effect >= count()) return;
+        at = 2 + 2 * effect + word(1 + 2 * effect), channel = std::min(on, 2), tone = noise = 0,
+        playing = true;
+    }
+    void frame(std::vector<int>& reg) {
+        if (!playing) return;
+        int info = bank.at(at++);
+        if (info & 0x20) tone = word(at) & 0xFFF, at += 2;
+        if (info & 0x40 && (playing = bank.at(at) < 0x20)) noise = bank.at(at++);
+        if (!playing) return;
+        reg[8 + channel] = info & 15;
+        if (!(info & 0x10)) reg[2 * channel] = tone & 0xFF, reg[2 * channel + 1] = tone >> 8;
+        if (!(info & 0x80)) reg[6] = noise;
+        reg[7] = (reg[7] & ~(9 << channel)) | (info >> 4 & 1) << channel | (info >> 7 & 1) << (3 + channel);
+    }
+};
+std::vector<int> registers(const std::string& line) {
+    std::vector<int> reg;
+    for (std::size_t at = 0; at < line.size(); at += 3)
+        reg.push_back(std::stoi(line.substr(at, 2), nullptr, 16));
+    for (int coarse : {1, 3, 5}) reg[coarse] &= 0x0F;
+    return reg;
+}
+
+struct SfxCase {
+    const char *name, *module, *bank;
+    std::vector<std::array<int, 3>> starts;  // frame, effect (-1: ayfx_stop, -2: the whole bank), channel
+    int frames;
+};
+TEST(Pt3Player, MixesSoundEffectsIntoTheMusic) {
+    auto shared = test::shared_dir();
+    if (!shared || !fs::exists(*shared / "corpus/afx")) GTEST_SKIP() << "the shared corpus is not here";
+    // clang-format off
+    const SfxCase cases[] = {
+        {"stopped midway on channel A", "shiru_snowball_game", "siriokds_zxgames", {{1, 64, 0}, {30, -1, 0}}, 60},
+        {"replaced by one on channel C", "shiru_snowball_game", "siriokds_zxgames", {{3, 64, 0}, {20, 5, 2}}, 60},
+        // Effect 64 leaves tone 156 and noise 16; the music's A is silent, its B in oldlove too:
+        // the effect's tone periods must not stay after it.
+        {"the next effect starts without tone or noise values: from 0", "z88dk_vt2_music",
+         "siriokds_zxgames", {{2, 64, 0}, {13, 27, 0}}, 40},
+        {"a number past the last effect changes nothing; stopped on tone 152", "shiru_oldlove",
+         "siriokds_zxgames", {{1, 64, 1}, {5, 94, 0}, {20, -1, 0}}, 30},
+        {"262 effects behind a count byte of 6; channel 7 is C", "shiru_a_little_journey",
+         "siriokds_streetofrage2", {{4, 200, 7}}, 100},
+        {"an empty effect ends at once", "shiru_oldlove", "siriokds_testeffects", {{2, 0, 1}, {3, 1, 0}}, 10},
+        {"every effect in turn on A, B, C and 3", "shiru_snowball_game", "siriokds_zxgames", {{1, -2, 0}}, 4000},
+    };
+    // clang-format on
+    for (const auto& sfx : cases) {
+        SCOPED_TRACE(sfx.name);
+        Bytes module = test::read_bytes(*shared / "corpus/pt3" / (sfx.module + std::string(".pt3")));
+        EffectDecoder effect{test::read_bytes(*shared / "corpus/afx" / (sfx.bank + std::string(".afb")))};
+        Player player(module, player_test::Core::z80ex, effect.bank), music(module);
+        fs::path frames = *shared / "pt3-frames" / (sfx.module + std::string(".frames.txt"));
+        std::istringstream expected(fs::exists(frames) ? test::read_string(frames) : "");
+        bool whole_bank = false;
+        for (int frame = 1, channel = 0; frame <= sfx.frames; ++frame) {
+            for (auto [at, number, on] : sfx.starts)
+                if (at == frame && number == -1)
+                    player.call("ayfx_stop"), effect.playing = false;
+                else if (at == frame && number == -2)
+                    whole_bank = true;
+                else if (at == frame)
+                    player.call("start_effect", number | on << 8), effect.start(number, on);
+            if (whole_bank && !effect.playing && effect.next < static_cast<std::size_t>(effect.count())) {
+                player.call("start_effect", effect.next | channel << 8);
+                effect.start(static_cast<int>(effect.next++), channel), channel = (channel + 1) % 4;
+            }
+            std::string line, past = music.play();
+            if (!std::getline(expected, line)) line = past;
+            std::vector<int> reg = registers(line);
+            effect.frame(reg);
+            ASSERT_EQ(registers(player.play()), reg) << "frame " << frame << ", music " << line;
+        }
+        EXPECT_FALSE(effect.playing);
+        EXPECT_EQ(effect.next, whole_bank ? static_cast<std::size_t>(effect.count()) : 0u);
     }
 }
 
