@@ -17,7 +17,7 @@ int run_build(RunState& run) {
     prepare_game_start(run, game);
     create_loader(run);
     report_music(run);
-    place_tunes(run, tunes);
+    place_tunes(run, tunes, take_effects(run));
     assemble_player(run);
     build_tapes(run);
     const std::vector<std::uint8_t> music = music_blocks(run, tunes);

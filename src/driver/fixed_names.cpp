@@ -40,6 +40,8 @@ constexpr FixedNames windows_names{
     u"asm\\preview.asm",
     u"preview.bin",
     u"bin\\titles.bin",
+    u"sfx.afb",
+    u"bin\\sfx.afb",
 };
 
 // POSIX executables carry no ".exe"; the tape is opened by the desktop's own opener.
@@ -76,6 +78,8 @@ constexpr FixedNames posix_names{
     u"asm/preview.asm",
     u"preview.bin",
     u"bin/titles.bin",
+    u"sfx.afb",
+    u"bin/sfx.afb",
 };
 
 // bin2tap loads the player block where the memory map puts it.

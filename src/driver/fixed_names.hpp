@@ -40,6 +40,8 @@ struct FixedNames {
     const char16_t* preview_source;     // the little game of a tape with no game of its own
     const char16_t* preview_code;       // the assembled preview game
     const char16_t* tune_titles;        // the tunes' titles, for the preview game
+    const char16_t* effects_bank;       // optional sound effects, in the program directory
+    const char16_t* effects_work_copy;  // their checked copy, for the player source
 };
 
 // The names for the host the program was built for.

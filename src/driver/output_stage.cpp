@@ -125,10 +125,10 @@ void write_output_tape(RunState& run, const std::vector<std::uint8_t>& music,
 void clean_up(RunState& run, const std::vector<Tune>& tunes) {
     const FixedNames& names = fixed_names();
     host::print_text(u"Clean up\t\t: ");
-    const std::array<const char16_t*, 10> intermediates = {
+    const std::array<const char16_t*, 11> intermediates = {
         names.loader_tape,  names.player_code,     names.screen_copy,      names.credits_file,
         names.launch_table, names.music_work_copy, names.compressed_music, names.tunes_source,
-        names.preview_code, names.tune_titles};
+        names.preview_code, names.tune_titles,     names.effects_work_copy};
     // The intermediates are the run's own files, so a write-protected one goes too and cannot
     // stand in the way of the next run.
     for (const char16_t* name : intermediates) {

@@ -45,8 +45,11 @@ void report_music(RunState& run);
 
 // The tunes (tunes_stage.cpp): tune 1, then the further ones found, copied and compressed.
 std::vector<Tune> gather_tunes(RunState& run);
-// Decides where each tune lies and tells the player source (bin/tunes.asm).
-void place_tunes(RunState& run, std::vector<Tune>& tunes);
+// The sound effects beside the program (sfx.afb), checked and copied for the player source: their
+// size, 0 when there are none or they cannot be used.
+int take_effects(RunState& run);
+// Decides where each tune lies and tells the player source (bin/tunes.asm), with the effects' size.
+void place_tunes(RunState& run, std::vector<Tune>& tunes, int effects);
 // The banked tunes' compressed blocks, as TAP bytes, in the order init loads them.
 std::vector<std::uint8_t> music_blocks(RunState& run, const std::vector<Tune>& tunes);
 // With no game tape: our own little game that shows the tunes and plays each on its number key.

@@ -8,6 +8,7 @@
 #include "host/console.hpp"
 #include "host/file_system.hpp"
 #include "host/files.hpp"
+#include "loader/effects_bank.hpp"
 #include "loader/tape_file.hpp"
 
 namespace driver {
@@ -176,16 +177,37 @@ std::vector<Tune> gather_tunes(RunState& run) {
     return tunes;
 }
 
-void place_tunes(RunState& run, std::vector<Tune>& tunes) {
+int take_effects(RunState& run) {
+    const FixedNames& names = fixed_names();
+    const Text work_copy = in_program_directory(run, names.effects_work_copy);
+    host::delete_file(work_copy, host::delete_force);
+    const Text path = in_program_directory(run, names.effects_bank);
+    if (host::file_size(path) < 0) return 0;
+    const std::vector<std::uint8_t> bank = read_whole_file(path, module_most);
+    const loader::EffectsBank checked = loader::check_effects_bank(bank, names.effects_bank);
+    for (const Text& warning : checked.warnings) note_warning(run, warning);
+    if (!checked.refusal.empty()) {
+        note_problem(run, checked.refusal);
+        return 0;
+    }
+    if (!write_work_file(work_copy, bank)) {
+        note_problem(run, u"could not write " + work_copy + because());
+        return 0;
+    }
+    return static_cast<int>(bank.size());
+}
+
+void place_tunes(RunState& run, std::vector<Tune>& tunes, int effects) {
     std::vector<loader::TuneSize> sizes;
     for (const Tune& tune : tunes) sizes.push_back(tune.size);
-    const loader::MusicLayout layout = loader::place_tunes(sizes);
+    const loader::MusicLayout layout =
+        loader::place_tunes(sizes, effects ? effects + loader::effects_player_bytes : 0);
     if (layout.refusal != loader::Refusal::none) {
         note_problem(run, refusal_text(tunes, layout));
         return;
     }
     for (std::size_t at = 0; at < tunes.size(); ++at) tunes[at].place = layout.places[at];
-    const std::string source = loader::tunes_source(sizes, layout.places);
+    const std::string source = loader::tunes_source(sizes, layout.places, effects);
     const Text path = in_program_directory(run, fixed_names().tunes_source);
     if (!write_work_file(path,
                          std::span(reinterpret_cast<const std::uint8_t*>(source.data()), source.size())))

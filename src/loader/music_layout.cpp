@@ -23,7 +23,7 @@ int load_address(int offset, const TuneSize& tune) {
 
 }  // namespace
 
-MusicLayout place_tunes(std::span<const TuneSize> tunes) {
+MusicLayout place_tunes(std::span<const TuneSize> tunes, int resident) {
     MusicLayout layout;
     std::array<int, music_banks.size()> used{};
     for (std::size_t n = 0; n < tunes.size(); ++n) {
@@ -33,7 +33,7 @@ MusicLayout place_tunes(std::span<const TuneSize> tunes) {
             layout.places.clear();
             return layout;
         };
-        if (n == 0 && tune.size <= main_memory_module_limit) {
+        if (n == 0 && tune.size + resident <= main_memory_module_limit) {
             layout.places.push_back({});
             continue;
         }
@@ -51,9 +51,10 @@ MusicLayout place_tunes(std::span<const TuneSize> tunes) {
     return layout;
 }
 
-std::string tunes_source(std::span<const TuneSize> tunes, std::span<const TunePlace> places) {
+std::string tunes_source(std::span<const TuneSize> tunes, std::span<const TunePlace> places, int effects) {
     std::string text = "; written by the build: the tunes of this tape and where their music goes\n";
     text += "tune_count      equ " + std::to_string(tunes.size()) + "\n";
+    text += "effects_size    equ " + std::to_string(effects) + "\n";
     for (int n = 0; n < most_tunes; ++n) {
         const std::size_t at = static_cast<std::size_t>(n);
         const TuneSize tune = at < tunes.size() ? tunes[at] : TuneSize{};

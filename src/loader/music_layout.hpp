@@ -50,11 +50,14 @@ struct MusicLayout {
     int refused = -1;  // the refused tune, counted from 0
 };
 
-MusicLayout place_tunes(std::span<const TuneSize> tunes);
+// `resident` is what else the player keeps in main memory beside tune 1 (the sound effects and
+// their player): tune 1 goes in a bank when the two together do not fit.
+MusicLayout place_tunes(std::span<const TuneSize> tunes, int resident = 0);
 
 // The player source's description of the tunes (bin/tunes.asm): for each of the nine tune numbers
 // its size, compressed size, bank, address and load address, zeros for tunes not there.
-std::string tunes_source(std::span<const TuneSize> tunes, std::span<const TunePlace> places);
+// With `effects` bytes of sound effects (bin/sfx.afb), 0 for none.
+std::string tunes_source(std::span<const TuneSize> tunes, std::span<const TunePlace> places, int effects = 0);
 
 // TurboSound files hold two modules one after the other, one for each of two AY chips; a Spectrum
 // with one AY plays the first. Its length in the file, or the whole length for an ordinary module.
