@@ -1,0 +1,227 @@
+// The player block with several tunes on the built-in Spectrum: init loads each banked tune's
+// block through LD-BYTES, the switch entry (25514) starts any tune from the game, and what the AY
+// receives from then on is judged by the corpus's expected frames.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <sstream>
+
+#include "emulator/machine.hpp"
+#include "player_limit.hpp"
+#include "test_support.hpp"
+#include "z80_machine.hpp"
+#include "zx7_compress.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using player_test::Bytes;
+using spectrum::Model;
+using spectrum::Z80;
+
+// The loader's calls (init, start, the game); a game with its stack in the top 16K that waits for
+// interrupts and calls the switch with the number the test leaves at 0x9000.
+const char* const loader_and_game = R"(
+ org 0x6000
+ call 25500
+ call 25511
+ jp 32000
+ org 32000
+ ld sp, 0xfff0
+ ei
+wait: halt
+ ld hl, 0x9000
+ ld a, (hl)
+ or a
+ jr z, wait
+ ld (hl), 0
+ call 25514
+ jr wait
+)";
+
+struct Tune {
+    std::string name;  // of its expected frames
+    Bytes module;
+    int bank = 0, address = 0;
+};
+
+// The block and the tunes' tape blocks for `tunes`, placed as the build places them: tune 1 in
+// main memory when it fits, the others first-fit in banks 6, 4, 3, 1, each block loaded at the
+// top of its bank when it can be unpacked in place there, else at 0x8000.
+struct Tape {
+    Bytes block, game;
+    std::vector<Bytes> banked;
+    explicit Tape(std::vector<Tune>& tunes) {
+        test::TempDir dir("tunes");
+        fs::copy(test::kit_dir() / "asm", dir / "asm");
+        fs::create_directories(dir / "bin");
+        test::write_string(dir / "bin/author.bin", "tunes test\r");
+        test::write_bytes(dir / "bin/launch.bin", {7, 0x38, 0x38, 0, 0x00, 0x7D, 0});
+        std::ostringstream equs;
+        equs << "tune_count equ " << tunes.size() << "\n";
+        const int banks[] = {6, 4, 3, 1};
+        int next[] = {0xC000, 0xC000, 0xC000, 0xC000};
+        for (std::size_t k = 0; k < 9; ++k) {
+            int size = 0, packed = 0, load = 0;
+            if (k < tunes.size()) {
+                Tune& tune = tunes[k];
+                Bytes zx7 = zx7::compress(tune.module);
+                size = static_cast<int>(tune.module.size()), packed = static_cast<int>(zx7.size());
+                if (k == 0 && size <= static_cast<int>(stated_limit("max_module_size"))) {
+                    test::write_bytes(dir / "bin/music.pt3.zx7", zx7);
+                } else {
+                    int b = 0;
+                    while (next[b] + size > 0x10000) ++b;
+                    tune.bank = banks[b], tune.address = next[b], next[b] += size;
+                    bool in_place = tune.address + size + size / 8 + 4 <= 0x10000 && 0x10000 - packed >= tune.address;
+                    load = in_place ? 0x10000 - packed : 0x8000;
+                    banked.push_back(zx7);
+                }
+            }
+            const std::pair<const char*, int> values[] = {
+                {"size", size}, {"packed", packed}, {"bank", k < tunes.size() ? tunes[k].bank : 0},
+                {"address", k < tunes.size() ? tunes[k].address : 0}, {"load", load}};
+            for (auto [name, value] : values) equs << "tune" << k + 1 << "_" << name << " equ " << value << "\n";
+        }
+        test::write_string(dir / "bin/tunes.asm", equs.str());
+        auto assembly = player_test::assemble(PASMO_PROGRAM, dir.path(), "asm/tunefuse.asm");
+        block = assembly.code;
+        if (!tunes.empty() && tunes[0].bank == 0) tunes[0].address = assembly.symbols["module"];
+        test::write_string(dir / "game.asm", loader_and_game);
+        game = player_test::assemble(PASMO_PROGRAM, dir.path(), "game.asm").code;
+    }
+};
+
+// The tape run as the loader runs it, LD-BYTES (0x0556) served with the tunes' blocks in turn.
+struct TapeRun {
+    spectrum::Machine machine;
+    const Tape& tape;
+    std::size_t loaded = 0;
+    std::vector<std::string> faults;
+    TapeRun(Model model, const Tape& t) : machine(model, stand_in_rom()), tape(t) {
+        machine.load(0x6000, tape.game);  // zeros between the loader's calls and the game
+        machine.load(25500, tape.block);
+        machine.load(23388, Bytes{0x10});  // BANKM, as the 48 BASIC ROM leaves it on a 128K
+        machine.cpu.pc = 0x6000, machine.cpu.sp = 25496, machine.cpu.im = 1, machine.cpu.i = 0x3F;
+        machine.cpu.iff1 = machine.cpu.iff2 = true;
+        machine.cpu.set_pair(Z80::IYH, 23610);
+        machine.mark(0x0556), machine.mark(0x0008);
+        machine.on_instruction = [this](std::uint16_t pc) { pc == 8 ? error() : load_bytes(); };
+    }
+    static Bytes stand_in_rom() {
+        Bytes rom(16384, 0xFF);
+        rom[0x38] = 0xFB, rom[0x39] = 0xC9, rom[0x556] = 0xC9;  // EI, RET; RET
+        return rom;
+    }
+    void error() { faults.push_back("RST 8 from " + std::to_string(machine.cpu.sp)), machine.stop(); }
+    void load_bytes() {
+        Z80& cpu = machine.cpu;
+        bool ok = loaded < tape.banked.size() && cpu.reg[Z80::A] == 0xFF && (cpu.reg[Z80::F] & 1) &&
+                  cpu.pair(Z80::D) == tape.banked[loaded].size();
+        if (ok) machine.load(cpu.pair(Z80::IXH), tape.banked[loaded++]);
+        if (!ok) faults.push_back("LD-BYTES not as the tape has it");
+        cpu.reg[Z80::F] = static_cast<std::uint8_t>((cpu.reg[Z80::F] & ~1) | ok);
+        cpu.iff1 = cpu.iff2 = true;
+    }
+    // R0 to R13 as the frames files give them, from the AY writes of one frame.
+    std::string line(int frame) const {
+        std::array<int, 14> regs;
+        regs.fill(-1);
+        for (const auto& write : machine.ay_writes)
+            if (write.frame == frame && write.reg < 14) regs[write.reg] = write.value;
+        std::string text;
+        for (int reg = 0; reg < 14; ++reg) {
+            char cell[4] = "--";
+            if (regs[reg] >= 0 || reg == 13) std::snprintf(cell, 4, "%02x", regs[reg] & 0xFF);
+            text += (reg ? " " : "") + std::string(cell);
+        }
+        return text;
+    }
+    // Runs `count` frames; the first frame that plays (writes R0) must be line `first` of the
+    // tune's expected frames, and the following ones the lines after it.
+    void expect_frames(const Tune& tune, int first, int count) {
+        int from = machine.frame(), last = from + 50;  // init unpacks for a few frames
+        machine.run_frames(1);
+        while (line(from).rfind("--", 0) == 0 && from < last) ++from, machine.run_frames(1);
+        machine.run_frames(count - 1);
+        std::istringstream expected(test::read_string(*test::shared_dir() / "pt3-frames" / (tune.name + ".frames.txt")));
+        std::string want;
+        for (int n = 1; n < first + count && std::getline(expected, want); ++n)
+            if (n >= first) {
+                ASSERT_EQ(line(from + n - first), want) << tune.name << ", line " << n;
+            }
+    }
+    void switch_to(int n) {
+        machine.load(0x9000, Bytes{static_cast<std::uint8_t>(n)});
+        machine.run_frames(1);  // its interrupt, then the game calls the switch
+    }
+    int playing_bank() const { return machine.peek(25519); }
+    int playing_address() const { return machine.peek(25509) | machine.peek(25510) << 8; }
+};
+
+Bytes corpus(const std::string& name) {
+    return test::read_bytes(*test::shared_dir() / "corpus/pt3" / (name + ".pt3"));
+}
+
+// Tune 1 in main memory and six banked tunes: on the 128K each switch plays its tune from the
+// start, main memory or bank, with the game's stack in the top 16K; the 48K loads no block,
+// keeps tune 1 playing through switches to banked tunes and restarts it on a switch to 1.
+TEST(Tunes, SwitchPlaysEachTuneFromItsStartOrThe48KKeepsTune1) {
+    if (!test::shared_dir() || !fs::exists(*test::shared_dir() / "pt3-frames"))
+        GTEST_SKIP() << "the shared corpus and its expected frames are not here";
+    std::vector<Tune> tunes;
+    for (const char* name : {"shiru_a_little_journey", "shiru_hard", "shiru_oldlove", "shiru_snowball_game",
+                             "shiru_vozhidaniitepla", "z88dk_ballquest2_1", "z88dk_vt2_music"})
+        tunes.push_back({name, corpus(name)});
+    Tape tape(tunes);
+    ASSERT_FALSE(tape.block.empty());
+    ASSERT_EQ(tape.banked.size(), 6u);
+    TapeRun run128(Model::zx128, tape);
+    run128.expect_frames(tunes[0], 1, 100);
+    EXPECT_EQ(run128.loaded, 6u);
+    for (int n : {4, 3, 7, 1, 3}) {
+        SCOPED_TRACE("128K, tune " + std::to_string(n));
+        run128.switch_to(n);
+        EXPECT_EQ(run128.playing_bank(), tunes[n - 1].bank);
+        EXPECT_EQ(run128.playing_address(), tunes[n - 1].address);
+        run128.expect_frames(tunes[n - 1], 1, 150);
+        EXPECT_EQ(run128.machine.paging() & 7, 0) << "the game's bank is paged back";
+    }
+    EXPECT_EQ(run128.faults, std::vector<std::string>{});
+
+    TapeRun run48(Model::zx48, tape);
+    run48.expect_frames(tunes[0], 1, 100);
+    run48.switch_to(4);
+    run48.expect_frames(tunes[0], 102, 50);
+    run48.switch_to(1);
+    run48.expect_frames(tunes[0], 1, 100);
+    EXPECT_EQ(run48.loaded, 0u);
+    EXPECT_EQ(run48.playing_bank(), 0);
+    EXPECT_EQ(run48.faults, std::vector<std::string>{});
+}
+
+// A 16,384-byte module (a corpus module, then bytes that do not compress, then a pattern that
+// does) fills a bank and its compressed form is longer than the player block could carry; it plays frame-exact from its
+// bank as tune 1, and not at all on a 48K.
+TEST(Tunes, ABankFullModulePlaysFromItsBank) {
+    if (!test::shared_dir() || !fs::exists(*test::shared_dir() / "pt3-frames"))
+        GTEST_SKIP() << "the shared corpus and its expected frames are not here";
+    Bytes module = corpus("shiru_oldlove");
+    std::mt19937 random(7);
+    for (std::size_t at = module.size(); at < 16384; ++at)
+        module.push_back(static_cast<std::uint8_t>(at < 8000 ? random() : at));
+    std::vector<Tune> tunes{{"shiru_oldlove", module}};
+    Tape tape(tunes);
+    ASSERT_FALSE(tape.block.empty());
+    ASSERT_EQ(tape.banked.size(), 1u);
+    EXPECT_GT(tape.banked[0].size(), 4419u);
+    TapeRun run128(Model::zx128, tape);
+    run128.expect_frames(tunes[0], 1, 200);
+    EXPECT_EQ(run128.playing_bank(), 6);
+    TapeRun run48(Model::zx48, tape);
+    run48.machine.run_frames(50);
+    for (const auto& write : run48.machine.ay_writes) EXPECT_GE(write.reg, 8) << "the 48K plays nothing";
+    EXPECT_EQ(run128.faults, std::vector<std::string>{});
+}
+
+}  // namespace
