@@ -114,6 +114,21 @@ bank3_last      defl tlast
 bank1_last      defl tlast
         endif
         endm
+tune_fits       macro tsize
+        if tsize > max_banked_module_size
+        .warning The music does not fit: a PT3 module may have at most 16384 bytes, one RAM bank of a 128K Spectrum (tune 1 plays on every Spectrum when it has up to 3902 bytes).
+        .error A tune does not fit in one RAM bank
+        endif
+        endm
+        tune_fits tune1_size
+        tune_fits tune2_size
+        tune_fits tune3_size
+        tune_fits tune4_size
+        tune_fits tune5_size
+        tune_fits tune6_size
+        tune_fits tune7_size
+        tune_fits tune8_size
+        tune_fits tune9_size
         tune_in_bank tune1_bank, tune1_address + tune1_size - 1
         tune_in_bank tune2_bank, tune2_address + tune2_size - 1
         tune_in_bank tune3_bank, tune3_address + tune3_size - 1
@@ -1017,7 +1032,8 @@ credits_limit   equ credit_columns * credit_rows_max
         .error tables_room is stale: set it to the table builder's size
         endif
         if init_end > $8000
-        .error init's code and the compressed music run past $7FFF, where banked tunes load
+        .warning The music does not fit: tune 1's compressed music, which goes with the player and init's code from 25500, must end by 32767, where the blocks of the banked tunes load.
+        .error init's code and the compressed music run past $7FFF
         endif
         if tune_count < 1 || tune_count > 9
         .error bin/tunes.asm: tune_count must be 1 to 9

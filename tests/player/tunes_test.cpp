@@ -45,9 +45,8 @@ struct Tune {
     int bank = 0, address = 0;
 };
 
-// The block and the tunes' tape blocks for `tunes`, placed as the build places them: tune 1 in
-// main memory when it fits, the others first-fit in banks 6, 4, 3, 1, each block loaded at the
-// top of its bank when it can be unpacked in place there, else at 0x8000.
+// The player block for `tunes` (placed as the build places them), the compressed blocks of the
+// banked ones that follow it on tape, and the loader's calls with the game.
 struct Tape {
     Bytes block, game;
     std::vector<Bytes> banked;
@@ -57,33 +56,16 @@ struct Tape {
         fs::create_directories(dir / "bin");
         test::write_string(dir / "bin/author.bin", "tunes test\r");
         test::write_bytes(dir / "bin/launch.bin", {7, 0x38, 0x38, 0, 0x00, 0x7D, 0});
-        std::ostringstream equs;
-        equs << "tune_count equ " << tunes.size() << "\n";
-        const int banks[] = {6, 4, 3, 1};
-        int next[] = {0xC000, 0xC000, 0xC000, 0xC000};
-        for (std::size_t k = 0; k < 9; ++k) {
-            int size = 0, packed = 0, load = 0;
-            if (k < tunes.size()) {
-                Tune& tune = tunes[k];
-                Bytes zx7 = zx7::compress(tune.module);
-                size = static_cast<int>(tune.module.size()), packed = static_cast<int>(zx7.size());
-                if (k == 0 && size <= static_cast<int>(stated_limit("max_module_size"))) {
-                    test::write_bytes(dir / "bin/music.pt3.zx7", zx7);
-                } else {
-                    int b = 0;
-                    while (next[b] + size > 0x10000) ++b;
-                    tune.bank = banks[b], tune.address = next[b], next[b] += size;
-                    bool in_place = tune.address + size + size / 8 + 4 <= 0x10000 && 0x10000 - packed >= tune.address;
-                    load = in_place ? 0x10000 - packed : 0x8000;
-                    banked.push_back(zx7);
-                }
-            }
-            const std::pair<const char*, int> values[] = {
-                {"size", size}, {"packed", packed}, {"bank", k < tunes.size() ? tunes[k].bank : 0},
-                {"address", k < tunes.size() ? tunes[k].address : 0}, {"load", load}};
-            for (auto [name, value] : values) equs << "tune" << k + 1 << "_" << name << " equ " << value << "\n";
+        std::vector<TunePlace> places;
+        for (Tune& tune : tunes) {
+            banked.push_back(zx7::compress(tune.module));
+            places.push_back({static_cast<int>(tune.module.size()), static_cast<int>(banked.back().size())});
         }
-        test::write_string(dir / "bin/tunes.asm", equs.str());
+        test::write_string(dir / "bin/tunes.asm", tunes_asm(places));
+        if (places[0].bank == 0) test::write_bytes(dir / "bin/music.pt3.zx7", banked.front());
+        if (places[0].bank == 0) banked.erase(banked.begin());
+        for (std::size_t k = 0; k < tunes.size(); ++k)
+            tunes[k].bank = places[k].bank, tunes[k].address = places[k].address;
         auto assembly = player_test::assemble(PASMO_PROGRAM, dir.path(), "asm/tunefuse.asm");
         block = assembly.code;
         if (!tunes.empty() && tunes[0].bank == 0) tunes[0].address = assembly.symbols["module"];
@@ -144,7 +126,8 @@ struct TapeRun {
         machine.run_frames(1);
         while (line(from).rfind("--", 0) == 0 && from < last) ++from, machine.run_frames(1);
         machine.run_frames(count - 1);
-        std::istringstream expected(test::read_string(*test::shared_dir() / "pt3-frames" / (tune.name + ".frames.txt")));
+        std::istringstream expected(
+            test::read_string(*test::shared_dir() / "pt3-frames" / (tune.name + ".frames.txt")));
         std::string want;
         for (int n = 1; n < first + count && std::getline(expected, want); ++n)
             if (n >= first) {
@@ -201,8 +184,8 @@ TEST(Tunes, SwitchPlaysEachTuneFromItsStartOrThe48KKeepsTune1) {
 }
 
 // A 16,384-byte module (a corpus module, then bytes that do not compress, then a pattern that
-// does) fills a bank and its compressed form is longer than the player block could carry; it plays frame-exact from its
-// bank as tune 1, and not at all on a 48K.
+// does) fills a bank and its compressed form is longer than the player block could carry; it plays
+// frame-exact from its bank as tune 1, and not at all on a 48K.
 TEST(Tunes, ABankFullModulePlaysFromItsBank) {
     if (!test::shared_dir() || !fs::exists(*test::shared_dir() / "pt3-frames"))
         GTEST_SKIP() << "the shared corpus and its expected frames are not here";
