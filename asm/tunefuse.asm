@@ -141,7 +141,7 @@ tune_fits       macro tsize
 
 ; The builder's bank: the first of 6, 4, 3, 1 with room at its top; 0 when it needs none (it
 ; is resident, or runs once at init from free memory because tune 1 is the only tune).
-builder_top     equ $ffff - tables_room + 1
+builder_top     equ $ff00 - tables_room   ; (the top page stays free: a stack may lie there)
 tables_bank     defl 0
         if !tune1_banked && tune_count > 1
         if bank1_last < builder_top
