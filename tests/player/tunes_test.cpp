@@ -20,7 +20,8 @@ using spectrum::Model;
 using spectrum::Z80;
 
 // The loader's calls (init, start, the game); a game with its stack in the top 16K that waits for
-// interrupts and calls the switch with the number the test leaves at 0x9000.
+// interrupts and calls the switch with the number the test leaves at 0x9000. A `driven` game
+// goes back to IM 1, plays each frame itself and calls the switch with interrupts off.
 const char* const loader_and_game = R"(
  org 0x6000
  call 25500
@@ -28,14 +29,25 @@ const char* const loader_and_game = R"(
  jp 32000
  org 32000
  ld sp, 0xfff0
+ if driven
+ call 25506
+ endif
  ei
 wait: halt
+ if driven
+ call 25503
+ endif
  ld hl, 0x9000
  ld a, (hl)
  or a
  jr z, wait
  ld (hl), 0
+ di
+ if !driven
+ ei
+ endif
  call 25514
+ ei
  jr wait
 )";
 
@@ -50,7 +62,7 @@ struct Tune {
 struct Tape {
     Bytes block, game;
     std::vector<Bytes> banked;
-    explicit Tape(std::vector<Tune>& tunes) {
+    explicit Tape(std::vector<Tune>& tunes, bool driven = false) {
         test::TempDir dir("tunes");
         fs::copy(test::kit_dir() / "asm", dir / "asm");
         fs::create_directories(dir / "bin");
@@ -69,7 +81,7 @@ struct Tape {
         auto assembly = player_test::assemble(PASMO_PROGRAM, dir.path(), "asm/tunefuse.asm");
         block = assembly.code;
         if (!tunes.empty() && tunes[0].bank == 0) tunes[0].address = assembly.symbols["module"];
-        test::write_string(dir / "game.asm", loader_and_game);
+        test::write_string(dir / "game.asm", "driven equ " + std::to_string(driven) + loader_and_game);
         game = player_test::assemble(PASMO_PROGRAM, dir.path(), "game.asm").code;
     }
 };
@@ -156,21 +168,25 @@ TEST(Tunes, SwitchPlaysEachTuneFromItsStartOrThe48KKeepsTune1) {
     for (const char* name : {"shiru_a_little_journey", "shiru_hard", "shiru_oldlove", "shiru_snowball_game",
                              "shiru_vozhidaniitepla", "z88dk_ballquest2_1", "z88dk_vt2_music"})
         tunes.push_back({name, corpus(name)});
-    Tape tape(tunes);
-    ASSERT_FALSE(tape.block.empty());
-    ASSERT_EQ(tape.banked.size(), 6u);
-    TapeRun run128(Model::zx128, tape);
-    run128.expect_frames(tunes[0], 1, 100);
-    EXPECT_EQ(run128.loaded, 6u);
-    for (int n : {4, 3, 7, 1, 3}) {
-        SCOPED_TRACE("128K, tune " + std::to_string(n));
-        run128.switch_to(n);
-        EXPECT_EQ(run128.playing_bank(), tunes[n - 1].bank);
-        EXPECT_EQ(run128.playing_address(), tunes[n - 1].address);
-        run128.expect_frames(tunes[n - 1], 1, 150);
-        EXPECT_EQ(run128.machine.paging() & 7, 0) << "the game's bank is paged back";
+    for (bool driven : {false, true}) {
+        SCOPED_TRACE(driven ? "the game plays each frame" : "the music plays in the background");
+        Tape tape(tunes, driven);
+        ASSERT_FALSE(tape.block.empty());
+        ASSERT_EQ(tape.banked.size(), 6u);
+        TapeRun run128(Model::zx128, tape);
+        run128.expect_frames(tunes[0], 1, 100);
+        EXPECT_EQ(run128.loaded, 6u);
+        for (int n : {4, 3, 7, 1, 3}) {
+            SCOPED_TRACE("128K, tune " + std::to_string(n));
+            run128.switch_to(n);
+            EXPECT_EQ(run128.playing_bank(), tunes[n - 1].bank);
+            EXPECT_EQ(run128.playing_address(), tunes[n - 1].address);
+            run128.expect_frames(tunes[n - 1], 1, 150);
+            EXPECT_EQ(run128.machine.paging() & 7, 0) << "the game's bank is paged back";
+        }
+        EXPECT_EQ(run128.faults, std::vector<std::string>{});
     }
-    EXPECT_EQ(run128.faults, std::vector<std::string>{});
+    Tape tape(tunes);
 
     TapeRun run48(Model::zx48, tape);
     run48.expect_frames(tunes[0], 1, 100);
