@@ -25,7 +25,7 @@
 ;                    sets up) from its start: the AY is silenced and the next frame played is
 ;                    the tune's first. Nothing happens for n = 0, n past the last tune, or a tune
 ;                    in a RAM bank where init found no paging. Interrupts are off while it runs
-;                    (at most switch_most T-states, see the bench) and come back as they were.
+;                    (about 56,000 T-states at most: the bench measures it) and come back as they were.
 ;     25519  byte:   the RAM bank of the playing tune, 0 when it lies in main memory
 ;
 ; The tunes (bin/tunes.asm, written by the build): tune 1 goes in main memory when it has at
@@ -39,18 +39,20 @@
 ; silent.
 ;
 ; Memory plan, from 25500 upwards:
-;     jump table, the start code;
-;     code used only until the first call of start (the unpacker, the game's launch and its
-;     table, the end of init), which the IM 2 vector table at 25600..25856 replaces when the
-;     background playback starts;
+;     jump table (with the paging flag, the builder's bank and the playing tune's bank), the
+;     start code;
+;     code used only until the first call of start (the unpacker, the end of init, the game's
+;     launch and its table), which the IM 2 vector table at 25600..25856 replaces when the
+;     background playback starts; below the table, the bytes of the unpacker become the
+;     player's stack once init is done;
 ;     the player's flags, the stop code, small routines of the PT3 player, then the interrupt
 ;     handler at 25957 (the address every vector byte, 101, points to), then the rest of the
 ;     PT3 player, the switch, the tune table and the paging code;
-;     tune 1 in main memory: the module buffer, then the player's work area and stack;
-;     tune 1 banked: the PT3 table builder, then the work area and stack.
+;     tune 1 in main memory: the module buffer, then the player's work area;
+;     tune 1 banked: the PT3 table builder, then the work area.
 ; The PT3 player's table builder (tone and level tables, which depend on the module) is needed
 ; again by every switch. With tune 1 in main memory it is kept in the first of the tunes'
-; banks with room for it at the top ($10000 - tables_room), and runs with that bank paged in;
+; banks with room for it at the top (ending below the top page), and runs with that bank paged in;
 ; where there is no paging, only tune 1 ever plays and its tables, once built, stay.
 ; Init's own code and the credits lie at the bottom of the module buffer (or over the work
 ; area), the compressed music of tune 1 at its top, placed so that it ends a safe distance after
@@ -1071,7 +1073,7 @@ module_at_most  equ module + 3 * (9 - tune_count)  ; where the module lies with 
         endif
 
         if tune1_size > max_module_size || module_end + work_size > game_address
-        .warning The music does not fit: tune 1 goes in main memory only when it has at most 3902 bytes (the player takes bytes 25500 to 27633, its work area and stack the bytes after the module, up to 31999).
+        .warning The music does not fit: tune 1 goes in main memory only when it has at most 3902 bytes (the player takes bytes 25500 to 27633, its work area the 464 bytes after the module, up to 31999).
         .error The music does not fit between 25500 and 31999
         endif
 

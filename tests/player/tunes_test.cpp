@@ -61,6 +61,7 @@ struct Tune {
 // banked ones that follow it on tape, and the loader's calls with the game.
 struct Tape {
     Bytes block, game;
+    std::map<std::string, std::uint16_t> symbols;
     std::vector<Bytes> banked;
     explicit Tape(std::vector<Tune>& tunes, bool driven = false) {
         test::TempDir dir("tunes");
@@ -79,7 +80,7 @@ struct Tape {
         for (std::size_t k = 0; k < tunes.size(); ++k)
             tunes[k].bank = places[k].bank, tunes[k].address = places[k].address;
         auto assembly = player_test::assemble(PASMO_PROGRAM, dir.path(), "asm/tunefuse.asm");
-        block = assembly.code;
+        block = assembly.code, symbols = assembly.symbols;
         if (!tunes.empty() && tunes[0].bank == 0) tunes[0].address = assembly.symbols["module"];
         test::write_string(dir / "game.asm", "driven equ " + std::to_string(driven) + loader_and_game);
         game = player_test::assemble(PASMO_PROGRAM, dir.path(), "game.asm").code;
@@ -185,6 +186,8 @@ TEST(Tunes, SwitchPlaysEachTuneFromItsStartOrThe48KKeepsTune1) {
             EXPECT_EQ(run128.machine.paging() & 7, 0) << "the game's bank is paged back";
         }
         EXPECT_EQ(run128.faults, std::vector<std::string>{});
+        for (int at = 25520; at < tape.symbols.at("resident_low_end"); ++at)
+            EXPECT_EQ(run128.machine.peek(at), tape.block[at - 25500]) << "the player's stack ran into start";
     }
     Tape tape(tunes);
 
