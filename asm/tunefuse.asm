@@ -735,6 +735,7 @@ load_tune:
         jr load_tune
 load_failed:
         call page_game
+        ei                          ; as LD-BYTES left them: BASIC's report waits for a key
         rst 8
         db $1a                      ; R Tape loading error
 

@@ -108,7 +108,14 @@ struct TapeRun {
         rom[0x38] = 0xFB, rom[0x39] = 0xC9, rom[0x556] = 0xC9;  // EI, RET; RET
         return rom;
     }
-    void error() { faults.push_back("RST 8 from " + std::to_string(machine.cpu.sp)), machine.stop(); }
+    // BASIC's error report: the code after the RST 8, and whether interrupts are on for it.
+    void error() {
+        const Z80& cpu = machine.cpu;
+        int report =
+            machine.peek(static_cast<std::uint16_t>(machine.peek(cpu.sp) | machine.peek(cpu.sp + 1) << 8));
+        faults.push_back("RST 8, report " + std::to_string(report) + (cpu.iff1 ? ", EI" : ", DI")),
+            machine.stop();
+    }
     void load_bytes() {
         Z80& cpu = machine.cpu;
         bool ok = loaded < tape.banked.size() && cpu.reg[Z80::A] == 0xFF && (cpu.reg[Z80::F] & 1) &&
@@ -204,7 +211,8 @@ TEST(Tunes, SwitchPlaysEachTuneFromItsStartOrThe48KKeepsTune1) {
 
 // A 16,384-byte module (a corpus module, then bytes that do not compress, then a pattern that
 // does) fills a bank and its compressed form is longer than the player block could carry; it plays
-// frame-exact from its bank as tune 1, and not at all on a 48K.
+// frame-exact from its bank as tune 1, and not at all on a 48K; without its block on the tape,
+// init stops with BASIC's tape loading error.
 TEST(Tunes, ABankFullModulePlaysFromItsBank) {
     if (!test::shared_dir() || !fs::exists(*test::shared_dir() / "pt3-frames"))
         GTEST_SKIP() << "the shared corpus and its expected frames are not here";
@@ -224,6 +232,11 @@ TEST(Tunes, ABankFullModulePlaysFromItsBank) {
     run48.machine.run_frames(50);
     for (const auto& write : run48.machine.ay_writes) EXPECT_GE(write.reg, 8) << "the 48K plays nothing";
     EXPECT_EQ(run128.faults, std::vector<std::string>{});
+    tape.banked.clear();  // the block is not on the tape: "R Tape loading error" (report 0x1A)
+    TapeRun missing(Model::zx128, tape);
+    missing.machine.run_frames(50);
+    EXPECT_EQ(missing.faults,
+              (std::vector<std::string>{"LD-BYTES not as the tape has it", "RST 8, report 26, EI"}));
 }
 
 }  // namespace
