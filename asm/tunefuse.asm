@@ -25,7 +25,8 @@
 ;                    sets up) from its start: the AY is silenced and the next frame played is
 ;                    the tune's first. Nothing happens for n = 0, n past the last tune, or a tune
 ;                    in a RAM bank where init found no paging. Interrupts are off while it runs
-;                    (about 56,000 T-states at most: the bench measures it) and come back as they were.
+;                    (about 56,000 T-states at most, the bench measures it: an interrupt that
+;                    comes meanwhile is lost) and come back as they were.
 ;     25519  byte:   the RAM bank of the playing tune, 0 when it lies in main memory
 ;
 ; The tunes (bin/tunes.asm, written by the build): tune 1 goes in main memory when it has at
