@@ -514,7 +514,13 @@ in_music_bank_sp:
         ret
 
 ; Each tune's bank and module address, as bin/tunes.asm says.
-tune_entry      macro tbank, taddress
+tune_entry      macro tbank, taddress, tmain
+        if !tbank && !tmain
+        .error bin/tunes.asm: only tune 1 may lie in main memory
+        endif
+        if tbank && tbank != 6 && tbank != 4 && tbank != 3 && tbank != 1
+        .error bin/tunes.asm: a tune's bank must be 6, 4, 3 or 1
+        endif
         db tbank
         if tbank
         dw taddress
@@ -523,30 +529,30 @@ tune_entry      macro tbank, taddress
         endif
         endm
 tune_table:
-        tune_entry tune1_bank, tune1_address
+        tune_entry tune1_bank, tune1_address, 1
         if tune_count >= 2
-        tune_entry tune2_bank, tune2_address
+        tune_entry tune2_bank, tune2_address, 0
         endif
         if tune_count >= 3
-        tune_entry tune3_bank, tune3_address
+        tune_entry tune3_bank, tune3_address, 0
         endif
         if tune_count >= 4
-        tune_entry tune4_bank, tune4_address
+        tune_entry tune4_bank, tune4_address, 0
         endif
         if tune_count >= 5
-        tune_entry tune5_bank, tune5_address
+        tune_entry tune5_bank, tune5_address, 0
         endif
         if tune_count >= 6
-        tune_entry tune6_bank, tune6_address
+        tune_entry tune6_bank, tune6_address, 0
         endif
         if tune_count >= 7
-        tune_entry tune7_bank, tune7_address
+        tune_entry tune7_bank, tune7_address, 0
         endif
         if tune_count >= 8
-        tune_entry tune8_bank, tune8_address
+        tune_entry tune8_bank, tune8_address, 0
         endif
         if tune_count >= 9
-        tune_entry tune9_bank, tune9_address
+        tune_entry tune9_bank, tune9_address, 0
         endif
 
 ; A = n: tune n from its start (see the entry table). Its bank and module come from the tune
