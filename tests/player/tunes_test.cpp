@@ -211,8 +211,8 @@ TEST(Tunes, SwitchPlaysEachTuneFromItsStartOrThe48KKeepsTune1) {
 
 // A 16,384-byte module (a corpus module, then bytes that do not compress, then a pattern that
 // does) fills a bank and its compressed form is longer than the player block could carry; it plays
-// frame-exact from its bank as tune 1, and not at all on a 48K; without its block on the tape,
-// init stops with BASIC's tape loading error.
+// frame-exact from its bank as tune 1, switching with a second tune, and not at all on a 48K.
+// Without its block on the tape, init stops with BASIC's tape loading error.
 TEST(Tunes, ABankFullModulePlaysFromItsBank) {
     if (!test::shared_dir() || !fs::exists(*test::shared_dir() / "pt3-frames"))
         GTEST_SKIP() << "the shared corpus and its expected frames are not here";
@@ -220,14 +220,20 @@ TEST(Tunes, ABankFullModulePlaysFromItsBank) {
     std::mt19937 random(7);
     for (std::size_t at = module.size(); at < 16384; ++at)
         module.push_back(static_cast<std::uint8_t>(at < 8000 ? random() : at));
-    std::vector<Tune> tunes{{"shiru_oldlove", module}};
+    std::vector<Tune> tunes{{"shiru_oldlove", module},
+                            {"shiru_a_little_journey", corpus("shiru_a_little_journey")}};
     Tape tape(tunes);
     ASSERT_FALSE(tape.block.empty());
-    ASSERT_EQ(tape.banked.size(), 1u);
+    ASSERT_EQ(tape.banked.size(), 2u);
     EXPECT_GT(tape.banked[0].size(), 4419u);
     TapeRun run128(Model::zx128, tape);
     run128.expect_frames(tunes[0], 1, 200);
     EXPECT_EQ(run128.playing_bank(), 6);
+    for (int n : {2, 1}) {  // the table builder stays in main memory here
+        run128.switch_to(n);
+        run128.expect_frames(tunes[n - 1], 1, 100);
+        EXPECT_EQ(run128.playing_bank(), tunes[n - 1].bank);
+    }
     TapeRun run48(Model::zx48, tape);
     run48.machine.run_frames(50);
     for (const auto& write : run48.machine.ay_writes) EXPECT_GE(write.reg, 8) << "the 48K plays nothing";
