@@ -16,7 +16,8 @@
 ;     25500  init:   show the credits, load and unpack the tunes, set up tune 1, silence the AY.
 ;                    Once only: it reads the tunes' blocks from the tape.
 ;     25503  play:   play one frame of the playing tune (for games with their own interrupt
-;                    handler); interrupts are off while it runs and come back as they were
+;                    handler); for a banked tune interrupts are off while it runs and come back
+;                    as they were
 ;     25506  stop:   silence the AY; if the music played in the background, back to IM 1
 ;     25509  word:   address of the playing tune's module ($C000..$FFFF when it lies in a bank)
 ;     25511  start:  play the music in the background: one frame on every interrupt (IM 2);
@@ -66,7 +67,7 @@
 load_address    equ 25500
 game_address    equ 32000
 
-max_module_size equ 3902            ; largest tune 1 for main memory (checked at the end)
+max_module_size equ 3900            ; largest tune 1 for main memory (checked at the end)
 max_banked_module_size equ 16384    ; one RAM bank
 music_bank_number equ 6             ; the first bank the build fills; init tries paging with it
 music_bank_address equ $c000
@@ -119,7 +120,7 @@ bank1_last      defl tlast
         endm
 tune_fits       macro tsize
         if tsize > max_banked_module_size
-        .warning The music does not fit: a PT3 module may have at most 16384 bytes, one RAM bank of a 128K Spectrum (tune 1 plays on every Spectrum when it has up to 3902 bytes).
+        .warning The music does not fit: a PT3 module may have at most 16384 bytes, one RAM bank of a 128K Spectrum (tune 1 plays on every Spectrum when it has up to 3900 bytes).
         .error A tune does not fit in one RAM bank
         endif
         endm
@@ -477,27 +478,40 @@ frame_interrupt:
 ; read. The game's stack may lie at $C000..$FFFF, which a bank hides, so whatever runs with a
 ; bank paged in runs on the player's own stack.
 
-; The play entry: one frame, whether the caller has interrupts on or off; they are off while
-; the frame plays and come back as they were. LD A,I can read IFF2 as 0 when an interrupt is
-; taken during it; that interrupt returns with EI, so a second look is right.
+; The play entry: one frame. A tune in main memory plays with interrupts as the caller has
+; them; for a tune in a bank they are off while the bank is in and come back as they were.
 play_entry:
-        ld a, i
-        jp pe, play_entry_masked
-        ld a, i
-play_entry_masked:
-        push af
-        di
-        call play_from_bank
-        jr restore_interrupts
-
-; One frame of the playing tune, with interrupts off.
-play_from_bank:
-        ld a, (module_pointer + 1)
-        or a
-        ret z
         ld a, (music_bank)
         or a
-        jp z, pt3_play
+        jr z, play_main
+        ld hl, play_banked
+        ; fall through
+
+; Runs the routine at HL with interrupts off, then puts them back as they were. LD A,I can
+; read IFF2 as 0 when an interrupt is taken during it; that interrupt returns with EI, so a
+; second look is right. Keeps BC and DE for the routine.
+run_masked:
+        ld a, i
+        jp pe, run_masked_off
+        ld a, i
+run_masked_off:
+        push af
+        di
+        call jump_hl
+        jr restore_interrupts
+
+; One frame of the playing tune (the handler's call: interrupts are off). Only a switch puts a
+; bank at 25519, so a banked tune is always set up.
+play_from_bank:
+        ld a, (music_bank)
+        or a
+        jr nz, play_banked
+play_main:
+        ld a, (module_pointer + 1)
+        or a
+        ret z                       ; no tune set up
+        jp pt3_play
+play_banked:
         ld hl, pt3_play
         ; fall through
 
@@ -579,18 +593,14 @@ tune_switch:
         or c
         ret nz                      ; a banked tune without paging: absent
 switch_present:
-        ld a, i
-        jp pe, switch_masked
-        ld a, i
+        ld hl, switch_masked
+        jr run_masked
 switch_masked:
-        push af
-        di
         ld a, c
         ld (music_bank), a
         ld (module_pointer), de
         ld hl, switch_in_bank
-        call in_music_bank
-        jp restore_interrupts
+        jr in_music_bank
 
 ; Puts the playing tune's bank (page_music) or bank A (page_bank) at $C000 with BANKM's other
 ; bits; bank 0 means the game's paging. Changes A and BC.
@@ -617,13 +627,12 @@ page_game:
 switch_in_bank:
         ex de, hl                   ; HL = the module
         call pt3_init_start         ; A = header byte 99, B = byte 13
-        ld e, a
-        ld d, b
+        ld c, a
         ld a, (builder_bank)
         inc a
         jr z, pt3_init_channels     ; no builder: the tables of tune 1, the only tune, stay
         dec a
-        push de
+        push bc
         call page_bank
         pop bc
         ld a, c
@@ -1067,7 +1076,7 @@ work_size       equ PT3_WORK_SIZE
 ; Past the module come its room to unpack in place and the work area; only the work area
 ; must end by 31999. The tune table grows with the tunes, so the limit is the one for nine.
 
-player_size     equ 2134            ; bytes from 25500 to the module buffer
+player_size     equ 2136            ; bytes from 25500 to the module buffer
 
 module_at_most  equ module + 3 * (9 - tune_count)  ; where the module lies with nine tunes
         if module_at_most - load_address != player_size
@@ -1081,7 +1090,7 @@ module_at_most  equ module + 3 * (9 - tune_count)  ; where the module lies with 
         endif
 
         if tune1_size > max_module_size || module_end + work_size > game_address
-        .warning The music does not fit: tune 1 goes in main memory only when it has at most 3902 bytes (the player takes bytes 25500 to 27633, its work area the 464 bytes after the module, up to 31999).
+        .warning The music does not fit: tune 1 goes in main memory only when it has at most 3900 bytes (the player takes bytes 25500 to 27635, its work area the 464 bytes after the module, up to 31999).
         .error The music does not fit between 25500 and 31999
         endif
 
