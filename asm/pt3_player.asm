@@ -3,15 +3,18 @@
 ; Include this file from the player source. It needs one symbol from the includer:
 ;   pt3_work  the address of PT3_WORK_SIZE bytes of free RAM for the player's state. The
 ;             area is cleared and filled by pt3_init, so it need not be part of the binary.
-; and takes another if given:
+; and takes others if given:
 ;   pt3_low_area  where some small routines go instead (up to pt3_low_end), so that free
 ;             bytes elsewhere in the includer's block take them.
-;   pt3_init_elsewhere  the includer places pt3_init's code itself (see pt3_init_part).
+;   pt3_tables_elsewhere  the includer places the table builder itself (see pt3_tables_part)
+;             and sets a module up in three steps instead of calling pt3_init.
 ;   pt3_with_ayfx  sound effects from ayfx_player.asm are mixed into every frame.
 ;
 ; Entry points (all of them change AF, BC, DE, HL and IX; none uses IY or the alternate set):
 ;   pt3_init  HL = address of the module in memory. Reads the header, builds the tone and
-;             level tables, sets up the channels and silences the AY.
+;             level tables, sets up the channels and silences the AY. It is the three steps
+;             pt3_init_start, pt3_tables, pt3_init_channels, which an includer that keeps the
+;             table builder away from the module (another RAM bank) calls one by one.
 ;   pt3_play  plays one 50 Hz frame: works out R0..R12 and writes them to the AY on the 128's
 ;             ports (select 0xFFFD, data 0xBFFD); writes R13 only on the frames where a pattern
 ;             row sets an envelope, even when the shape is the same as before, because each R13
@@ -113,29 +116,26 @@ pt3_out_h       macro
         endm
 
 ; ---------------------------------------------------------------------------------------------
-; pt3_init is used once, so its code (with the tone tables) is a macro, pt3_init_part, that
-; an includer may place in bytes it later uses for other things: it defines pt3_init_elsewhere,
-; puts pt3_init_part where the code travels, and pt3_init_at where it runs (copied there, or
-; the same place). Without pt3_init_elsewhere the part follows the rest of the player.
-; pt3_init itself stays with the player and jumps there. Inside the part, calls and addresses
-; of its own labels add pt3_init_shift; a jump relative to the code needs nothing.
-pt3_init_part   macro
-pt3_init_code:
-        ld (pt3_base),hl        ; the rest of the work area starts cleared
-        ld hl,pt3_work + 2
-        ld de,pt3_work + 3
-        ld bc,PT3_WORK_SIZE - 3
-        ld (hl),0
-        ldir
-        ld a,13                 ; version digit
-        call pt3_header_byte + pt3_init_shift
+; The tone and level tables depend only on the module's version and header byte 99, and their
+; builder (with the packed tone tables) is the largest part of the set-up, so it is a macro,
+; pt3_tables_part, that an includer may place where it likes: it defines pt3_tables_elsewhere,
+; puts pt3_tables_part where the code travels, and pt3_tables_at where it runs (copied there, or
+; the same place). Without pt3_tables_elsewhere the part follows the rest of the player. Inside
+; the part, calls and addresses of its own labels add pt3_tables_shift; a jump relative to the
+; code needs nothing.
+; pt3_tables: A = header byte 99, B = byte 13 (pt3_init_start returns both). Sets the version
+; and reads nothing of the module, so the module may be out of sight (paged out) while it runs.
+pt3_tables_part macro
+pt3_tables_code:
+        push af
+        ld a,b                  ; the version digit
         sub '0'
         cp 10
-        jr c,pt3_init_version
+        jr c,pt3_tables_version
         ld a,6
-pt3_init_version:
+pt3_tables_version:
         ld (pt3_version),a
-
+        pop af
 ; The module's tone table. Each packed table is a list of corrections (note, period) ended by
 ; 0x80, then the lowest octave (the first period, then by how much each next one is lower),
 ; then one bit per higher note: its period is half the period an octave below, plus that bit.
@@ -143,8 +143,6 @@ pt3_init_version:
 ; The REAL tables are the PT table of versions 4 and later one note higher, so they are built
 ; from it one note further on, their corrections counted from there too (note 255 is then
 ; note 0); what that pushes past note 95 lands in the level table, which is built later.
-        ld a,99
-        call pt3_header_byte + pt3_init_shift
         ld c,0                  ; C = the notes the table is moved up by
         cp 3
         jr c,pt3_tone_number
@@ -160,7 +158,7 @@ pt3_tone_number:
         adc a,0                 ; 2 * table + (version >= 4)
         ld e,a
         ld d,0
-        ld hl,pt3_tone_tables + pt3_init_shift
+        ld hl,pt3_tone_tables + pt3_tables_shift
         add hl,de
         ld e,(hl)
         add hl,de               ; each offset counts from its own byte
@@ -269,7 +267,7 @@ pt3_level_row:
         ld bc,8 * 256 + 0       ; B = bytes in the row, C = the level
 pt3_level_pair:
         ld (ix+0),c
-        call pt3_level_step + pt3_init_shift
+        call pt3_level_step + pt3_tables_shift
         ld a,c
         rlca
         rlca
@@ -277,66 +275,13 @@ pt3_level_pair:
         rlca
         or (ix+0)
         ld (ix+0),a
-        call pt3_level_step + pt3_init_shift
+        call pt3_level_step + pt3_tables_shift
         inc ix
         djnz pt3_level_pair
         pop bc
         inc c
         bit 4,c
         jr z,pt3_level_row
-
-        ld a,100
-        call pt3_header_byte + pt3_init_shift
-        ld l,a
-        ld h,1                  ; the speed count: the first call is a tick
-        ld (pt3_speed),hl
-        ld ix,pt3_channel_a
-        ld b,3
-pt3_init_channel:               ; (selecting keeps BC)
-        ld (ix+CH_VOLUME),15 * 8
-        inc (ix+CH_SKIP_COUNT)
-        xor a
-        call pt3_select_ornament
-        ld a,1
-        call pt3_select_sample
-        ld de,PT3_CH
-        add ix,de
-        djnz pt3_init_channel
-        ld a,98                 ; a byte other than a space here shifts the first pattern
-        call pt3_header_byte + pt3_init_shift
-        ld c,a
-        ld de,201 - 98          ; the first position
-        add hl,de
-        ld b,(hl)
-        ld a,c
-        cp ' '
-        ld a,b
-        jr z,pt3_init_pattern
-        ld a,c                  ; P := byte 98 * 3 - 3 - P
-        add a,a
-        add a,c
-        sub 3
-        sub b
-pt3_init_pattern:
-        push af
-        ld a,103
-        call pt3_header_word
-        ld (pt3_patterns),hl
-        pop af
-        call pt3_point_streams
-        call pt3_play_ahead     ; the first call is a tick
-        jp pt3_mute             ; start silent
-
-
-; HL := address of header byte A, A := that byte.
-pt3_header_byte:
-        ld hl,(pt3_base)
-        add a,l
-        ld l,a
-        adc a,h
-        sub l
-        ld h,a
-        ld a,(hl)
         ret
 
 pt3_level_step:
@@ -407,8 +352,80 @@ pt3_tone_asm_new:
         db 0x00, 0x04, 0x11, 0x4A, 0x06, 0x9A, 0x03, 0x44, 0x80, 0x32, 0x00
         endm
 
-pt3_init:
-        jp pt3_init_at
+; The resident steps of the set-up; pt3_init_channels comes first, so that an includer's code
+; right before this file may run on into it.
+; pt3_init_channels: the module at pt3_base, its tables built: the channels, the first
+; position, the first row; silences the AY.
+pt3_init_channels:
+        ld a,100
+        call pt3_header_byte
+        ld l,a
+        ld h,1                  ; the speed count: the first call is a tick
+        ld (pt3_speed),hl
+        ld ix,pt3_channel_a
+        ld b,3
+pt3_init_channel:               ; (selecting keeps BC)
+        ld (ix+CH_VOLUME),15 * 8
+        inc (ix+CH_SKIP_COUNT)
+        xor a
+        call pt3_select_ornament
+        ld a,1
+        call pt3_select_sample
+        ld de,PT3_CH
+        add ix,de
+        djnz pt3_init_channel
+        ld a,98                 ; a byte other than a space here shifts the first pattern
+        call pt3_header_byte
+        ld c,a
+        ld de,201 - 98          ; the first position
+        add hl,de
+        ld b,(hl)
+        ld a,c
+        cp ' '
+        ld a,b
+        jr z,pt3_init_pattern
+        ld a,c                  ; P := byte 98 * 3 - 3 - P
+        add a,a
+        add a,c
+        sub 3
+        sub b
+pt3_init_pattern:
+        push af
+        ld a,103
+        call pt3_header_word
+        ld (pt3_patterns),hl
+        pop af
+        call pt3_point_streams
+        call pt3_play_ahead     ; the first call is a tick
+        jp pt3_mute             ; start silent
+
+
+; pt3_init_start: HL = module. Clears the channels and the shared state (the tables and the
+; version stay as they are); returns A = header byte 99 and B = byte 13 for pt3_tables.
+pt3_init_start:
+        ld (pt3_base),hl
+        ld hl,pt3_work + 3
+        ld b,pt3_tone_table - pt3_work - 3
+pt3_init_clear:
+        ld (hl),0
+        inc hl
+        djnz pt3_init_clear
+        ld a,13                 ; the version digit
+        call pt3_header_byte
+        ld b,a
+        ld a,99
+        jr pt3_header_byte
+
+; HL := address of header byte A, A := that byte.
+pt3_header_byte:
+        ld hl,(pt3_base)
+        add a,l
+        ld l,a
+        adc a,h
+        sub l
+        ld h,a
+        ld a,(hl)
+        ret
 
 pt3_mute:
         ld de,AY_SELECT_HIGH * 256 + AY_DATA_HIGH
@@ -1260,8 +1277,14 @@ pt3_frame_on_off_set:
         ld (ix+CH_ONOFF_COUNT),a
         ret
 
-        if !defined pt3_init_elsewhere
-        pt3_init_part
-pt3_init_at     equ pt3_init_code
+        if !defined pt3_tables_elsewhere
+pt3_init:
+        call pt3_init_start
+        call pt3_tables
+        jp pt3_init_channels
+
+        pt3_tables_part
+pt3_tables_at   equ pt3_tables_code
+pt3_tables      equ pt3_tables_at
         endif
-pt3_init_shift  equ pt3_init_at - pt3_init_code
+pt3_tables_shift equ pt3_tables_at - pt3_tables_code

@@ -3,59 +3,76 @@
 ; Assembled by the build from the program directory:
 ;     pasmo --err asm/tunefuse.asm tunefuse.bin
 ; INCLUDE and INCBIN names are relative to the working directory, so the PT3 player is found
-; as asm/pt3_player.asm and the build's work files as bin/music.pt3, bin/music.pt3.zx7,
+; as asm/pt3_player.asm and the build's work files as bin/tunes.asm, bin/music.pt3.zx7,
 ; bin/author.bin and bin/launch.bin.
 ;
 ; The BASIC loader does CLEAR 25499, loads this block at 25500, calls 25500, loads the game,
 ; calls 25511 and starts the game at 32000. Everything the player keeps therefore lies in
-; 25500..31999; what only init reads may lie past 31999, as the game loads over it later.
-; The first call of 25511 also finishes the game's loading as bin/launch.bin says (its further
-; blocks, POKEs, colours, a jump to its entry at 32000): see "the game's launch" below.
+; 25500..31999; what only init reads may lie past 31999 (below $8000), as the game loads over
+; it later. The first call of 25511 also finishes the game's loading as bin/launch.bin says
+; (its further blocks, POKEs, colours, a jump to its entry at 32000): see "the game's launch".
 ;
 ; Entry points (fixed addresses; games may call them too):
-;     25500  init:   show the credits, unpack the music, set up the player, silence the AY.
-;                    Once only: unpacking uses up the compressed music.
-;     25503  play:   play one frame of the music (for games with their own interrupt handler)
+;     25500  init:   show the credits, load and unpack the tunes, set up tune 1, silence the AY.
+;                    Once only: it reads the tunes' blocks from the tape.
+;     25503  play:   play one frame of the playing tune (for games with their own interrupt
+;                    handler); for a banked tune interrupts are off while it runs and come back
+;                    as they were
 ;     25506  stop:   silence the AY; if the music played in the background, back to IM 1
-;     25509  word:   address of the unpacked PT3 module ($C000 when it lies in a RAM bank)
+;     25509  word:   address of the playing tune's module ($C000..$FFFF when it lies in a bank)
 ;     25511  start:  play the music in the background: one frame on every interrupt (IM 2);
-;                    the first call launches the game first, in every layout
-;     25514  5 bytes, unused (kept so that 25519 stays where games expect it)
-;     25519  byte:   the RAM bank that holds the music, 0 when it lies in main memory
+;                    the first call launches the game first
+;     25514  switch: A = n plays tune n (numbered as the build lists them; 1 is the tune init
+;                    sets up) from its start: the AY is silenced and the next frame played is
+;                    the tune's first. Nothing happens for n = 0, n past the last tune, or a tune
+;                    in a RAM bank where init found no paging. Interrupts are off while it runs
+;                    (about 56,000 T-states at most, the bench measures it: an interrupt that
+;                    comes meanwhile is lost) and come back as they were.
+;     25519  byte:   the RAM bank of the playing tune, 0 when it lies in main memory
 ;
-; Two layouts, chosen here from the module's size:
-;   - a module of at most max_module_size bytes is unpacked into main memory and plays on
-;     every Spectrum with an AY (the plan below);
-;   - a larger one, up to one 16 KB bank, is unpacked by init into RAM bank music_bank_number
-;     at $C000 of a 128K Spectrum, and the interrupt handler pages that bank in for the frame
-;     it plays (see "the banked layout" further down). Where init finds no paging (a 48K, or a
-;     128K locked in 48 BASIC) it says that the music needs a 128K and the game runs silent.
+; The tunes (bin/tunes.asm, written by the build): tune 1 goes in main memory when it has at
+; most max_module_size bytes and then plays on every Spectrum with an AY; every other tune, and
+; a larger tune 1, goes in RAM banks 6, 4, 3 and 1 of a 128K Spectrum at the address the build
+; chose, up to 16384 bytes each. The compressed music of tune 1 in main memory travels in this
+; block; that of each banked tune follows it on the tape as a headerless block, which init
+; loads and unpacks into its bank. Where init finds no paging (a 48K, or a 128K locked in 48
+; BASIC) it loads no block (the loader's LOAD ""CODE passes over them) and the banked tunes are
+; absent; when tune 1 is one of them it says that the music needs a 128K and the game runs
+; silent.
 ;
-; Memory plan of the main-memory layout, from 25500 upwards:
-;     jump table, the start code;
-;     code used only until the first call of start (init, the unpacker, the game's launch
-;     and its table), which the IM 2 vector table at 25600..25856 replaces when the
-;     background playback starts;
-;     the player's flags and the stop code, small routines of the PT3 player, then the
-;     interrupt handler at 25957 (the address every vector byte, 101, points to), then the
-;     rest of the PT3 player;
-;     the module buffer, then the player's work area right after the unpacked module.
-; At the bottom of the buffer lie the credits text and the code that shows it, which init runs
-; in place, and the PT3 player's init code, which init copies to pt3_init_at, high above the
-; game's start, before it unpacks the module over it, and runs from there: the game loads
-; over that copy later.
-; The compressed music is stored at the top of the buffer so that it ends a safe distance after
-; where the unpacked module ends; unpacking then runs in place from the bottom of the buffer
-; and never overwrites compressed bytes it has yet to read. The work area is filled only once
-; the music is unpacked, so it may lie over the compressed bytes.
+; Memory plan, from 25500 upwards:
+;     jump table (with the paging flag, the builder's bank and the playing tune's bank), the
+;     start code;
+;     code used only until the first call of start (the unpacker, the end of init, the game's
+;     launch and its table), which the IM 2 vector table at 25600..25856 replaces when the
+;     background playback starts; below the table, the bytes of the unpacker become the
+;     player's stack once init is done;
+;     the player's flags, the stop code, small routines of the PT3 player, then the interrupt
+;     handler at 25957 (the address every vector byte, 101, points to), then the rest of the
+;     PT3 player, the switch, the tune table and the paging code;
+;     tune 1 in main memory: the module buffer, then the player's work area;
+;     tune 1 banked: the PT3 table builder, then the work area.
+; The PT3 player's table builder (tone and level tables, which depend on the module) is needed
+; again by every switch. With tune 1 in main memory it is kept in the first of the tunes'
+; banks with room for it at the top (ending below the top page), and runs with that bank paged in;
+; where there is no paging, only tune 1 ever plays and its tables, once built, stay.
+; Init's own code and the credits lie at the bottom of the module buffer (or over the work
+; area), the compressed music of tune 1 at its top, placed so that it ends a safe distance after
+; where the unpacked module ends: unpacking then runs in place from the bottom of the buffer and
+; never overwrites compressed bytes it has yet to read. The work area is filled only once the
+; music is unpacked, so it may lie over the compressed bytes.
+
+        include "bin/tunes.asm"
 
 load_address    equ 25500
 game_address    equ 32000
 
-max_module_size equ 4124            ; largest module for main memory (checked at the end)
+max_module_size equ 3900            ; largest tune 1 for main memory (checked at the end)
 max_banked_module_size equ 16384    ; one RAM bank
-music_bank_number equ 6             ; see the banked layout for why
+music_bank_number equ 6             ; the first bank the build fills; init tries paging with it
 music_bank_address equ $c000
+player_stack_size equ 28            ; the most a banked frame or a switch needs of its stack
+tables_room     equ 379             ; the PT3 table builder's bytes (checked at the end)
 bankm_sysvar    equ 23388           ; BANKM: the 128 ROM's copy of the last write to $7FFD
 paging_port     equ $7ffd           ; write only: a read on the 128 and +2 pages at random
 paging_kept_bits equ %11011000      ; ROM, screen and unused bits; the lock bit is never set
@@ -79,55 +96,101 @@ credits_attr    equ $47             ; bright white ink on black paper
 credit_columns  equ 32
 credit_rows_max equ 4
 
-; ---- the sizes of the build's work files -------------------------------------------------
-; The layout must be known before the code it shapes, and pasmo learns a file's size only by
-; placing its bytes, every one of which counts in the block it writes. So the module and its
-; compressed form are measured from 25500, where the code below overwrites them; a banked
-; block is therefore at least as long as the module (main-memory blocks always are).
+; ---- where the tunes lie ------------------------------------------------------------------
+tune1_banked    equ tune1_bank != 0
 
-        org load_address
-module_probe:
-        incbin "bin/music.pt3"
-module_size     equ $ - module_probe
-        org load_address
-packed_probe:
-        incbin "bin/music.pt3.zx7"
-packed_size     equ $ - packed_probe
-banked          equ module_size > max_module_size
+; The last byte the tunes take in each bank ($BFFF: none), for the builder's place.
+bank6_last      defl $bfff
+bank4_last      defl $bfff
+bank3_last      defl $bfff
+bank1_last      defl $bfff
+tune_in_bank    macro tbank, tlast
+        if tbank = 6 && tlast > bank6_last
+bank6_last      defl tlast
+        endif
+        if tbank = 4 && tlast > bank4_last
+bank4_last      defl tlast
+        endif
+        if tbank = 3 && tlast > bank3_last
+bank3_last      defl tlast
+        endif
+        if tbank = 1 && tlast > bank1_last
+bank1_last      defl tlast
+        endif
+        endm
+tune_fits       macro tsize
+        if tsize > max_banked_module_size
+        .warning The music does not fit: a PT3 module may have at most 16384 bytes, one RAM bank of a 128K Spectrum (tune 1 plays on every Spectrum when it has up to 3900 bytes).
+        .error A tune does not fit in one RAM bank
+        endif
+        endm
+        tune_fits tune1_size
+        tune_fits tune2_size
+        tune_fits tune3_size
+        tune_fits tune4_size
+        tune_fits tune5_size
+        tune_fits tune6_size
+        tune_fits tune7_size
+        tune_fits tune8_size
+        tune_fits tune9_size
+        tune_in_bank tune1_bank, tune1_address + tune1_size - 1
+        tune_in_bank tune2_bank, tune2_address + tune2_size - 1
+        tune_in_bank tune3_bank, tune3_address + tune3_size - 1
+        tune_in_bank tune4_bank, tune4_address + tune4_size - 1
+        tune_in_bank tune5_bank, tune5_address + tune5_size - 1
+        tune_in_bank tune6_bank, tune6_address + tune6_size - 1
+        tune_in_bank tune7_bank, tune7_address + tune7_size - 1
+        tune_in_bank tune8_bank, tune8_address + tune8_size - 1
+        tune_in_bank tune9_bank, tune9_address + tune9_size - 1
+
+; The builder's bank: the first of 6, 4, 3, 1 with room at its top; 0 when it needs none (it
+; is resident, or runs once at init from free memory because tune 1 is the only tune).
+builder_top     equ $ff00 - tables_room   ; (the top page stays free: a stack may lie there)
+tables_bank     defl 0
+        if !tune1_banked && tune_count > 1
+        if bank1_last < builder_top
+tables_bank     defl 1
+        endif
+        if bank3_last < builder_top
+tables_bank     defl 3
+        endif
+        if bank4_last < builder_top
+tables_bank     defl 4
+        endif
+        if bank6_last < builder_top
+tables_bank     defl 6
+        endif
+        if tables_bank = 0
+        .warning The music does not fit: the tunes fill RAM banks 6, 4, 3 and 1, and the player needs room for its set-up code at the top of one of them.
+        .error The tunes leave no bank room for the player's set-up code
+        endif
+        endif
 
         org load_address
 
 ; ---- jump table: these addresses are the code block's contract --------------------------
 entry_init:     jp init             ; 25500
-        if banked
 entry_play:     jp play_entry       ; 25503
-        else
-entry_play:     jp pt3_play         ; 25503
-        endif
 entry_stop:     jp stop             ; 25506
-module_pointer: dw module           ; 25509: $C000 in the banked layout
+module_pointer: dw 0                ; 25509: set by every switch; 0 while no tune is set up
 entry_start:    jp start            ; 25511
-        ds 5, 0                     ; 25514
-        if banked
-music_bank:     db music_bank_number ; 25519: set to 0 by init when the bank cannot be paged
-        else
-music_bank:     db 0                ; 25519
-        endif
+entry_switch:   jp tune_switch      ; 25514
+paging_ok:      db 0                ; 1 when init found that the banks page in
+builder_bank:   db tables_bank      ; where the table builder lies: a bank, 0 main memory, $FF gone
+music_bank:     db 0                ; 25519: set by every switch
 
 ; ---- background playback -----------------------------------------------------------------
 
 ; Fills the vector table, keeps the I register of the caller and switches to IM 2. A second
-; call while the music plays changes nothing. The first call, the loader's, starts with the
-; game's launch (see below).
+; call while the music plays changes nothing, and nothing happens while no tune is set up
+; (tune 1 banked, no paging). The first call, the loader's, starts with the game's launch.
 start:
         ld a, (launch_due)
         or a
-        call nz, launch             ; the first call only, in every layout
-        if banked
-        ld a, (music_bank)
+        call nz, launch             ; the first call only
+        ld a, (module_pointer + 1)
         or a
-        ret z                       ; no paging here: nothing to play
-        endif
+        ret z
         ld a, (playing)
         or a
         ret nz
@@ -149,21 +212,12 @@ start:
 
 resident_low_end:
 
-; ---- code used only until the first start: the vector table takes its place -----------
+; The player's stack, for what runs with a bank paged in (the game's stack may lie in
+; $C000..$FFFF): the bytes from here to the vector table, which hold the start of the unpacker,
+; used last by init before its set-up of tune 1, the stack's first use.
+player_stack_end equ vector_table
 
-        if !banked
-init:
-        call show_credits
-        ld hl, pt3_init_code        ; the player's init code, out of the way of the module
-        ld de, pt3_init_at
-        ld bc, pt3_init_end - pt3_init_code
-        ldir
-        ld hl, packed_music
-        ld de, module
-        call zx7_unpack
-        ld hl, module
-        jp pt3_init                 ; also silences the AY
-        endif
+; ---- code used only until the first start: the vector table takes its place -----------
 
 ; ---- ZX7 unpacker ------------------------------------------------------------------------
 ; HL = compressed data, DE = destination. Unpacks the whole stream; returns with DE just past
@@ -232,6 +286,33 @@ zx7_bit:
         inc hl
         rla                         ; the carry (1) becomes the new marker bit
         ret
+zx7_end:
+
+; The end of init, which the unpacking of tune 1 into main memory would overwrite in the
+; buffer: set up tune 1; a builder that ran from free memory is gone once the game loads.
+init_finish:
+        if tune1_banked
+        ld a, 1
+        call tune_switch            ; nothing when the bank cannot be paged
+        ld a, (module_pointer + 1)
+        or a
+        jp nz, restore_interrupts
+        call pt3_mute
+        call show_needs_128k
+        else
+        ld hl, packed_music
+        ld de, module
+        call zx7_unpack
+        ld a, 1
+        call tune_switch
+        ld hl, builder_bank
+        xor a
+        cp (hl)
+        jr nz, init_finished
+        dec (hl)                    ; $FF: no builder
+init_finished:
+        endif
+        jp restore_interrupts
 
 ; ---- the game's launch: the first call of start, once -----------------------------------
 ; The loader calls start right after it has loaded the game's first code block and just
@@ -327,9 +408,6 @@ init_only_end:
 playing:        db 0                ; 1 while the interrupt handler plays the music
 saved_i:        db 0                ; the I register from before the background playback
 launch_due:     db 1                ; 1 until the first call of start has launched the game
-        if banked
-game_stack:     dw 0                ; SP of the interrupted program while the bank is in
-        endif
 
 ; Silences the AY. When the music played in the background, interrupts go back to the ROM
 ; (IM 1, the I register as it was) and are left enabled; a game that drives the player from
@@ -344,16 +422,32 @@ stop:
         ld a, (saved_i)
         ld i, a
         im 1
-        call pt3_mute
         ei
+        jp pt3_mute
+
+; Puts back the interrupt state a caller's LD A,I left on the stack (see play_entry).
+restore_interrupts:
+        pop af
+        ret po
+        ei
+        ret
+
+jump_hl:
+        jp (hl)
+
+; The one write to the paging port (see page_bank, page_game).
+page_write:
+        ld bc, paging_port
+        out (c), a
         ret
 
 resident_high_end:
 pt3_low_area    equ resident_high_end   ; the PT3 player puts small routines here (up to the handler)
 
 ; ---- the interrupt handler ---------------------------------------------------------------
-; Runs once per frame under IM 2. It keeps every register of the interrupted program (main
-; and alternate sets, IX, IY), plays one frame, then goes on to the ROM's own frame routine,
+; Runs once per frame under IM 2. It keeps every register of the interrupted program (the
+; player uses neither IY nor the alternate set, so the main set and IX are what it saves), plays
+; one frame, then goes on to the ROM's own frame routine,
 ; which updates FRAMES, scans the keyboard and returns with interrupts enabled: a game sees
 ; the same interrupts it would see under IM 1, with the music added.
 
@@ -364,25 +458,7 @@ frame_interrupt:
         push de
         push hl
         push ix
-        push iy
-        ex af, af'
-        push af
-        exx
-        push bc
-        push de
-        push hl
-        if banked
         call play_from_bank
-        else
-        call pt3_play
-        endif
-        pop hl
-        pop de
-        pop bc
-        exx
-        pop af
-        ex af, af'
-        pop iy
         pop ix
         pop hl
         pop de
@@ -390,153 +466,349 @@ frame_interrupt:
         pop af
         jp rom_frame_interrupt
 
+; ---- playing and switching -------------------------------------------------------------
+; A tune in a bank lies at its address in $C000..$FFFF. Banks 6, 4, 3 and 1 are the four that
+; neither a 48K game (bank 0 at $C000, banks 5 and 2 below it) nor the 128's editor (bank 7)
+; uses; the build fills them in that order, so a 128K game that takes free banks from 1 up
+; meets the music last. Contention sets no choice apart: banks 1 and 3 are slowed on the 128
+; and +2, banks 4 and 6 on the +2A and +3, and the player reads only a few dozen bytes of the
+; module a frame, mostly while the top border is drawn.
+; Paging goes through BANKM: a bank is paged in with BANKM's other bits (ROM, screen), and
+; whatever BANKM says is paged back, with interrupts off in between. The port itself is never
+; read. The game's stack may lie at $C000..$FFFF, which a bank hides, so whatever runs with a
+; bank paged in runs on the player's own stack.
 
-; ---- the banked layout: playing from a RAM bank -----------------------------------------
-; The module lies at $C000 in RAM bank music_bank_number. Bank 6 is one of the four that
-; neither the game (bank 0 at $C000, banks 5 and 2 below it) nor the 128's editor (bank 7)
-; uses. Contention sets no choice apart: banks 1 and 3 are slowed on the 128 and +2, banks 4
-; and 6 on the +2A and +3, and the player reads only a few dozen bytes of the module a frame,
-; mostly while the top border is drawn. Bank 6 is the last of the four, so a 128K game that
-; takes free banks in order meets it last.
-; Paging goes through BANKM: the music bank is paged in with BANKM's other bits (ROM,
-; screen), and whatever BANKM says is paged back, with interrupts off in between. The port
-; itself is never read.
-
-        if banked
-
-; The play entry: one frame from the bank, whether the caller has interrupts on or off; they
-; are off while the bank is in and come back as they were. LD A,I can read IFF2 as 0 when an
-; interrupt is taken during it; that interrupt returns with EI, so a second look is right.
+; The play entry: one frame. A tune in main memory plays with interrupts as the caller has
+; them; for a tune in a bank they are off while the bank is in and come back as they were.
 play_entry:
+        ld a, (music_bank)
+        or a
+        jr z, play_main
+        ld hl, play_banked
+        ; fall through
+
+; Runs the routine at HL with interrupts off, then puts them back as they were. LD A,I can
+; read IFF2 as 0 when an interrupt is taken during it; that interrupt returns with EI, so a
+; second look is right. Keeps BC and DE for the routine.
+run_masked:
         ld a, i
-        jp pe, play_entry_masked
+        jp pe, run_masked_off
         ld a, i
-play_entry_masked:
+run_masked_off:
         push af
         di
-        call play_from_bank
+        call jump_hl
         jr restore_interrupts
 
-; One frame from the bank, with interrupts off. The game's stack may lie at $C000..$FFFF,
-; which the music bank hides, so the frame runs on a stack of its own.
+; One frame of the playing tune (the handler's call: interrupts are off). Only a switch puts a
+; bank at 25519, so a banked tune is always set up.
 play_from_bank:
         ld a, (music_bank)
         or a
-        ret z                       ; no paging here: no music
-        ld (game_stack), sp
+        jr nz, play_banked
+play_main:
+        ld a, (module_pointer + 1)
+        or a
+        ret z                       ; no tune set up
+        jp pt3_play
+play_banked:
+        ld hl, pt3_play
+        ; fall through
+
+; Runs the routine at HL with the playing tune's bank paged in, on the player's stack;
+; interrupts are off.
+in_music_bank:
+        ld (in_music_bank_sp + 1), sp
         ld sp, player_stack_end
         call page_music
-        call pt3_play
+        call jump_hl
         call page_game
-        ld sp, (game_stack)
+in_music_bank_sp:
+        ld sp, 0                    ; the caller's, written above
         ret
 
-; The end of init, kept out of the work area that pt3_init clears: sets up the player on
-; the unpacked module (bank paged in, HL = the module), pages the game's bank back and
-; restores the interrupt state kept on the stack.
-init_finish:
-        call pt3_init               ; also silences the AY
-        call page_game
-restore_interrupts:
-        pop af
-        ret po
-        ei
-        ret
+; Each tune's bank and module address, as bin/tunes.asm says.
+tune_entry      macro tbank, taddress, tmain
+        if !tbank && !tmain
+        .error bin/tunes.asm: only tune 1 may lie in main memory
+        endif
+        if tbank && tbank != 6 && tbank != 4 && tbank != 3 && tbank != 1
+        .error bin/tunes.asm: a tune's bank must be 6, 4, 3 or 1
+        endif
+        db tbank
+        if tbank
+        dw taddress
+        else
+        dw module
+        endif
+        endm
+tune_table:
+        tune_entry tune1_bank, tune1_address, 1
+        if tune_count >= 2
+        tune_entry tune2_bank, tune2_address, 0
+        endif
+        if tune_count >= 3
+        tune_entry tune3_bank, tune3_address, 0
+        endif
+        if tune_count >= 4
+        tune_entry tune4_bank, tune4_address, 0
+        endif
+        if tune_count >= 5
+        tune_entry tune5_bank, tune5_address, 0
+        endif
+        if tune_count >= 6
+        tune_entry tune6_bank, tune6_address, 0
+        endif
+        if tune_count >= 7
+        tune_entry tune7_bank, tune7_address, 0
+        endif
+        if tune_count >= 8
+        tune_entry tune8_bank, tune8_address, 0
+        endif
+        if tune_count >= 9
+        tune_entry tune9_bank, tune9_address, 0
+        endif
 
-; Puts the music bank at $C000 with BANKM's other bits. Changes A and BC.
+; A = n: tune n from its start (see the entry table). Its bank and module come from the tune
+; table; the channels are set up with the tune's bank paged in, the tables with the builder's.
+tune_switch:
+        dec a
+        cp tune_count
+        ret nc                      ; 0 or past the last tune
+        ld c, a
+        add a, a
+        add a, c
+        ld hl, tune_table
+        ld e, a
+        ld d, 0
+        add hl, de
+        ld c, (hl)                  ; C = bank
+        inc hl
+        ld e, (hl)
+        inc hl
+        ld d, (hl)                  ; DE = module
+        ld a, (paging_ok)
+        or a
+        jr nz, switch_present
+        or c
+        ret nz                      ; a banked tune without paging: absent
+switch_present:
+        ld hl, switch_masked
+        jr run_masked
+switch_masked:
+        ld a, c
+        ld (music_bank), a
+        ld (module_pointer), de
+        ld hl, switch_in_bank
+        jr in_music_bank
+
+; Puts the playing tune's bank (page_music) or bank A (page_bank) at $C000 with BANKM's other
+; bits; bank 0 means the game's paging. Changes A and BC.
 page_music:
         ld a, (music_bank)
+page_bank:
+        or a
+        jr z, page_game
         ld c, a
         ld a, (bankm_sysvar)
         and paging_kept_bits
         or c
-        jr page_write
+        jp page_write
 
-; Pages back exactly what BANKM says. Changes A and BC.
+; Pages back exactly what BANKM says; nothing where there is no paging. Changes A and BC.
 page_game:
+        ld a, (paging_ok)
+        or a
+        ret z
         ld a, (bankm_sysvar)
-page_write:
-        ld bc, paging_port
-        out (c), a
-        ret
+        jp page_write
 
+; The switch's work with the tune's bank paged in: DE = the module.
+switch_in_bank:
+        ex de, hl                   ; HL = the module
+        call pt3_init_start         ; A = header byte 99, B = byte 13
+        ld c, a
+        ld a, (builder_bank)
+        inc a
+        jr z, pt3_init_channels     ; no builder: the tables of tune 1, the only tune, stay
+        dec a
+        push bc
+        call page_bank
+        pop bc
+        ld a, c
+        if tune1_banked
+        call pt3_tables_code
+        else
+        call builder_top
         endif
+        call page_music
+        ; fall through to pt3_init_channels, the PT3 player's first routine: it sets up the
+        ; channels and silences the AY
+
 
 ; ---- the PT3 player ----------------------------------------------------------------------
-; Its init code travels with the music (see below) and runs once, before the game loads:
-; in the main-memory layout from pt3_init_at, far above the game's start (where a debugger may
-; well stop), where init copies it before unpacking the module over it; in the banked layout
-; in place.
-pt3_init_elsewhere equ 1
-        if !banked
-pt3_init_at     equ $f000
+; Its table builder runs where init puts it (see the memory plan).
+pt3_tables_elsewhere equ 1
+        if !tune1_banked
+pt3_tables_at   equ builder_top
         endif
         include "asm/pt3_player.asm"
 
-        if banked
-
-; ---- the banked layout: init and what it unpacks ---------------------------------------------
-; Past the player lie its work area and its stack, and over them, used only by init before
-; the work area is cleared: init's own code, the compressed music, the credits text with the
-; code that shows it and the PT3 player's init code, all of which run where they lie.
-; The credits come last so that the compressed music, which init reads while the bank is
-; paged in, ends by 31999 at a fixed limit; they may run past 31999, as the padding below
-; does, because init is done with them before the game loads.
-
-player_stack_size equ 64
+        if tune1_banked
+        pt3_tables_part
+pt3_tables_end:
+pt3_tables_at   equ pt3_tables_code ; (after the part: pasmo takes an equ's first value)
+module          equ 0               ; no tune in main memory
 pt3_work        equ $
-player_stack_end equ pt3_work + PT3_WORK_SIZE + player_stack_size
-module          equ music_bank_address
+        else
+; ---- the module buffer -------------------------------------------------------------------
+; The unpacked module of tune 1 goes at `module`. Only its compressed music travels on tape,
+; with init's code and zeros, which load fastest, below it.
+; Unpacking in place is safe when the compressed data ends at least `unpack_margin` bytes
+; after the unpacked module: a ZX7 stream never spends more than 9 bits on one byte of
+; output, plus an 18-bit end marker and a padded bit byte, so the unread compressed bytes
+; can lead the unread output by at most size / 8 + 4 bytes.
+module:
+module_end      equ module + tune1_size
+unpack_margin   equ tune1_size / 8 + 4
+pt3_work        equ module_end
+        endif
+resident_end    equ pt3_work
+
+; ---- init: what it runs before tune 1 is unpacked over it --------------------------------
 
 init:
         call show_credits
-        ld a, i                     ; keep the interrupt state, as in play_entry
+        ld a, i                     ; keep the interrupt state, as play_entry does
         jp pe, init_masked
         ld a, i
 init_masked:
         push af
         di
+        if tune_count > 1 || tune1_banked
         call find_paging
-        ld a, (music_bank)
+        ld a, (paging_ok)
         or a
-        jr z, init_without_paging
-        call page_music
-        ld hl, packed_music
-        ld de, music_bank_address
-        call zx7_unpack
-        ld hl, music_bank_address
+        call nz, load_tunes
+        endif
+        if !tune1_banked
+        ld a, (paging_ok)           ; no paging: the builder runs once, from free memory
+        or a
+        jr nz, init_copy_builder
+        ld (builder_bank), a
+init_copy_builder:
+        ld a, (builder_bank)
+        call page_bank
+        ld hl, pt3_tables_code
+        ld de, pt3_tables_at
+        ld bc, pt3_tables_end - pt3_tables_code
+        ldir
+        call page_game
+        endif
         jp init_finish
 
-init_without_paging:
-        call pt3_mute
-        call show_needs_128k
-        jp restore_interrupts
+        if tune_count > 1 || tune1_banked
+; Loads each banked tune's block from the tape into its bank and unpacks it to its address.
+; Interrupts are off (LD-BYTES turns them on at its end); a block that does not load stops
+; with "R Tape loading error", as the launch does.
+load_tunes:
+        ld hl, tune_loads
+load_tune:
+        ld a, (hl)
+        or a
+        ret z
+        inc hl
+        push hl
+        call page_bank
+        pop hl
+        ld e, (hl)
+        inc hl
+        ld d, (hl)                  ; DE = where the block loads
+        inc hl
+        push de
+        pop ix
+        ld e, (hl)
+        inc hl
+        ld d, (hl)                  ; DE = its length
+        inc hl
+        ld c, (hl)
+        inc hl
+        ld b, (hl)                  ; BC = the module's address
+        inc hl
+        push hl
+        push bc
+        push ix
+        ld a, $ff                   ; a data block
+        scf                         ; loaded, not verified
+        call rom_load_bytes
+        di
+        jr nc, load_failed
+        pop hl
+        pop de
+        call zx7_unpack
+        call page_game
+        pop hl
+        jr load_tune
+load_failed:
+        call page_game
+        ei                          ; as LD-BYTES left them: BASIC's report waits for a key
+        rst 8
+        db $1a                      ; R Tape loading error
 
-; Does the music bank page in? A changed byte at $C000 of the game's bank must leave the
-; music bank's byte as it was; without paging both are the same byte. The game's byte is put
-; back. Sets music_bank to 0 when paging does not work. Interrupts are off.
+; Per banked tune, in tape order: its bank, where its block loads, the block's length, the
+; module's address; a 0 byte ends the list.
+tune_load       macro tbank, tload, tpacked, taddress
+        if tbank
+        db tbank
+        dw tload, tpacked, taddress
+        if tload < $c000 && tpacked > $c000 - tload
+        .error bin/tunes.asm: a tune's block loaded in main memory runs into $C000, where its bank is
+        endif
+        endif
+        endm
+tune_loads:
+        tune_load tune1_bank, tune1_load, tune1_packed, tune1_address
+        tune_load tune2_bank, tune2_load, tune2_packed, tune2_address
+        tune_load tune3_bank, tune3_load, tune3_packed, tune3_address
+        tune_load tune4_bank, tune4_load, tune4_packed, tune4_address
+        tune_load tune5_bank, tune5_load, tune5_packed, tune5_address
+        tune_load tune6_bank, tune6_load, tune6_packed, tune6_address
+        tune_load tune7_bank, tune7_load, tune7_packed, tune7_address
+        tune_load tune8_bank, tune8_load, tune8_packed, tune8_address
+        tune_load tune9_bank, tune9_load, tune9_packed, tune9_address
+        db 0
+
+; Do the banks page in? A changed byte at $C000 of the game's bank must leave bank
+; music_bank_number's byte as it was; without paging both are the same byte. The game's byte
+; is put back. Sets paging_ok to 1 when paging works. Interrupts are off.
 find_paging:
+        ld a, 1
+        ld (paging_ok), a
         ld hl, music_bank_address
         call page_game
         ld d, (hl)                  ; the game's byte
-        call page_music
-        ld e, (hl)                  ; the music bank's byte, or the game's again
+        ld a, music_bank_number
+        call page_bank
+        ld e, (hl)                  ; the bank's byte, or the game's again
         call page_game
         ld a, d
         cpl
         ld (hl), a
-        call page_music
+        ld a, music_bank_number
+        call page_bank
         ld a, (hl)
         cp e
-        push af                     ; Z: the music bank kept its byte
+        push af                     ; Z: the bank kept its byte
         call page_game
         ld (hl), d
         pop af
         ret z
         xor a
-        ld (music_bank), a
+        ld (paging_ok), a
         ret
+        endif
 
+        if tune1_banked
 ; One line above the credits (on the bottom row when there are none).
 show_needs_128k:
         ld a, (credit_row)
@@ -567,31 +839,7 @@ needs_128k_char:
 needs_128k_text:
         db "This music needs a 128K Spectrum"
 needs_128k_end:
-
-packed_music:
-        incbin "bin/music.pt3.zx7"
-packed_end:
-
-        else
-
-; ---- the module buffer -------------------------------------------------------------------
-; The unpacked module goes at `module`. Only the compressed music travels on tape, with
-; zeros, which load fastest, below it.
-; Unpacking in place is safe when the compressed data ends at least `unpack_margin` bytes
-; after the unpacked module: a ZX7 stream never spends more than 9 bits on one byte of
-; output, plus an 18-bit end marker and a padded bit byte, so the unread compressed bytes
-; can lead the unread output by at most size / 8 + 4 bytes.
-; The credits text and the code that shows it sit at the bottom of the buffer: init runs that
-; code in place before the music is unpacked over it.
-
-module:
-module_end      equ module + module_size
-unpack_margin   equ module_size / 8 + 4
-pt3_work        equ module_end
-
         endif
-
-; ---- what init uses before it unpacks: the credits and the PT3 player's init code ----------
 
 credits_text:
         incbin "bin/author.bin"
@@ -754,26 +1002,20 @@ attr_address:
 
 credit_row:     db 0
 
-        pt3_init_part               ; main memory: copied to pt3_init_at by init, then unpacked over
-pt3_init_end:
-
-        if banked
-pt3_init_at     equ pt3_init_code
-; Zeros (they load fastest) over what is left of the module measured at the top.
-        if $ < load_address + module_size
-        ds load_address + module_size - $, 0
+        if !tune1_banked
+        pt3_tables_part             ; copied to pt3_tables_at by init
+pt3_tables_end:
         endif
 
-        else
-
-        if module_size + unpack_margin - packed_size > pt3_init_end - credits_text
-        ds module_size + unpack_margin - packed_size - (pt3_init_end - credits_text), 0
+        if !tune1_banked
+        if $ < module + tune1_size + unpack_margin - tune1_packed
+        ds module + tune1_size + unpack_margin - tune1_packed - $, 0
         endif
 packed_music:
         incbin "bin/music.pt3.zx7"
 packed_end:
-
         endif
+init_end:
 
 ; The credits init shows: the whole text, up to the rows the screen gives them.
 credits_size    equ credits_end - credits_text
@@ -805,6 +1047,16 @@ credits_limit   equ credit_columns * credit_rows_max
         if frame_interrupt != vector_byte * 257 || vector_table + 257 > frame_interrupt
         .error the interrupt handler is not where the vectors point
         endif
+        if pt3_tables_end - pt3_tables_code != tables_room
+        .error tables_room is stale: set it to the table builder's size
+        endif
+        if init_end > $8000
+        .warning The music does not fit: tune 1's compressed music, which goes with the player and init's code from 25500, must end by 32767, where the blocks of the banked tunes load.
+        .error init's code and the compressed music run past $7FFF
+        endif
+        if tune_count < 1 || tune_count > 9
+        .error bin/tunes.asm: tune_count must be 1 to 9
+        endif
 
 ; ---- does it fit? ------------------------------------------------------------------------
 ; The build shows pasmo's warnings (standard error); the error itself stops the assembly.
@@ -812,49 +1064,33 @@ credits_limit   equ credit_columns * credit_rows_max
 
 work_size       equ PT3_WORK_SIZE
 
-        if banked
-
-max_packed_size equ 4419            ; largest compressed module for the banked layout
-
-        if packed_music + max_packed_size != game_address
-        .error max_packed_size is stale: set it to 32000 - packed_music
+        if pt3_work + work_size > game_address
+        .error the player's work area runs past 31999
         endif
-        if player_stack_end > game_address
-        .error the player's work area and stack run past 31999
-        endif
-        if module_size > max_banked_module_size
-        .warning The music does not fit: a PT3 module may have at most 16384 bytes, one RAM bank of a 128K Spectrum (up to 4124 bytes it plays on every Spectrum).
-        .error The music does not fit in one RAM bank
-        endif
-        if packed_end > game_address
-        .warning The music does not fit: a module of more than 4124 bytes plays from a RAM bank of a 128K Spectrum, and its compressed form, which goes with the player in 25500 to 31999, may have at most 4419 bytes.
-        .error The compressed music does not fit between 25500 and 31999
+        if player_stack_end - resident_low_end < player_stack_size || zx7_end < player_stack_end
+        .error the player's stack is too small or lies over more than the unpacker
         endif
 
-        else
+        if !tune1_banked
 
-; Past the module come its room to unpack in place and the work area; they overlap, so the
-; larger of the two counts.
+; Past the module come its room to unpack in place and the work area; only the work area
+; must end by 31999. The tune table grows with the tunes, so the limit is the one for nine.
 
-player_size     equ 1857            ; bytes from 25500 to the module buffer
+player_size     equ 2136            ; bytes from 25500 to the module buffer
 
-        if module - load_address != player_size
-        .error player_size is stale: set it to the bytes from 25500 to `module`
+module_at_most  equ module + 3 * (9 - tune_count)  ; where the module lies with nine tunes
+        if module_at_most - load_address != player_size
+        .error player_size is stale: set it to the bytes from 25500 to `module` with nine tunes
         endif
-        if module + max_module_size + max_module_size / 8 + 4 > game_address
-        .error max_module_size is stale: it no longer fits below 32000
-        endif
-        if module + max_module_size + work_size > game_address
+        if module_at_most + max_module_size + work_size > game_address
         .error max_module_size is stale: the work area no longer fits below 32000
         endif
-        if module + (max_module_size + 1) + (max_module_size + 1) / 8 + 4 <= game_address
-        if module + (max_module_size + 1) + work_size <= game_address
+        if module_at_most + (max_module_size + 1) + work_size <= game_address
         .error max_module_size is stale: a larger module fits below 32000
         endif
-        endif
 
-        if packed_end > game_address || module_end + work_size > game_address
-        .warning The music does not fit: the player takes bytes 25500 to 27356, and above it both the unpacked PT3 module plus one eighth of its size (room to unpack in place) and the compressed module with the credits text and the player's init code must end by 31999.
+        if tune1_size > max_module_size || module_end + work_size > game_address
+        .warning The music does not fit: tune 1 goes in main memory only when it has at most 3900 bytes (the player takes bytes 25500 to 27635, its work area the 464 bytes after the module, up to 31999).
         .error The music does not fit between 25500 and 31999
         endif
 

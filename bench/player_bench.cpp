@@ -17,7 +17,8 @@ using player_test::Bytes;
 // HALT, or one busy every T-state with short instructions, the emulator's costliest case: INC A;
 // ADD A,B; LD (0x9000),A; LD C,(HL); INC HL; RES 0,H; DJNZ -11; JR -13.
 const Bytes loader_calls = {0xCD, 0x9C, 0x63, 0xCD, 0xA7, 0x63, 0xC3, 0x00, 0x7D};
-const Bytes idle_game = {0xFB, 0x76, 0x18, 0xFD};  // EI; HALT; JR -3
+const Bytes idle_game = {0xFB, 0x76, 0x18, 0xFD};   // EI; HALT; JR -3
+constexpr std::uintmax_t main_memory_limit = 3900;  // max_module_size in asm/tunefuse.asm
 const Bytes busy_game = {0x3C, 0x80, 0x32, 0x00, 0x90, 0x4E, 0x23, 0xCB, 0x84, 0x10, 0xF5, 0x18, 0xF3};
 
 // 500 frames of a tape's check on both machines: emulated T-states a second, the seconds taken
@@ -68,6 +69,18 @@ player_test::Assembly assemble_block(const std::string& zx7, const std::string& 
         .write(reinterpret_cast<const char*>(launch.data()), static_cast<std::streamsize>(launch.size()));
     std::string zx7_command = "cd '" + block_dir.string() + "' && '" + zx7 + "' bin/music.pt3 >/dev/null";
     if (std::system(zx7_command.c_str()) != 0) return {};
+    // The module as tune 1, the only tune: in main memory when it fits, else at 0xC000 of bank 6,
+    // its block loaded at 0x8000.
+    auto size = fs::file_size(module), packed = fs::file_size(block_dir / "bin/music.pt3.zx7");
+    bool banked = size > main_memory_limit;
+    std::ofstream tunes(block_dir / "bin/tunes.asm");
+    tunes << "tune_count equ 1\ntune1_size equ " << size << "\ntune1_packed equ " << packed
+          << "\ntune1_bank equ " << (banked ? 6 : 0) << "\ntune1_address equ " << (banked ? 0xC000 : 0)
+          << "\ntune1_load equ " << (banked ? 0x8000 : 0) << "\n";
+    for (int k = 2; k <= 9; ++k)
+        for (const char* name : {"size", "packed", "bank", "address", "load"})
+            tunes << "tune" << k << "_" << name << " equ 0\n";
+    tunes.close();
     return player_test::assemble(pasmo, block_dir, "asm/tunefuse.asm");
 }
 
@@ -168,28 +181,36 @@ int main(int, char** argv) {
     std::sort(modules.begin(), modules.end());
     std::vector<std::pair<std::string, Bytes>> blocks;
     std::printf(
-        "T-states a frame over 15000 frames (handler: its own cost); the player block on tape\n"
-        "module                      bytes  slowest     mean  handler   layout   bytes  loading\n");
+        "T-states a frame over 15000 frames (handler: its own cost), of init (tune 1 in main memory)\n"
+        "and of a switch to the module (tables built anew); the player block on tape (a banked\n"
+        "module's own block not counted)\n"
+        "module                      bytes  slowest     mean  handler     init   switch   layout   bytes  "
+        "loading\n");
     for (const auto& module : modules) {
         std::printf("%-26s %6d ", module.stem().c_str(), static_cast<int>(fs::file_size(module)));
         player_test::Assembly block =
             assemble_block(zx7, pasmo, asm_dir, module, block_dir, loader::plain_launch_table());
         if (block.code.empty() && std::printf("does not fit\n")) continue;
-        blocks.push_back({module.stem().string(), block.code});
+        if (fs::file_size(module) <= main_memory_limit)  // (a banked tune's block is not served there)
+            blocks.push_back({module.stem().string(), block.code});
         // Five minutes of the block's interrupt handler: the slowest and mean T-states of a frame in
         // the player, and the most the handler adds (the IM 2 acknowledge's 19 included, the ROM's
         // frame routine after it not: a RET there). The player alone runs in step in a second machine.
-        bool banked = block.symbols.count("play_from_bank");
+        // The switch to the tune with its tables built anew, its costliest case; this machine
+        // does not page, so paging is declared and a banked module lies where its bank would be.
+        bool banked = fs::file_size(module) > main_memory_limit;
         player_test::Z80Machine machines[2];
+        long init = 0, switch_cost = 0;
         for (auto& machine : machines) {
             machine.load(25500, block.code);
             machine.load(0x0038, {0xC9});
             machine.call(25500, 0, 100000000);
-            if (banked) {  // no paging here: the module goes where its bank would be
-                machine.load(0xC000, player_test::read_file(module));
-                machine.load(25519, {6});
-                machine.call(block.symbols.at("pt3_init"), 0xC000, 10000000);
-            }
+            init = machine.tstates;
+            if (banked) machine.load(0xC000, player_test::read_file(module)), machine.load(25517, {1});
+            machine.load(25518, {0});                           // the builder where init left it
+            machine.load(0xFF80, {0x3E, 1, 0xC3, 0xAA, 0x63});  // LD A,1; JP 25514
+            machine.call(0xFF80, 0, 10000000);
+            switch_cost = machine.tstates;
         }
         long slowest = 0, total = 0, handler = 0;
         for (int frame = 0; frame < 15000; ++frame) {
@@ -199,8 +220,10 @@ int main(int, char** argv) {
             slowest = std::max(slowest, machines[1].tstates);
             handler = std::max(handler, machines[0].tstates + 19 - machines[1].tstates);
         }
-        std::printf("%8ld %8ld %8ld %8s %7zu %6.1f s\n", slowest, total / 15000, handler,
-                    banked ? "128K" : "48K", block.code.size(), load_seconds(block.code));
+        std::string init_text = banked ? "-" : std::to_string(init);  // it loads the block: no figure here
+        std::printf("%8ld %8ld %8ld %8s %8ld %8s %7zu %6.1f s\n", slowest, total / 15000, handler,
+                    init_text.c_str(), switch_cost, banked ? "128K" : "48K", block.code.size(),
+                    load_seconds(block.code));
     }
     std::printf(
         "\nThe built-in Spectrum, 500 frames of each block and a stand-in game: emulated millions of"
@@ -216,9 +239,9 @@ int main(int, char** argv) {
     std::ofstream(work / "player.asm") << "pt3_work equ 0xE000\n org 0x8000\n include \"" << asm_dir
                                        << "/pt3_player.asm\"\npt3_player_end:\n";
     auto player = player_test::assemble(pasmo, work, "player.asm").symbols;
-    int resident = player.at("pt3_init_code") - 0x8000;
+    int resident = player.at("pt3_tables_code") - 0x8000;
     std::printf(
-        "PT3 player: %d bytes of code kept while playing, %d more run once by init, %d bytes "
+        "PT3 player: %d bytes of code kept while playing, %d more of the table builder, %d bytes "
         "of work area\n",
         resident, player.at("pt3_player_end") - 0x8000 - resident, player.at("PT3_WORK_SIZE"));
 }
