@@ -67,7 +67,7 @@
 load_address    equ 25500
 game_address    equ 32000
 
-max_module_size equ 3900            ; largest tune 1 for main memory (checked at the end)
+max_module_size equ 3890            ; largest tune 1 for main memory (checked at the end)
 max_banked_module_size equ 16384    ; one RAM bank
 music_bank_number equ 6             ; the first bank the build fills; init tries paging with it
 music_bank_address equ $c000
@@ -120,7 +120,7 @@ bank1_last      defl tlast
         endm
 tune_fits       macro tsize
         if tsize > max_banked_module_size
-        .warning The music does not fit: a PT3 module may have at most 16384 bytes, one RAM bank of a 128K Spectrum (tune 1 plays on every Spectrum when it has up to 3900 bytes).
+        .warning The music does not fit: a PT3 module may have at most 16384 bytes, one RAM bank of a 128K Spectrum (tune 1 plays on every Spectrum when it has up to 3890 bytes).
         .error A tune does not fit in one RAM bank
         endif
         endm
@@ -591,10 +591,17 @@ tune_switch:
         or a
         jr nz, switch_present
         or c
-        ret nz                      ; a banked tune without paging: absent
+        jr nz, switch_silent        ; a banked tune without paging does not play
 switch_present:
         ld hl, switch_masked
         jr run_masked
+; A tune that cannot play here is silence, as the banked music is on a Spectrum without paging:
+; the tune playing before stops, and no tune is set up until a switch to one that plays. An
+; interrupt in between finds no tune and writes nothing, so this needs no masking.
+switch_silent:
+        ld hl, 0
+        ld (module_pointer), hl
+        jp pt3_mute
 switch_masked:
         ld a, c
         ld (music_bank), a
@@ -1076,7 +1083,7 @@ work_size       equ PT3_WORK_SIZE
 ; Past the module come its room to unpack in place and the work area; only the work area
 ; must end by 31999. The tune table grows with the tunes, so the limit is the one for nine.
 
-player_size     equ 2136            ; bytes from 25500 to the module buffer
+player_size     equ 2146            ; bytes from 25500 to the module buffer
 
 module_at_most  equ module + 3 * (9 - tune_count)  ; where the module lies with nine tunes
         if module_at_most - load_address != player_size
@@ -1090,7 +1097,7 @@ module_at_most  equ module + 3 * (9 - tune_count)  ; where the module lies with 
         endif
 
         if tune1_size > max_module_size || module_end + work_size > game_address
-        .warning The music does not fit: tune 1 goes in main memory only when it has at most 3900 bytes (the player takes bytes 25500 to 27635, its work area the 464 bytes after the module, up to 31999).
+        .warning The music does not fit: tune 1 goes in main memory only when it has at most 3890 bytes (the player takes bytes 25500 to 27645, its work area the 464 bytes after the module, up to 31999).
         .error The music does not fit between 25500 and 31999
         endif
 

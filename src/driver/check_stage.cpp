@@ -154,7 +154,7 @@ std::vector<std::uint8_t> check_music_under_game(RunState& run, const loader::Ga
     if (player.empty()) return game.game_blocks;
     unsigned banks = 0;
     for (const Tune& tune : tunes) banks |= tune.place.bank ? 1u << tune.place.bank : 0;
-    const spectrum::TapeParts parts{player, game.game_blocks, music, banks};
+    const spectrum::TapeParts parts{player, game.game_blocks, music, banks, tunes[0].place.bank != 0};
     const spectrum::Verdict zx48 = spectrum::check_tape(spectrum::Model::zx48, parts),
                             zx128 = spectrum::check_tape(spectrum::Model::zx128, parts);
     std::optional<Mended> mended = mend_im1(parts, zx48, zx128);

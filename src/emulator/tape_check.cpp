@@ -59,8 +59,7 @@ public:
           blocks_(read_blocks(parts.game_blocks)),
           music_(read_blocks(parts.music_blocks)),
           music_banks_(parts.music_banks) {
-        banked_ = parts.player.size() > music_bank_byte - player_first &&
-                  parts.player[music_bank_byte - player_first] != 0;
+        banked_ = parts.first_tune_banked;
         for (int address = 0x4000; address < 0x10000; ++address) machine_.mark(address);
         for (int address : {0, rom_error, rom_calculator, rom_load_bytes}) machine_.mark(address);
         put(player_first, parts.player);

@@ -68,6 +68,7 @@ struct TapeParts {
     // them on a 128K, and LOAD "" CODE passes over them on a 48K.
     std::span<const std::uint8_t> music_blocks = {};
     unsigned music_banks = 0;  // bit n set: RAM bank n holds music
+    bool first_tune_banked = false;  // the tune start plays lies in a bank: no paging, no music
 };
 
 // The ROM the check runs with: 16K of our own bytes.

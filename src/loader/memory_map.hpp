@@ -19,7 +19,7 @@ inline constexpr int player_last_address = game_start_address - 1;
 inline constexpr int music_bank = 6;  // the 128K RAM bank of the banked layout
 // The largest module the player unpacks into main memory, where it plays on every Spectrum; a
 // larger one goes in a RAM bank of a 128K.
-inline constexpr int main_memory_module_limit = 3900;
+inline constexpr int main_memory_module_limit = 3890;
 // The sound-effect player's resident bytes, code and state, which a bank of effects brings along.
 inline constexpr int effects_player_bytes = 230;
 
