@@ -10,9 +10,10 @@ namespace driver {
 
 namespace {
 
-// How the player source refuses music that does not fit: a warning that states the limits,
-// followed by pasmo's " on line N of file ...".
+// How the player source refuses music or sound effects that do not fit: a warning that states
+// the limits, followed by pasmo's " on line N of file ...".
 constexpr char16_t music_refused[] = u"WARNING: The music does not fit: ";
+constexpr char16_t effects_refused[] = u"WARNING: The sound effects do not fit: ";
 
 // Notes what went wrong with a run of a tool. True when it ran and ended well.
 bool judge_tool(RunState& run, const Text& tool_name, const Text& tool_path, std::int32_t code) {
@@ -53,13 +54,18 @@ void append_to_loader_tape(RunState& run, const char16_t* input, const char16_t*
                    names.tape_append + host::quoted_path(in_program_directory(run, input)) + address);
 }
 
-// The player source's refusal, as one line with the sizes of this music: the limits are the
+// The player source's refusal, as one line with the sizes of what it refused: the limits are the
 // source's own words, from its warning.
-Text music_does_not_fit(const RunState& run, const Text& warning) {
-    Text limits = warning.substr(std::size(music_refused) - 1);
+Text does_not_fit(const RunState& run, const Text& warning) {
+    const bool effects = warning.starts_with(effects_refused);
+    Text limits = warning.substr(effects ? std::size(effects_refused) - 1 : std::size(music_refused) - 1);
     limits = limits.substr(0, limits.rfind(u" on line "));
     if (!limits.empty() && limits.back() == u'.') limits.pop_back();
     const FixedNames& names = fixed_names();
+    if (effects)
+        return u"the sound effects do not fit: " + Text(names.effects_bank) + u" has " +
+               host::decimal_text(host::file_size(in_program_directory(run, names.effects_work_copy))) +
+               u" bytes; " + limits;
     return u"the music does not fit: " + run.music_file_name + u" has " +
            host::decimal_text(host::file_size(in_program_directory(run, names.music_work_copy))) +
            u" bytes, " +
@@ -77,13 +83,13 @@ bool run_assembler(RunState& run, const Text& source, const Text& output) {
     Text refusal;
     std::vector<Text> messages;
     std::int32_t code = host::run_tool_reading(assembler, arguments, [&](const Text& line) {
-        if (line.starts_with(music_refused))
+        if (line.starts_with(music_refused) || line.starts_with(effects_refused))
             refusal = line;
         else
             messages.push_back(line);
     });
     if (!refusal.empty()) {
-        note_problem(run, music_does_not_fit(run, refusal));
+        note_problem(run, does_not_fit(run, refusal));
         return false;
     }
     for (const Text& message : messages) host::print_error_line(message);
