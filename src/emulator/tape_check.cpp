@@ -11,7 +11,8 @@ using Bytes = std::vector<std::uint8_t>;
 // The loader's side of the contract (see loader/game_tape_check.hpp).
 constexpr int player_first = 25500, player_end = 32000, game_start = 32000;
 constexpr int init_entry = 25500, stop_entry = 25506, start_entry = 25511, music_bank_byte = 25519;
-constexpr int player_table_page = 100;  // I while the player's IM 2 runs
+constexpr int builder_bank_byte = 25518;  // the RAM bank of the player's table builder, if any
+constexpr int player_table_page = 100;    // I while the player's IM 2 runs
 
 // The loader's BASIC lines become three calls in the program area: init, then (after LOAD "" CODE
 // has put the game's first code block in place) start, then the game, again should it return.
@@ -115,6 +116,13 @@ private:
         const std::uint8_t word[] = {static_cast<std::uint8_t>(value & 0xFF),
                                      static_cast<std::uint8_t>(value >> 8)};
         machine_.load(static_cast<std::uint16_t>(address), word);
+    }
+    // The player's code: its block, and with several tunes its table builder at the top of a bank,
+    // which a switch pages in and runs.
+    bool players_code(int pc) const {
+        const int builder = machine_.peek(builder_bank_byte);
+        return in_player(pc) || (pc >= 0xC000 && machine_.model() == Model::zx128 && builder > 0 &&
+                                 builder < 8 && (machine_.paging() & 7) == builder);
     }
     void note(Cause cause, std::uint16_t pc, int value = 0, int bank = 0) {
         for (const Event& event : events_)
@@ -241,7 +249,7 @@ void Run::pass_calculator() {
 
 // A write by the game (or the ROM for it) into the player, or into the music's bank while paged.
 void Run::written(const MemoryWrite& write) {
-    if (start_frame_ < 0 || in_player(write.pc)) return;
+    if (start_frame_ < 0 || players_code(write.pc)) return;
     const Z80& cpu = machine_.cpu;
     // The interrupt's pushes below the game's stack differ with the handler, so they are not the
     // game's: the return address, and what the ROM's routine or the player push after it.
