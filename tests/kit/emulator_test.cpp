@@ -154,7 +154,8 @@ Ram read_ram(const fs::path& file) {
 
 // Types LOAD "" through the keyboard system variables, notes what the trace needs, and exits
 // (0) `frames` frames after the start entry ran (the game's, when given), or (3) at a frame limit.
-std::string debugger_script(int frames, int frame_limit, int game_entry = -1) {
+std::string debugger_script(int frames, int frame_limit, int game_entry = -1,
+                            const std::vector<std::pair<int, char>>& presses = {}) {
     std::ostringstream script;
     int id = 0;
     script << "set $begun 0\nset $entered 0\n";
@@ -171,6 +172,10 @@ std::string debugger_script(int frames, int frame_limit, int game_entry = -1) {
         script << "break time 0 if spectrum:frames == " << frame << "\ncommands " << ++id << "\nset 23560 "
                << int{key} << "\nset 23611 ([23611] | 32)\ncontinue\nend\n";
     }
+    // Keys pressed for the game, frames after the start entry, as the ROM's keyboard scan leaves them.
+    for (const auto& [after, key] : presses)
+        script << "break time 0 if $begun != 0 && spectrum:frames == $begun + " << after << "\ncommands "
+               << ++id << "\nset 23560 " << int{key} << "\nset 23611 ([23611] | 32)\ncontinue\nend\n";
     for (int entry : {init_entry, stop_entry, start_entry, switch_entry})
         script << "break " << entry << "\ncommands " << ++id << "\nprint " << entry_mark
                << "\nprint z80:pc\nprint spectrum:frames\nprint z80:i\nprint [23672] + 256 * [23673]\n"
@@ -244,6 +249,7 @@ protected:
         for (std::size_t n = 0; n < more_tunes_.size(); ++n)
             fs::copy_file(more_tunes_[n], kit / ("music" + std::to_string(n + 2) + ".pt3"));
         module_ = test::read_bytes(music);
+        if (preview_) fs::remove(kit / "game.tap");
         if (!game_tape_.empty()) {
             fs::copy_file(game_tape_, kit / "game.tap", fs::copy_options::overwrite_existing);
         } else if (!game.empty()) {
@@ -275,7 +281,7 @@ protected:
                             "RAM bank, as it is too long for main memory\n")
                 << build.err;
         }
-        fs::path tape = kit / (game.empty() ? "tunedemo.tap" : "checker.tap");
+        fs::path tape = kit / (preview_ ? "Finished.tap" : game.empty() ? "tunedemo.tap" : "checker.tap");
         for (const auto& file : fs::directory_iterator(kit))
             if (!game_tape_.empty() && file.path().extension() == ".tap" &&
                 file.path().filename() != "game.tap")
@@ -292,7 +298,7 @@ protected:
         command.insert(command.end(),
                        {"--no-sound", "--no-auto-load", "--fastload", "--speed", "2000", "--no-rzx-autosaves",
                         "--tape", tape.string(), "--record", "run.rzx", "--debugger-command",
-                        debugger_script(frames, frame_limit, game_entry_)});
+                        debugger_script(frames, frame_limit, game_entry_, presses_)});
         auto run = run_in(
             work, command,
             {{"SDL_VIDEODRIVER", "dummy"}, {"SDL_AUDIODRIVER", "dummy"}, {"HOME", (work / "home").string()}});
@@ -302,7 +308,9 @@ protected:
         run_in(work, {"snapconv", "-n", "final.szx", "plain.szx"});
         ram_ = read_ram(work / "plain.szx");
         ASSERT_FALSE(ram_.banks[5].empty()) << "no RAM in the recording's final snapshot";
-        if (!game_tape_.empty()) return;
+        for (const auto& [pc, frame, i, frames_count] : trace_.entries)
+            if (pc == start_entry && start_frame_ < 0 && preview_) start_frame_ = frame;
+        if (!game_tape_.empty() || preview_) return;
         EXPECT_EQ(ram_.word(23730), 25499) << "the loader's CLEAR did not run";
         EXPECT_EQ(ram_.peek(game_marker), 0x5A) << "the game did not start, or saw a change";
         std::string credits =
@@ -347,9 +355,11 @@ protected:
     }
 
     test::TempDir temp_{"tunefuse-kit"};
-    fs::path game_tape_;                // a game tape of its own maker's, instead of one made here
-    std::vector<fs::path> more_tunes_;  // music2.pt3 and on
-    std::string warning_;               // what the build must say, instead of nothing
+    fs::path game_tape_;                         // a game tape of its own maker's, instead of one made here
+    std::vector<fs::path> more_tunes_;           // music2.pt3 and on
+    bool preview_ = false;                       // no game.tap: the program's preview game in its place
+    std::vector<std::pair<int, char>> presses_;  // keys for the game, frames after the start entry
+    std::string warning_;                        // what the build must say, instead of nothing
     int game_entry_ = -1;
     test::ProcessResult build_;
     Bytes module_;
@@ -701,6 +711,27 @@ TEST_F(KitEmulator, ABankFullOfMusicPlaysFrameExact) {
     EXPECT_TRUE(std::equal(music.begin(), music.end(), ram_.banks.at(bank).begin()));
     expect_game_memory(0x8000, 0xFE00);
     expect_frames(frames, 500);
+}
+
+// With no game.tap the tape is a preview: on the 128K it lists the tunes' titles and plays tune 1,
+// and the number key 2 switches to tune 2, which plays from its start.
+TEST_F(KitEmulator, PreviewTapePlaysEachTuneOnItsNumberKey) {
+    const fs::path frames_dir = test::shared_dir().value_or("") / "pt3-frames";
+    std::vector<fs::path> tunes;
+    for (const auto& module : corpus_modules())
+        if (fs::exists(frames_dir / (module.stem().string() + ".frames.txt"))) tunes.push_back(module);
+    if (tunes.size() < 2) GTEST_SKIP() << "no shared corpus at ../shared/corpus";
+    preview_ = true, more_tunes_ = {tunes[1]}, presses_ = {{150, '2'}};
+    warning_ = "there is no game.tap, so the tape is a preview of the music";
+    ASSERT_NO_FATAL_FAILURE(play(tunes[0], true, "", false, 300));
+    const auto switched = std::find_if(trace_.entries.begin(), trace_.entries.end(),
+                                       [](const auto& entry) { return entry[0] == switch_entry; });
+    ASSERT_NE(switched, trace_.entries.end()) << "key 2 did not switch";
+    EXPECT_NEAR((*switched)[1] - start_frame_, 150, 3);
+    ASSERT_NO_FATAL_FAILURE(expect_frames(frames_dir / (tunes[0].stem().string() + ".frames.txt"), 140, 140));
+    start_frame_ = (*switched)[1] + 1;
+    ASSERT_NO_FATAL_FAILURE(expect_frames(frames_dir / (tunes[1].stem().string() + ".frames.txt"), 100, 100));
+    expect_text(ram_, "1 " + module_field(module_, 30).substr(0, 30), 2);
 }
 
 }  // namespace
