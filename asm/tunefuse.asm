@@ -29,6 +29,10 @@
 ;                    (about 56,000 T-states at most, the bench measures it: an interrupt that
 ;                    comes meanwhile is lost) and come back as they were.
 ;     25519  byte:   the RAM bank of the playing tune, 0 when it lies in main memory
+;     25520  effect: A = n, B = channel (0..2, else C): sound effect n of sfx.afb from the next
+;                    frame played, in place of the one playing (asm/ayfx_player.asm, ayfx_start)
+;     25523  effects off: the playing effect stops (ayfx_stop). Both return at once when there
+;                    is no sfx.afb (effects_size 0 in bin/tunes.asm)
 ;
 ; The tunes (bin/tunes.asm, written by the build): tune 1 goes in main memory when it has at
 ; most max_module_size bytes and then plays on every Spectrum with an AY; every other tune, and
@@ -50,6 +54,7 @@
 ;     the player's flags, the stop code, small routines of the PT3 player, then the interrupt
 ;     handler at 25957 (the address every vector byte, 101, points to), then the rest of the
 ;     PT3 player, the switch, the tune table and the paging code;
+;     with sound effects, the effect player and bin/sfx.afb;
 ;     tune 1 in main memory: the module buffer, then the player's work area;
 ;     tune 1 banked: the PT3 table builder, then the work area.
 ; The PT3 player's table builder (tone and level tables, which depend on the module) is needed
