@@ -11,6 +11,7 @@
 #include <set>
 #include <sstream>
 #include <tuple>
+#include <utility>
 
 #include "ayfx_decoder.hpp"
 #include "fault_cases.hpp"
@@ -779,14 +780,16 @@ void main(void) {
 
 class KitEmulatorEffects : public KitEmulator, public testing::WithParamInterface<std::tuple<bool, bool>> {};
 
-// Two tunes and a corpus bank of effects, switched and played by a game in assembly and one in
-// C through the kit's include files: every frame from the start is the playing tune's expected
-// frame with the playing effect laid over it as the bank's bytes say. On the 48K, tune 2 (banked)
-// is silence, and an effect started meanwhile waits for the music to play again.
+// Two tunes and a corpus bank of effects, switched and played by a game in assembly (tune 1 in
+// main memory) and one in C (tune 1 banked) through the kit's include files: every frame from the
+// start is the playing tune's expected frame with the playing effect laid over it as the bank's
+// bytes say. On the 48K a banked tune is silence, and an effect started meanwhile waits for the
+// music to play again.
 TEST_P(KitEmulatorEffects, GamesPlayEffectsOverTheTunesThroughTheIncludeFiles) {
     const auto& [in_c, zx128] = GetParam();
     const fs::path shared = test::shared_dir().value_or(""), bank = shared / "corpus/afx/remy_example.afb";
-    const std::string names[] = {"shiru_oldlove", "shiru_a_little_journey"};
+    const std::string names[] = {in_c ? "shiru_snowball_game" : "shiru_oldlove",
+                                 in_c ? "shiru_oldlove" : "shiru_a_little_journey"};
     std::vector<std::string> music[2];
     for (int n : {0, 1}) {
         const fs::path frames = shared / "pt3-frames" / (names[n] + ".frames.txt");
@@ -821,28 +824,37 @@ TEST_P(KitEmulatorEffects, GamesPlayEffectsOverTheTunesThroughTheIncludeFiles) {
     int first = 1 << 30, last = 0;
     for (const auto& [frame, reg, value] : trace_.ay)
         if (frame >= start_frame_) first = std::min(first, frame), last = std::max(last, frame);
+    ASSERT_LE(first, last) << "no AY writes after the start entry";
     const auto lines = ay_lines(trace_, first, last - first + 1);
     test::EffectDecoder effect{test::read_bytes(bank)};
     std::size_t tune = 0, next = 0;  // the playing tune and its next expected frame
-    bool plays = true;
-    for (int frame = first; frame <= last; ++frame) {
-        const auto step = std::find(called.begin(), called.end(), frame);
-        const std::string& line = lines.at(static_cast<std::size_t>(frame - first));
-        if (plays) {
-            std::vector<int> reg = test::registers(music[tune].at(next++));
-            effect.frame(reg);
-            if (step == called.end() || effect_plan[step - called.begin()].entry != switch_entry)
-                ASSERT_EQ(test::registers(line), reg) << "frame " << frame - first + 1 << ": " << line;
-        } else if (step == called.end()) {
-            ASSERT_EQ(line, "-- -- -- -- -- -- -- -- -- -- -- -- -- ff") << "frame " << frame - first + 1;
-        }
-        if (step == called.end()) continue;
-        const Step& done = effect_plan[step - called.begin()];
-        if (done.entry == switch_entry) tune = done.number - 1, next = 0, plays = zx128 || tune == 0;
+    bool plays = zx128 || !in_c, may_lose = false;
+    auto take = [&](std::size_t step) {  // what the game's call does from the next frame on
+        const Step& done = effect_plan[step];
+        if (done.entry == switch_entry)
+            tune = done.number - 1, next = 0, plays = zx128 || (!in_c && tune == 0), may_lose = true;
         if (done.entry == effect_entry) effect.start(done.number, done.channel);
         if (done.entry == effects_off_entry) effect.playing = false;
+    };
+    std::size_t step = 0;
+    for (; step < called.size() && called[step] < first; ++step) take(step);  // the silent 48K's
+    for (int frame = first; frame <= last; ++frame) {
+        const bool now = step < called.size() && called[step] == frame;
+        const std::string& line = lines.at(static_cast<std::size_t>(frame - first));
+        // A switch silences the AY in its frame, and may take the next frame's interrupt (once).
+        const bool switched = now && effect_plan[step].entry == switch_entry;
+        if (std::exchange(may_lose, false) && line.starts_with("--")) {
+        } else if (plays) {
+            std::vector<int> reg = test::registers(music[tune].at(next++));
+            effect.frame(reg);
+            if (!switched)
+                ASSERT_EQ(test::registers(line), reg) << "frame " << frame - first + 1 << ": " << line;
+        } else if (!now) {
+            ASSERT_EQ(line, "-- -- -- -- -- -- -- -- -- -- -- -- -- ff") << "frame " << frame - first + 1;
+        }
+        if (now) take(step++);
     }
-    EXPECT_GT(last - called.back(), 10) << "the run ended early";
+    if (zx128 || !in_c) EXPECT_GT(last - called.back(), 10) << "the run ended early";
 }
 
 INSTANTIATE_TEST_SUITE_P(AssemblyAndC, KitEmulatorEffects,
