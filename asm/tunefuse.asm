@@ -29,6 +29,10 @@
 ;                    (about 56,000 T-states at most, the bench measures it: an interrupt that
 ;                    comes meanwhile is lost) and come back as they were.
 ;     25519  byte:   the RAM bank of the playing tune, 0 when it lies in main memory
+;     25520  effect: A = n, B = channel (0..2, else C): sound effect n of sfx.afb from the next
+;                    frame played, in place of the one playing (asm/ayfx_player.asm, ayfx_start)
+;     25523  effects off: the playing effect stops (ayfx_stop). Both return at once when there
+;                    is no sfx.afb (effects_size 0 in bin/tunes.asm)
 ;
 ; The tunes (bin/tunes.asm, written by the build): tune 1 goes in main memory when it has at
 ; most max_module_size bytes and then plays on every Spectrum with an AY; every other tune, and
@@ -50,6 +54,7 @@
 ;     the player's flags, the stop code, small routines of the PT3 player, then the interrupt
 ;     handler at 25957 (the address every vector byte, 101, points to), then the rest of the
 ;     PT3 player, the switch, the tune table and the paging code;
+;     with sound effects, the effect player and bin/sfx.afb;
 ;     tune 1 in main memory: the module buffer, then the player's work area;
 ;     tune 1 banked: the PT3 table builder, then the work area.
 ; The PT3 player's table builder (tone and level tables, which depend on the module) is needed
@@ -169,6 +174,18 @@ tables_bank     defl 6
         org load_address
 
 ; ---- jump table: these addresses are the code block's contract --------------------------
+; The kit's include files (include/tunefuse.inc and tunefuse.h) are made from these equ lines
+; when the kit is built, and the table below must agree with them (checked at the end).
+address_init    equ 25500
+address_play    equ 25503
+address_stop    equ 25506
+address_module  equ 25509
+address_start   equ 25511
+address_tune    equ 25514
+address_bank    equ 25519
+address_effect  equ 25520
+address_effects_off equ 25523
+
 entry_init:     jp init             ; 25500
 entry_play:     jp play_entry       ; 25503
 entry_stop:     jp stop             ; 25506
@@ -178,6 +195,13 @@ entry_switch:   jp tune_switch      ; 25514
 paging_ok:      db 0                ; 1 when init found that the banks page in
 builder_bank:   db tables_bank      ; where the table builder lies: a bank, 0 main memory, $FF gone
 music_bank:     db 0                ; 25519: set by every switch
+        if effects_size
+entry_effect:   jp ayfx_start       ; 25520
+entry_effects_off: jp ayfx_stop     ; 25523
+        else
+entry_effect:   jp no_effects       ; 25520: no sfx.afb, no effects, nothing to do
+entry_effects_off: jp no_effects    ; 25523
+        endif
 
 ; ---- background playback -----------------------------------------------------------------
 
@@ -195,19 +219,21 @@ start:
         or a
         ret nz
         di
-        ld hl, vector_table
-        ld de, vector_table + 1
-        ld bc, 256
+        ld hl, vector_table         ; (a loop: fewer bytes than LDIR here, where bytes are short)
+        ld b, l                     ; 256 times, then the 257th byte
+start_fill:
         ld (hl), vector_byte
-        ldir
+        inc hl
+        djnz start_fill
+        ld (hl), vector_byte
         ld a, i
         ld (saved_i), a
         ld a, vector_table / 256
         ld i, a
         im 2
-        ld a, 1
-        ld (playing), a
+        ld (playing), a             ; not 0
         ei
+no_effects:                         ; (also the effect entries' RET when there is no sfx.afb)
         ret
 
 resident_low_end:
@@ -405,7 +431,7 @@ init_only_end:
 
 ; ---- resident again: past the end of the vector table -----------------------------------
 
-playing:        db 0                ; 1 while the interrupt handler plays the music
+playing:        db 0                ; not 0 while the interrupt handler plays the music
 saved_i:        db 0                ; the I register from before the background playback
 launch_due:     db 1                ; 1 until the first call of start has launched the game
 
@@ -659,7 +685,32 @@ pt3_tables_elsewhere equ 1
         if !tune1_banked
 pt3_tables_at   equ builder_top
         endif
+        if effects_size
+pt3_with_ayfx   equ 1               ; every frame mixes in the playing sound effect
+        endif
         include "asm/pt3_player.asm"
+
+; ---- the sound effects -------------------------------------------------------------------
+; With sfx.afb in the program directory, its bytes (bin/sfx.afb) and the effect player stay
+; resident in main memory: pt3_play reads them on every frame, with a tune's bank paged in too.
+; They take their room from what tune 1 may have in main memory; the build puts tune 1 in a
+; bank when the two do not fit together.
+effects_player_bytes equ 237        ; the effect player's code and state, with its call in pt3_play
+effects_hook_bytes equ 7            ; that call: LD A,(nn), OR A, CALL NZ,nn
+        if effects_size
+effects_code:
+        include "asm/ayfx_player.asm"
+effects_code_end:
+ayfx_bank:
+        incbin "bin/sfx.afb"
+        if $ - ayfx_bank != effects_size
+        .error bin/tunes.asm: effects_size is not the size of bin/sfx.afb
+        endif
+        if effects_code_end - effects_code + effects_hook_bytes != effects_player_bytes
+        .error effects_player_bytes is stale: set it to the effect player's size
+        endif
+        endif
+effects_end:
 
         if tune1_banked
         pt3_tables_part
@@ -1051,13 +1102,16 @@ credits_limit   equ credit_columns * credit_rows_max
         if resident_high_end > frame_interrupt || pt3_low_end > frame_interrupt
         .error the code before the interrupt handler runs into it
         endif
+        if vector_table & 255
+        .error start fills the vector table from a page boundary
+        endif
         if frame_interrupt != vector_byte * 257 || vector_table + 257 > frame_interrupt
         .error the interrupt handler is not where the vectors point
         endif
         if pt3_tables_end - pt3_tables_code != tables_room
         .error tables_room is stale: set it to the table builder's size
         endif
-        if init_end > $8000
+        if init_end > $8000 && pt3_work + PT3_WORK_SIZE <= game_address  ; (else the effects say it)
         .warning The music does not fit: tune 1's compressed music, which goes with the player and init's code from 25500, must end by 32767, where the blocks of the banked tunes load.
         .error init's code and the compressed music run past $7FFF
         endif
@@ -1070,10 +1124,12 @@ credits_limit   equ credit_columns * credit_rows_max
 ; The limits named in the messages are checked below, so they cannot go stale.
 
 work_size       equ PT3_WORK_SIZE
-
-        if pt3_work + work_size > game_address
-        .error the player's work area runs past 31999
+        if effects_size
+effects_room    equ effects_size + effects_player_bytes
+        else
+effects_room    equ 0
         endif
+
         if player_stack_end - resident_low_end < player_stack_size || zx7_end < player_stack_end
         .error the player's stack is too small or lies over more than the unpacker
         endif
@@ -1083,11 +1139,12 @@ work_size       equ PT3_WORK_SIZE
 ; Past the module come its room to unpack in place and the work area; only the work area
 ; must end by 31999. The tune table grows with the tunes, so the limit is the one for nine.
 
-player_size     equ 2146            ; bytes from 25500 to the module buffer
+player_size     equ 2146            ; bytes from 25500 to the module buffer, without effects
 
-module_at_most  equ module + 3 * (9 - tune_count)  ; where the module lies with nine tunes
+; Where the module lies with nine tunes and no effects.
+module_at_most  equ module + 3 * (9 - tune_count) - effects_room
         if module_at_most - load_address != player_size
-        .error player_size is stale: set it to the bytes from 25500 to `module` with nine tunes
+        .error player_size or effects_player_bytes is stale: set them to the bytes from 25500 to `module` with nine tunes, and to what the effects add less sfx.afb
         endif
         if module_at_most + max_module_size + work_size > game_address
         .error max_module_size is stale: the work area no longer fits below 32000
@@ -1096,11 +1153,44 @@ module_at_most  equ module + 3 * (9 - tune_count)  ; where the module lies with 
         .error max_module_size is stale: a larger module fits below 32000
         endif
 
-        if tune1_size > max_module_size || module_end + work_size > game_address
+        if tune1_size + effects_room > max_module_size || module_end + work_size > game_address
+        if effects_size
+        .warning The sound effects do not fit: with tune 1 in main memory, tune 1, sfx.afb and the effect player's 237 bytes may have at most 3890 bytes together (a larger tune 1 goes in a RAM bank).
+        .error The music and the sound effects do not fit between 25500 and 31999
+        endif
         .warning The music does not fit: tune 1 goes in main memory only when it has at most 3890 bytes (the player takes bytes 25500 to 27645, its work area the 464 bytes after the module, up to 31999).
         .error The music does not fit between 25500 and 31999
         endif
 
+        else
+
+; With tune 1 banked the effects have the room of the table builder and the work area.
+max_banked_effects_size equ 3274    ; the largest sfx.afb with tune 1 in a bank
+effects_at_most equ effects_end - effects_room + 3 * (9 - tune_count)  ; with nine tunes
+        if effects_at_most + effects_player_bytes + max_banked_effects_size + (pt3_work - effects_end) + work_size != game_address
+        .error max_banked_effects_size is stale: set it to the room left below 32000 with nine tunes
+        endif
+        if pt3_work + work_size > game_address
+        .warning The sound effects do not fit: sfx.afb may have at most 3274 bytes (with tune 1 in a RAM bank, the player, its effect player and its work area take the rest of 25500 to 31999).
+        .error The sound effects do not fit between 25500 and 31999
+        endif
+
+        endif
+        if pt3_work + work_size > game_address
+        .error the player's work area runs past 31999
+        endif
+
+        if entry_init != address_init || entry_play != address_play || entry_stop != address_stop
+        .error the jump table and its address equ lines differ: 25500 to 25506
+        endif
+        if module_pointer != address_module || entry_start != address_start
+        .error the jump table and its address equ lines differ: 25509, 25511
+        endif
+        if entry_switch != address_tune || music_bank != address_bank
+        .error the jump table and its address equ lines differ: 25514, 25519
+        endif
+        if entry_effect != address_effect || entry_effects_off != address_effects_off
+        .error the jump table and its address equ lines differ: 25520, 25523
         endif
 
         end

@@ -24,7 +24,10 @@ files=(
   "tools/pasmoEXE|the pasmo Z80 assembler, built from Debian's pasmo source package"
   "asm/tunefuse.asm|the music player's source, assembled on every run"
   "asm/pt3_player.asm|the PT3 player the music player includes"
+  "asm/ayfx_player.asm|the sound effect player the music player includes with an sfx.afb"
   "asm/preview.asm|the preview game a tape gets when there is no game.tap: a key per tune"
+  "include/tunefuse.inc|the player's entry addresses for a game in assembly"
+  "include/tunefuse.h|the player's entries as C functions, for a game built with SDCC or z88dk"
   "bin/|the work folder for the run's intermediate files (keep it, even empty)"
   "game.tap|the demo game: replace it with your game's tape"
   "music.pt3|the demo music, used when you name no module"
@@ -81,12 +84,13 @@ build_kit() {
 stage() {
   local folder=$1 title=$2
   rm -rf "$folder"
-  mkdir -p "$folder/bin" "$folder/tools" "$folder/asm" "$folder/licenses/pasmo" "$folder/source/pasmo"
+  mkdir -p "$folder/bin" "$folder/tools" "$folder/asm" "$folder/include" "$folder/licenses/pasmo" "$folder/source/pasmo"
   cp "$kit/tunefuse$exe" "$folder/"
   cp "$kit/tools/zx7$exe" "$kit/tools/bin2tap$exe" "$folder/tools/"
   cp "$pasmo_built" "$folder/tools/pasmo$exe"
   "$strip" "$folder/tunefuse$exe" "$folder"/tools/*
   cp "$kit"/asm/*.asm "$folder/asm/"
+  cp "$kit/include/tunefuse.inc" "$kit/include/tunefuse.h" "$folder/include/"
   cp "$kit/game.tap" "$kit/music.pt3" "$kit/screen.scr" "$folder/"
   cp LICENSE "$folder/LICENSE.txt"
   cp "$pasmo_scratch"/pasmo-*/COPYING "$folder/licenses/pasmo/COPYING"

@@ -21,7 +21,7 @@ inline constexpr int music_bank = 6;  // the 128K RAM bank of the banked layout
 // larger one goes in a RAM bank of a 128K.
 inline constexpr int main_memory_module_limit = 3890;
 // The sound-effect player's resident bytes, code and state, which a bank of effects brings along.
-inline constexpr int effects_player_bytes = 230;
+inline constexpr int effects_player_bytes = 237;
 
 // The count-th number written in decimal digits (ASCII) in the text, counting from 0; -1 when
 // there are not so many. For the checks at build time.

@@ -11,7 +11,9 @@
 #include <set>
 #include <sstream>
 #include <tuple>
+#include <utility>
 
+#include "ayfx_decoder.hpp"
 #include "fault_cases.hpp"
 #include "player_limit.hpp"
 #include "test_support.hpp"
@@ -24,7 +26,7 @@ using test::Bytes;
 const fs::path fuse = "/usr/bin/fuse-sdl", rom = "/usr/share/spectrum-roms/opense.rom";
 const std::string banner = "Tunefuse 1.6.1 Kestrin 2017";
 constexpr int init_entry = 25500, stop_entry = 25506, module_word = 25509, start_entry = 25511,
-              switch_entry = 25514;
+              switch_entry = 25514, effect_entry = 25520, effects_off_entry = 25523;
 // The demo game and the checking game below both keep a count at 32003 and 0x5A at 32005.
 constexpr int game_count = 32003, game_marker = 32005, stop_after_checks = 200;
 constexpr int entry_mark = 9999991, write_mark = 9999992, exit_mark = 9999993, frame_mark = 9999994;
@@ -176,7 +178,7 @@ std::string debugger_script(int frames, int frame_limit, int game_entry = -1,
     for (const auto& [after, key] : presses)
         script << "break time 0 if $begun != 0 && spectrum:frames == $begun + " << after << "\ncommands "
                << ++id << "\nset 23560 " << int{key} << "\nset 23611 ([23611] | 32)\ncontinue\nend\n";
-    for (int entry : {init_entry, stop_entry, start_entry, switch_entry})
+    for (int entry : {init_entry, stop_entry, start_entry, switch_entry, effect_entry, effects_off_entry})
         script << "break " << entry << "\ncommands " << ++id << "\nprint " << entry_mark
                << "\nprint z80:pc\nprint spectrum:frames\nprint z80:i\nprint [23672] + 256 * [23673]\n"
                << (entry == start_entry && game_entry < 0 ? "set $begun spectrum:frames\n" : "")
@@ -246,6 +248,7 @@ protected:
         fs::copy(test::kit_dir(), kit, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
         if (!screen) fs::remove(kit / "screen.scr");
         fs::copy_file(music, kit / "music.pt3", fs::copy_options::overwrite_existing);
+        if (!effects_.empty()) fs::copy_file(effects_, kit / "sfx.afb");
         for (std::size_t n = 0; n < more_tunes_.size(); ++n)
             fs::copy_file(more_tunes_[n], kit / ("music" + std::to_string(n + 2) + ".pt3"));
         module_ = test::read_bytes(music);
@@ -318,7 +321,7 @@ protected:
         credits_row_ = 24 - static_cast<int>(std::min<std::size_t>(credits.size(), 128) + 31) / 32;
         if (!(launch[3] & 1)) expect_text(ram_, credits.substr(0, 128), credits_row_);
         for (const auto& [pc, frame, i, frames_count] : trace_.entries) {
-            if (pc == switch_entry) continue;
+            if (pc == switch_entry || pc == effect_entry || pc == effects_off_entry) continue;
             entries_.push_back(pc);
             if (pc == start_entry && start_frame_ < 0) start_frame_ = frame;
         }
@@ -357,6 +360,7 @@ protected:
     test::TempDir temp_{"tunefuse-kit"};
     fs::path game_tape_;                         // a game tape of its own maker's, instead of one made here
     std::vector<fs::path> more_tunes_;           // music2.pt3 and on
+    fs::path effects_;                           // sfx.afb
     bool preview_ = false;                       // no game.tap: the program's preview game in its place
     std::vector<std::pair<int, char>> presses_;  // keys for the game, frames after the start entry
     std::string warning_;                        // what the build must say, instead of nothing
@@ -733,5 +737,161 @@ TEST_F(KitEmulator, PreviewTapePlaysEachTuneOnItsNumberKey) {
     ASSERT_NO_FATAL_FAILURE(expect_frames(frames_dir / (tunes[1].stem().string() + ".frames.txt"), 100, 100));
     expect_text(ram_, "1 " + module_field(module_, 30).substr(0, 30), 2);
 }
+
+// What a game does in turn, each after `wait` frames: switch to tune `number`, play effect
+// `number` on `channel`, or stop the effects.
+struct Step {
+    int wait, entry, number, channel;
+};
+const Step effect_plan[] = {{15, effect_entry, 2, 1},      {30, effect_entry, 3, 0}, {10, switch_entry, 2, 0},
+                            {20, effects_off_entry, 0, 0}, {10, effect_entry, 4, 7}, {25, switch_entry, 1, 0},
+                            {10, effect_entry, 0, 2}};
+
+// The plan as bytes: wait, what (1 tune, 2 effect, 3 off), number, channel; a 0 ends it.
+std::string plan_bytes() {
+    std::string bytes;
+    for (const Step& step : effect_plan)
+        bytes += std::to_string(step.wait) + ", " +
+                 (step.entry == switch_entry   ? "1"
+                  : step.entry == effect_entry ? "2"
+                                               : "3") +
+                 ", " + std::to_string(step.number) + ", " + std::to_string(step.channel) + ", ";
+    return bytes + "0";
+}
+
+// The plan's game in assembly, with the kit's include file.
+std::string effects_game_asm() {
+    std::string source = R"(include "include/tunefuse.inc"
+        org TUNEFUSE_GAME | jp main | dw 0, 0
+main:   ld a, $5a | ld (32005), a | ld hl, plan
+step:   ld a, (hl) | or a | jr z, stay | ld b, a
+wait:   halt | djnz wait
+        inc hl | ld a, (hl) | inc hl | ld c, (hl) | inc hl | ld b, (hl) | inc hl | push hl
+        cp 2 | jr z, effect | jr nc, off | ld a, c | call TUNEFUSE_TUNE | jr next
+effect: ld a, c | call TUNEFUSE_EFFECT | jr next
+off:    call TUNEFUSE_EFFECTS_OFF
+next:   pop hl | jr step
+stay:   halt | jr stay
+plan:   db )" + plan_bytes() +
+                         "\n";
+    std::replace(source.begin(), source.end(), '|', '\n');
+    return source;
+}
+
+// The plan's game in C with the kit's tunefuse.h, built by SDCC with a start-up of its own at 32000.
+const char* const effects_game_crt0 = R"(        .module crt0
+        .globl  _main
+        .area   _HEADER (ABS)
+        .org    32000
+        jp      start
+        .dw     0, 0
+start:  call    _main
+stay:   halt
+        jr      stay
+        .area   _HOME
+        .area   _CODE
+        .area   _INITIALIZER
+        .area   _GSINIT
+        .area   _GSFINAL
+        .area   _DATA
+        .area   _BSS
+)";
+std::string effects_game_c() {
+    return "#include \"tunefuse.h\"\nstatic const unsigned char plan[] = {" + plan_bytes() + R"(};
+void main(void) {
+    const unsigned char* step;
+    *(volatile unsigned char*)32005 = 0x5a;
+    for (step = plan; step[0]; step += 4) {
+        unsigned char wait = step[0];
+        while (wait--) __asm__("halt");
+        if (step[1] == 1) tunefuse_tune(step[2]);
+        else if (step[1] == 2) tunefuse_effect(step[2], step[3]);
+        else tunefuse_effects_off();
+    }
+}
+)";
+}
+
+class KitEmulatorEffects : public KitEmulator, public testing::WithParamInterface<std::tuple<bool, bool>> {};
+
+// Two tunes and a corpus bank of effects, switched and played by a game in assembly (tune 1 in
+// main memory) and one in C (tune 1 banked) through the kit's include files: every frame from the
+// start is the playing tune's expected frame with the playing effect laid over it as the bank's
+// bytes say. On the 48K a banked tune is silence, and an effect started meanwhile waits for the
+// music to play again.
+TEST_P(KitEmulatorEffects, GamesPlayEffectsOverTheTunesThroughTheIncludeFiles) {
+    const auto& [in_c, zx128] = GetParam();
+    const fs::path shared = test::shared_dir().value_or(""), bank = shared / "corpus/afx/remy_example.afb";
+    const std::string names[] = {in_c ? "shiru_snowball_game" : "shiru_oldlove",
+                                 in_c ? "shiru_oldlove" : "shiru_a_little_journey"};
+    std::vector<std::string> music[2];
+    for (int n : {0, 1}) {
+        const fs::path frames = shared / "pt3-frames" / (names[n] + ".frames.txt");
+        if (!fs::exists(frames) || !fs::exists(bank)) GTEST_SKIP() << "no shared corpus at ../shared/corpus";
+        std::istringstream lines(test::read_string(frames));
+        for (std::string line; std::getline(lines, line);) music[n].push_back(line);
+    }
+    std::string game = effects_game_asm();
+    if (in_c) {
+        if (!fs::exists("/usr/bin/sdcc") || !fs::exists("/usr/bin/makebin"))
+            GTEST_SKIP() << "needs SDCC (sdcc)";
+        test::write_string(temp_ / "crt0.s", effects_game_crt0);
+        test::write_string(temp_ / "game.c", effects_game_c());
+        for (std::vector<std::string> command :
+             {std::vector<std::string>{"sdasz80", "-o", "crt0.rel", "crt0.s"},
+              {"sdcc", "-mz80", "--no-std-crt0", "--code-loc", "32008", "--data-loc", "0xF000", "-I",
+               (test::kit_dir() / "include").string(), "crt0.rel", "game.c", "-o", "game.ihx"},
+              {"makebin", "-p", "game.ihx", "game.bin"}})
+            ASSERT_EQ(run_in(temp_.path(), command).exit_code, 0) << command[0];
+        Bytes image = test::read_bytes(temp_ / "game.bin");
+        test::write_bytes(temp_ / "game32000.bin", Bytes(image.begin() + 32000, image.end()));
+        game = " org 32000\n incbin \"" + (temp_ / "game32000.bin").string() + "\"\n";
+    }
+    more_tunes_ = {shared / "corpus/pt3" / (names[1] + ".pt3")};
+    effects_ = bank;
+    warning_ = "on the 48K, tune 2 does not play";
+    ASSERT_NO_FATAL_FAILURE(play(shared / "corpus/pt3" / (names[0] + ".pt3"), zx128, game, false, 160));
+    std::vector<int> called;
+    for (const auto& [pc, frame, i, frames_count] : trace_.entries)
+        if (pc == switch_entry || pc == effect_entry || pc == effects_off_entry) called.push_back(frame);
+    ASSERT_EQ(called.size(), std::size(effect_plan));
+    int first = 1 << 30, last = 0;
+    for (const auto& [frame, reg, value] : trace_.ay)
+        if (frame >= start_frame_) first = std::min(first, frame), last = std::max(last, frame);
+    ASSERT_LE(first, last) << "no AY writes after the start entry";
+    const auto lines = ay_lines(trace_, first, last - first + 1);
+    test::EffectDecoder effect{test::read_bytes(bank)};
+    std::size_t tune = 0, next = 0;  // the playing tune and its next expected frame
+    bool plays = zx128 || !in_c, may_lose = false;
+    auto take = [&](std::size_t step) {  // what the game's call does from the next frame on
+        const Step& done = effect_plan[step];
+        if (done.entry == switch_entry)
+            tune = done.number - 1, next = 0, plays = zx128 || (!in_c && tune == 0), may_lose = true;
+        if (done.entry == effect_entry) effect.start(done.number, done.channel);
+        if (done.entry == effects_off_entry) effect.playing = false;
+    };
+    std::size_t step = 0;
+    for (; step < called.size() && called[step] < first; ++step) take(step);  // the silent 48K's
+    for (int frame = first; frame <= last; ++frame) {
+        const bool now = step < called.size() && called[step] == frame;
+        const std::string& line = lines.at(static_cast<std::size_t>(frame - first));
+        // A switch silences the AY in its frame, and may take the next frame's interrupt (once).
+        const bool switched = now && effect_plan[step].entry == switch_entry;
+        if (std::exchange(may_lose, false) && line.starts_with("--")) {
+        } else if (plays) {
+            std::vector<int> reg = test::registers(music[tune].at(next++));
+            effect.frame(reg);
+            if (!switched)
+                ASSERT_EQ(test::registers(line), reg) << "frame " << frame - first + 1 << ": " << line;
+        } else if (!now) {
+            ASSERT_EQ(line, "-- -- -- -- -- -- -- -- -- -- -- -- -- ff") << "frame " << frame - first + 1;
+        }
+        if (now) take(step++);
+    }
+    if (zx128 || !in_c) EXPECT_GT(last - called.back(), 10) << "the run ended early";
+}
+
+INSTANTIATE_TEST_SUITE_P(AssemblyAndC, KitEmulatorEffects,
+                         testing::Combine(testing::Bool(), testing::Bool()));
 
 }  // namespace

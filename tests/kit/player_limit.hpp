@@ -26,17 +26,20 @@ struct TunePlace {
     int size, packed, bank = 0, address = 0, load = 0;
 };
 
-// bin/tunes.asm for `tunes`, placed as the build places them: tune 1 in main memory when it fits,
-// the others first-fit in banks 6, 4, 3, 1, each block loaded at the top of its bank when it
-// unpacks in place there, else at 0x8000.
-inline std::string tunes_asm(std::vector<TunePlace>& tunes) {
+// bin/tunes.asm for `tunes` and `effects` bytes of sfx.afb, placed as the build places them: tune 1
+// in main memory when it fits there with the effects and their player, the others first-fit in
+// banks 6, 4, 3, 1, each block loaded at the top of its bank when it unpacks in place there, else
+// at 0x8000.
+inline std::string tunes_asm(std::vector<TunePlace>& tunes, int effects = 0) {
     std::ostringstream equs;
-    equs << "tune_count equ " << tunes.size() << "\n";
+    equs << "tune_count equ " << tunes.size() << "\neffects_size equ " << effects << "\n";
     const int banks[] = {6, 4, 3, 1};
+    const int main_room = static_cast<int>(stated_limit("max_module_size")) -
+                          (effects ? effects + static_cast<int>(stated_limit("effects_player_bytes")) : 0);
     int next[] = {0xC000, 0xC000, 0xC000, 0xC000}, b = 0;
     for (std::size_t k = 0; k < 9; ++k) {
         TunePlace none{0, 0}, &tune = k < tunes.size() ? tunes[k] : none;
-        if (k < tunes.size() && (k > 0 || tune.size > static_cast<int>(stated_limit("max_module_size")))) {
+        if (k < tunes.size() && (k > 0 || tune.size > main_room)) {
             for (b = 0; b < 3 && next[b] + tune.size > 0x10000;) ++b;
             tune.bank = banks[b], tune.address = next[b], next[b] += tune.size;
             bool in_place = tune.address + tune.size + tune.size / 8 + 4 <= 0x10000 &&

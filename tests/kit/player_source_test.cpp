@@ -28,11 +28,15 @@ TEST(PlayerSource, LayoutsAndRefusalsAtTheStatedLimits) {
     std::size_t main_limit = stated_limit("max_module_size");
     ASSERT_TRUE(main_limit >= 3890 && stated_limit("max_banked_module_size") == 16384)
         << "asm/tunefuse.asm no longer states its limits";
+    const std::size_t effects_player = stated_limit("effects_player_bytes"),
+                      banked_effects = stated_limit("max_banked_effects_size");
+    ASSERT_TRUE(effects_player > 0 && banked_effects > 0) << "asm/tunefuse.asm no longer states its limits";
     struct Case {
         const char* name;
         std::vector<std::size_t> sizes;    // of tune 1, 2, ...
         std::vector<std::string> refusal;  // what the message names; empty when it fits
         bool noise = false;
+        std::size_t effects = 0;  // bytes of sfx.afb
     };
     const Case cases[] = {{"largest module for main memory, with eight banked tunes",
                            {main_limit, 2000, 3000, 4000, 5000, 6000, 7000, 8000, 9000},
@@ -43,7 +47,27 @@ TEST(PlayerSource, LayoutsAndRefusalsAtTheStatedLimits) {
                           {"over a bank", {main_limit, 16385}, {"at most 16384 bytes"}},
                           {"four full banks leave no room for the set-up code",
                            {100, 16384, 16384, 16384, 16384},
-                           {"room for its set-up code"}}};
+                           {"room for its set-up code"}},
+                          {"tune 1 and effects filling main memory",
+                           {1000, 2000, 3000, 4000, 5000, 6000, 7000, 8000, 9000},
+                           {},
+                           false,
+                           main_limit - 1000 - effects_player},
+                          {"one byte more of effects sends tune 1 to a bank",
+                           {1000},
+                           {},
+                           false,
+                           main_limit - 1000 - effects_player + 1},
+                          {"largest effects with tune 1 banked",
+                           {main_limit + 1, 2000, 3000, 4000, 5000, 6000, 7000, 8000, 9000},
+                           {},
+                           false,
+                           banked_effects},
+                          {"over the effects' room",
+                           {main_limit + 1, 2000, 3000, 4000, 5000, 6000, 7000, 8000, 9000},
+                           {"at most " + std::to_string(banked_effects) + " bytes"},
+                           false,
+                           banked_effects + 1}};
     test::TempDir dir;
     fs::copy(test::kit_dir() / "asm", dir / "asm");
     fs::create_directories(dir / "bin");
@@ -66,7 +90,8 @@ TEST(PlayerSource, LayoutsAndRefusalsAtTheStatedLimits) {
                 {static_cast<int>(size), static_cast<int>(fs::file_size(dir / "bin/music.pt3.zx7"))});
         }
         test::write_bytes(dir / "bin/music.pt3.zx7", music);
-        test::write_string(dir / "bin/tunes.asm", tunes_asm(tunes));
+        test::write_string(dir / "bin/tunes.asm", tunes_asm(tunes, static_cast<int>(c.effects)));
+        test::write_bytes(dir / "bin/sfx.afb", Bytes(c.effects, 0));
         fs::remove(dir / "tunefuse.bin");
         test::ProcessOptions options;
         options.working_directory = dir.path();
@@ -77,14 +102,16 @@ TEST(PlayerSource, LayoutsAndRefusalsAtTheStatedLimits) {
             // pasmo --err puts errors on standard output and warnings on standard error.
             EXPECT_NE(run.exit_code, 0);
             EXPECT_FALSE(fs::exists(dir / "tunefuse.bin"));
-            EXPECT_NE(run.err.find("The music does not fit"), std::string::npos) << run.err;
+            EXPECT_NE(run.err.find(c.effects ? "The sound effects do not fit" : "The music does not fit"),
+                      std::string::npos)
+                << run.err;
             for (const auto& named : c.refusal) EXPECT_NE(run.err.find(named), std::string::npos) << run.err;
             continue;
         }
         ASSERT_EQ(run.exit_code, 0) << run.out << run.err;
         Bytes code = test::read_bytes(dir / "tunefuse.bin");
         ASSERT_GT(code.size(), 20u);  // the entries, the module's address and its bank
-        for (int entry : {25500, 25503, 25506, 25511, 25514}) {
+        for (int entry : {25500, 25503, 25506, 25511, 25514, 25520, 25523}) {
             std::size_t at = static_cast<std::size_t>(entry - 25500);
             int target = code[at + 1] | code[at + 2] << 8;
             EXPECT_TRUE(code[at] == 0xC3 && target > player_music_bank && target < 32000)
@@ -94,8 +121,9 @@ TEST(PlayerSource, LayoutsAndRefusalsAtTheStatedLimits) {
         // and the block then ends before the banked tunes' blocks load at 0x8000.
         bool carried = std::search(code.begin(), code.end(), music.begin(), music.end()) != code.end();
         EXPECT_EQ(carried, tunes[0].bank == 0);
-        EXPECT_EQ(tunes[0].bank == 0, c.sizes[0] <= main_limit);
-        EXPECT_LE(25500 + code.size(), tunes[0].bank == 0 ? 0x8000u : 32000u);
+        EXPECT_EQ(tunes[0].bank == 0,
+                  c.sizes[0] + (c.effects ? c.effects + effects_player : 0) <= main_limit);
+        EXPECT_LE(25500 + code.size(), tunes[0].bank == 0 || c.effects ? 0x8000u : 32000u);
         Bytes module = module_of_size(c.sizes[0], c.noise);
         for (std::size_t at = 0; at + 64 <= module.size(); at += 500)
             EXPECT_EQ(std::search(code.begin(), code.end(), module.begin() + static_cast<long>(at),

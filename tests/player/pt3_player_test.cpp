@@ -4,6 +4,7 @@
 
 #include <sstream>
 
+#include "ayfx_decoder.hpp"
 #include "test_support.hpp"
 #include "z80_machine.hpp"
 
@@ -200,48 +201,14 @@ TEST(Pt3Player, PlaysEffectsTheCorpusLacks) {
     }
 }
 
-// Sound effects over the music. A frame's expected registers are the music's (its expected
-// frames, past them the player without effects, which PlaysTheCorpus holds to them) with the
-// effect's frame laid over them as the bank format describes: the channel's volume, its tone
-// period while the tone is on, its two R7 bits, R6 while the noise is on. The effect player marks
-// its tone periods with bit 7 of R1, R3 or R5, which the AY does not keep.
-struct EffectDecoder {
-    Bytes bank;
-    std::size_t at = 0, next = 0;  // next: the effect the whole-bank run starts next
-    int channel = 0, tone = 0, noise = 0;
-    bool playing = false;
-    int word(std::size_t from) const { return bank.at(from) | bank.at(from + 1) << 8; }
-    int count() const { return (word(1) + 1) / 2; }
-    void start(int effect, int on) {
-        if (effect >= count()) return;
-        at = 2 + 2 * effect + word(1 + 2 * effect), channel = std::min(on, 2), tone = noise = 0,
-        playing = true;
-    }
-    void frame(std::vector<int>& reg) {
-        if (!playing) return;
-        int info = bank.at(at++);
-        if (info & 0x20) tone = word(at) & 0xFFF, at += 2;
-        if (info & 0x40 && (playing = bank.at(at) < 0x20)) noise = bank.at(at++);
-        if (!playing) return;
-        reg[8 + channel] = info & 15;
-        if (!(info & 0x10)) reg[2 * channel] = tone & 0xFF, reg[2 * channel + 1] = tone >> 8;
-        if (!(info & 0x80)) reg[6] = noise;
-        reg[7] = (reg[7] & ~(9 << channel)) | (info >> 4 & 1) << channel | (info >> 7 & 1) << (3 + channel);
-    }
-};
-std::vector<int> registers(const std::string& line) {
-    std::vector<int> reg;
-    for (std::size_t at = 0; at < line.size(); at += 3)
-        reg.push_back(std::stoi(line.substr(at, 2), nullptr, 16));
-    for (int coarse : {1, 3, 5}) reg[coarse] &= 0x0F;
-    return reg;
-}
-
 struct SfxCase {
     const char *name, *module, *bank;
     std::vector<std::array<int, 3>> starts;  // frame, effect (-1: ayfx_stop, -2: the whole bank), channel
     int frames;
 };
+// Sound effects over the music. A frame's expected registers are the music's (its expected
+// frames, past them the player without effects, which PlaysTheCorpus holds to them) with the
+// effect's frame laid over them by test::EffectDecoder.
 TEST(Pt3Player, MixesSoundEffectsIntoTheMusic) {
     auto shared = test::shared_dir();
     if (!shared || !fs::exists(*shared / "corpus/afx")) GTEST_SKIP() << "the shared corpus is not here";
@@ -264,7 +231,8 @@ TEST(Pt3Player, MixesSoundEffectsIntoTheMusic) {
     for (const auto& sfx : cases) {
         SCOPED_TRACE(sfx.name);
         Bytes module = test::read_bytes(*shared / "corpus/pt3" / (sfx.module + std::string(".pt3")));
-        EffectDecoder effect{test::read_bytes(*shared / "corpus/afx" / (sfx.bank + std::string(".afb")))};
+        test::EffectDecoder effect{
+            test::read_bytes(*shared / "corpus/afx" / (sfx.bank + std::string(".afb")))};
         Player player(module, player_test::Core::z80ex, effect.bank), music(module);
         fs::path frames = *shared / "pt3-frames" / (sfx.module + std::string(".frames.txt"));
         std::istringstream expected(fs::exists(frames) ? test::read_string(frames) : "");
@@ -283,9 +251,9 @@ TEST(Pt3Player, MixesSoundEffectsIntoTheMusic) {
             }
             std::string line, past = music.play();
             if (!std::getline(expected, line)) line = past;
-            std::vector<int> reg = registers(line);
+            std::vector<int> reg = test::registers(line);
             effect.frame(reg);
-            ASSERT_EQ(registers(player.play()), reg) << "frame " << frame << ", music " << line;
+            ASSERT_EQ(test::registers(player.play()), reg) << "frame " << frame << ", music " << line;
         }
         EXPECT_FALSE(effect.playing);
         EXPECT_EQ(effect.next, whole_bank ? static_cast<std::size_t>(effect.count()) : 0u);
