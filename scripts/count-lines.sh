@@ -8,7 +8,7 @@ lines() { git ls-files -z -- "$@" | grep -z -v '^fuzz/corpus/' | xargs -0 -r cat
 
 # Each row: a name, then the tracked paths it counts.
 code_rows=("src/:src" "asm/:asm" "tools/:tools" "demo/:demo" "scripts/:scripts"
-  "CMake:CMakeLists.txt cmake" "CI:.ci/run")
+  "include/:include" "CMake:CMakeLists.txt cmake" "CI:.ci/run")
 test_rows=("tests/:tests" "fuzz/:fuzz" "bench/:bench")
 
 total=0
