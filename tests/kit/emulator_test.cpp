@@ -458,6 +458,16 @@ std::vector<fs::path> corpus_modules() {
     return {modules.begin(), modules.end()};
 }
 
+// The corpus modules, those with expected frames first (so that, as tunes, they share bank 6).
+std::vector<fs::path> modules_with_frames_first() {
+    std::vector<fs::path> modules = corpus_modules();
+    const fs::path frames = test::shared_dir().value_or("") / "pt3-frames";
+    std::stable_partition(modules.begin(), modules.end(), [&](const fs::path& module) {
+        return fs::exists(frames / (module.stem().string() + ".frames.txt"));
+    });
+    return modules[0].empty() ? std::vector<fs::path>{} : modules;
+}
+
 class KitEmulatorCorpus : public KitEmulator,
                           public testing::WithParamInterface<std::tuple<fs::path, bool>> {};
 
@@ -646,14 +656,9 @@ class KitEmulatorTunes : public KitEmulator, public testing::WithParamInterface<
 // what the game wrote.
 TEST_P(KitEmulatorTunes, SwitchedByTheGamePlayFromTheirStart) {
     const bool zx128 = GetParam();
-    const auto modules = corpus_modules();
-    if (modules.size() < 7 || modules[0].empty()) GTEST_SKIP() << "no shared corpus at ../shared/corpus";
     const fs::path frames_dir = test::shared_dir().value_or("") / "pt3-frames";
-    std::vector<fs::path> tunes;
-    for (const auto& module : modules)  // those with frames first, so that they share bank 6
-        if (fs::exists(frames_dir / (module.stem().string() + ".frames.txt"))) tunes.push_back(module);
-    for (const auto& module : modules)
-        if (std::find(tunes.begin(), tunes.end(), module) == tunes.end()) tunes.push_back(module);
+    const std::vector<fs::path> tunes = modules_with_frames_first();
+    if (tunes.size() < 7) GTEST_SKIP() << "no shared corpus at ../shared/corpus";
     ASSERT_LE(fs::file_size(tunes[0]), stated_limit("max_module_size"));
     more_tunes_.assign(tunes.begin() + 1, tunes.end());
     warning_ =
@@ -662,6 +667,19 @@ TEST_P(KitEmulatorTunes, SwitchedByTheGamePlayFromTheirStart) {
     constexpr int each = 120;
     ASSERT_NO_FATAL_FAILURE(play(tunes[0], zx128, switching_game(7, each), false, 8 * each + 100));
     EXPECT_EQ(build_.err, warning_) << "the built-in check found something";
+    // The notes beside the tape say where each tune lies: on the 128K, there it is, unpacked.
+    const std::string notes = test::read_string(temp_ / "kit" / "checker.music.txt");
+    std::smatch where;
+    for (std::size_t n = 1; zx128 && n < tunes.size(); ++n) {
+        const std::regex line("\n" + std::to_string(n + 1) +
+                              " .*: (\\d+) bytes, .* RAM bank (\\d) at (\\d+)");
+        ASSERT_TRUE(std::regex_search(notes, where, line)) << notes;
+        const Bytes module = test::read_bytes(tunes[n]);
+        EXPECT_EQ(std::stoul(where[1]), module.size());
+        EXPECT_TRUE(std::equal(module.begin(), module.end(),
+                               ram_.banks.at(std::stoi(where[2])).begin() + (std::stoi(where[3]) - 0xC000)))
+            << "tune " << n + 1;
+    }
     EXPECT_EQ(entries_, (std::vector<int>{init_entry, start_entry}));
     expect_game_memory(0x8000, 0xFE00);
     for (int bank : {1, 3})
@@ -721,10 +739,8 @@ TEST_F(KitEmulator, ABankFullOfMusicPlaysFrameExact) {
 // and the number key 2 switches to tune 2, which plays from its start.
 TEST_F(KitEmulator, PreviewTapePlaysEachTuneOnItsNumberKey) {
     const fs::path frames_dir = test::shared_dir().value_or("") / "pt3-frames";
-    std::vector<fs::path> tunes;
-    for (const auto& module : corpus_modules())
-        if (fs::exists(frames_dir / (module.stem().string() + ".frames.txt"))) tunes.push_back(module);
-    if (tunes.size() < 2) GTEST_SKIP() << "no shared corpus at ../shared/corpus";
+    const std::vector<fs::path> tunes = modules_with_frames_first();
+    if (tunes.size() < 7) GTEST_SKIP() << "no shared corpus at ../shared/corpus";
     preview_ = true, more_tunes_ = {tunes[1]}, presses_ = {{150, '2'}};
     warning_ = "there is no game.tap, so the tape is a preview of the music";
     ASSERT_NO_FATAL_FAILURE(play(tunes[0], true, "", false, 300));
@@ -788,13 +804,6 @@ const char* const effects_game_crt0 = R"(        .module crt0
 start:  call    _main
 stay:   halt
         jr      stay
-        .area   _HOME
-        .area   _CODE
-        .area   _INITIALIZER
-        .area   _GSINIT
-        .area   _GSFINAL
-        .area   _DATA
-        .area   _BSS
 )";
 std::string effects_game_c() {
     return "#include \"tunefuse.h\"\nstatic const unsigned char plan[] = {" + plan_bytes() + R"(};
@@ -839,7 +848,7 @@ TEST_P(KitEmulatorEffects, GamesPlayEffectsOverTheTunesThroughTheIncludeFiles) {
         test::write_string(temp_ / "game.c", effects_game_c());
         for (std::vector<std::string> command :
              {std::vector<std::string>{"sdasz80", "-o", "crt0.rel", "crt0.s"},
-              {"sdcc", "-mz80", "--no-std-crt0", "--code-loc", "32008", "--data-loc", "0xF000", "-I",
+              {"sdcc", "-mz80", "--no-std-crt0", "--code-loc", "32016", "--data-loc", "0xF000", "-I",
                (test::kit_dir() / "include").string(), "crt0.rel", "game.c", "-o", "game.ihx"},
               {"makebin", "-p", "game.ihx", "game.bin"}})
             ASSERT_EQ(run_in(temp_.path(), command).exit_code, 0) << command[0];

@@ -71,12 +71,12 @@ TEST(TurboSound, TakesTheFirstModule) {
     const Bytes a = test::read_bytes(*first), b = test::read_bytes(*second);
     Bytes joined = a;
     joined.insert(joined.end(), b.begin(), b.end());
+    const auto word = [](std::size_t n) {
+        return std::string{static_cast<char>(n), static_cast<char>(n >> 8)};
+    };
+    const std::string footer = "PT3!" + word(a.size()) + "PT3!" + word(b.size()) + "02TS";
     Bytes footed = joined;
-    for (const Bytes& part : {Bytes{'P', 'T', '3', '!', static_cast<std::uint8_t>(a.size()),
-                                    static_cast<std::uint8_t>(a.size() >> 8), 'P', 'T', '3', '!',
-                                    static_cast<std::uint8_t>(b.size()),
-                                    static_cast<std::uint8_t>(b.size() >> 8), '0', '2', 'T', 'S'}})
-        footed.insert(footed.end(), part.begin(), part.end());
+    footed.insert(footed.end(), footer.begin(), footer.end());
     EXPECT_EQ(loader::first_module_length(joined), a.size());
     EXPECT_EQ(loader::first_module_length(footed), a.size());
     EXPECT_EQ(loader::first_module_length(a), a.size());

@@ -388,6 +388,13 @@ std::vector<FaultCase> fault_cases() {
             "have "
             "at most 16384 bytes",
             "Music file size     \t: 1048576 bytes (~ 1024kb)\n"),
+        {.label = "TurboSound music: two modules, the first plays",
+         .prepare =
+             [](const fs::path& dir) {
+                 write_bytes(dir / "music.pt3", joined({make_module(), make_module()}));
+             },
+         .warning = "music.pt3 is a TurboSound file, two modules for two AY chips: the first plays",
+         .shows = "Music file size     \t: 4096 bytes (~ 4kb)\n"},
         row("a further tune that is empty", file("music2.pt3", {}), "music file is empty: $kit/music2.pt3"),
         row("a further tune that is not a PT3", file("music2.pt3", Bytes(500, 1)),
             "the music file is not a PT3 module: music2.pt3"),
