@@ -828,16 +828,16 @@ pt3_row_sound_off:
         ld c,0
 ; A note or sound off starts the sample, ornament, slides and accumulators afresh.
 pt3_row_note_reset:
-        push hl
         push ix
-        pop hl
+        pop de
+        ex de,hl
         xor a
         rept CH_ENABLED
         ld (hl),a
         inc hl
         endm
         ld (hl),c
-        pop hl
+        ex de,hl
         ; fall through
 
 ; The row has ended: read the parameters of the effects noted, the last-met effect first.
@@ -1068,7 +1068,14 @@ pt3_frame_silent:
 ; The first half of a sounding channel's frame: reads the sample line (C = b0, B = b1) and
 ; works out the tone period; then the tone slide moves on.
 pt3_frame_tone:
-        ld l,(ix+CH_SAMPLE_POS)
+        ld a,(ix+CH_SAMPLE_POS) ; the position moves on now, back to the loop past the end
+        ld l,a
+        inc a
+        cp (ix+CH_SAMPLE_LENGTH)
+        jr c,pt3_frame_tone_line
+        ld a,(ix+CH_SAMPLE_LOOP)
+pt3_frame_tone_line:
+        ld (ix+CH_SAMPLE_POS),a
         ld h,0
         add hl,hl
         add hl,hl
@@ -1094,13 +1101,19 @@ pt3_frame_note:
         ld d,(ix+CH_SLIDE+1)
         add hl,de
         ex de,hl                ; DE = tone offset + slide
-        ld l,(ix+CH_ORNAMENT)
-        ld h,(ix+CH_ORNAMENT+1)
-        ld a,(ix+CH_ORNAMENT_POS)
-        add a,l
+        ld a,(ix+CH_ORNAMENT_POS) ; the ornament's position moves on as the sample's
         ld l,a
-        adc a,h
-        sub l
+        inc a
+        cp (ix+CH_ORNAMENT_LENGTH)
+        jr c,pt3_frame_ornament_next
+        ld a,(ix+CH_ORNAMENT_LOOP)
+pt3_frame_ornament_next:
+        ld (ix+CH_ORNAMENT_POS),a
+        ld a,l
+        add a,(ix+CH_ORNAMENT)
+        ld l,a
+        ld a,(ix+CH_ORNAMENT+1)
+        adc a,0
         ld h,a
         ld a,(ix+CH_NOTE)
         add a,(hl)
@@ -1112,10 +1125,9 @@ pt3_frame_note_high:
         ld a,95
 pt3_frame_period:
         add a,a
-        ld hl,pt3_tone_table
-        add a,l
+        add a,pt3_tone_table & 0xFF
         ld l,a
-        adc a,h
+        adc a,pt3_tone_table / 256
         sub l
         ld h,a
         ld a,(hl)
@@ -1194,10 +1206,9 @@ pt3_frame_volume:
         ld e,a                  ; the level table row of the volume, two amplitudes a byte
         srl a
         or (ix+CH_VOLUME)
-        ld hl,pt3_level_table - 8
-        add a,l
+        add a,(pt3_level_table - 8) & 0xFF
         ld l,a
-        adc a,h
+        adc a,(pt3_level_table - 8) / 256
         sub l
         ld h,a
         ld a,(hl)
@@ -1242,20 +1253,6 @@ pt3_frame_mixer_bits:
         rrca
         and 0x24
         ld c,a
-        ld a,(ix+CH_SAMPLE_POS) ; positions move on, back to their loop past the end
-        inc a
-        cp (ix+CH_SAMPLE_LENGTH)
-        jr c,pt3_frame_sample_next
-        ld a,(ix+CH_SAMPLE_LOOP)
-pt3_frame_sample_next:
-        ld (ix+CH_SAMPLE_POS),a
-        ld a,(ix+CH_ORNAMENT_POS)
-        inc a
-        cp (ix+CH_ORNAMENT_LENGTH)
-        jr c,pt3_frame_ornament_next
-        ld a,(ix+CH_ORNAMENT_LOOP)
-pt3_frame_ornament_next:
-        ld (ix+CH_ORNAMENT_POS),a
 pt3_frame_mixer:
         ld a,(pt3_mixer)        ; each channel shifts the earlier ones down one bit
         srl a
