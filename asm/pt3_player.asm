@@ -73,8 +73,7 @@ pt3_speed_count   equ pt3_work + 4
 pt3_position      equ pt3_work + 5
 pt3_noise_base    equ pt3_work + 6
 pt3_noise_value   equ pt3_work + 7
-pt3_env_base      equ pt3_work + 8    ; word
-pt3_env_slide     equ pt3_work + 10   ; word
+pt3_env_base      equ pt3_work + 8    ; word: the envelope period with its slide so far
 pt3_env_step      equ pt3_work + 12   ; word
 pt3_env_delay     equ pt3_work + 14
 pt3_env_count     equ pt3_work + 15
@@ -603,14 +602,12 @@ pt3_play_b:
         ld (hl),0               ; R13 is written once
         out (c),a
 pt3_play_r11:
-        ld a,(pt3_env_sum)      ; R11 and R12: envelope base + signed offset sum + slide
+        ld a,(pt3_env_sum)      ; R11 and R12: envelope base and slide + signed offset sum
         ld c,a
         add a,a
         sbc a,a
         ld b,a
         ld hl,(pt3_env_base)
-        add hl,bc
-        ld bc,(pt3_env_slide)
         add hl,bc
         ld c,0xFD
 pt3_play_out:
@@ -647,10 +644,10 @@ pt3_play_env_slide:
         jr nz,pt3_play_ahead
         ld a,(pt3_env_delay)
         ld (hl),a
-        ld hl,(pt3_env_slide)
+        ld hl,(pt3_env_base)    ; the slide moves the base itself
         ld de,(pt3_env_step)
         add hl,de
-        ld (pt3_env_slide),hl
+        ld (pt3_env_base),hl
         ; fall through
 
 ; When the next call is a tick that moves channel A on to its next row, that row is read now,
@@ -661,14 +658,21 @@ pt3_play_env_slide:
 pt3_play_ahead:
         ld a,(pt3_speed_count)
         dec a
-        ret nz
+        jr nz,pt3_play_early
         ld ix,pt3_channel_a
         dec (ix+CH_SKIP_COUNT)
         jr nz,pt3_play_ahead_tone
+        ld hl,pt3_noise_base
+        bit 7,(hl)
+        jr z,pt3_play_ahead_end
+        ld (hl),0               ; the position moved in the call before
+        jr pt3_play_ahead_row
+pt3_play_ahead_end:
         ld hl,(pt3_channel_a + CH_STREAM)
         ld a,(hl)
         or a
         call z,pt3_next_position
+pt3_play_ahead_row:
         call pt3_read_row
 ; The first half of channel A's next frame (its tone period and slide) is worked out now as
 ; well, when the channel sounds; the tick does the rest from the sample line kept here.
@@ -678,6 +682,23 @@ pt3_play_ahead_tone:           ; (IX = channel A)
         ret z
         call pt3_frame_tone
         ld (pt3_line),bc
+        ret
+
+; When the call after the next one is a tick at which channel A's pattern ends, the position
+; moves on already, a call early, so that the rows of the tick cost less: B and C read no row
+; before then, and channel A only goes on to its stream then. The noise base of the new position
+; (0) waits for that call too: bit 7 of the base marks it, a bit R6 does not take.
+pt3_play_early:
+        dec a
+        ret nz
+        ld hl,(pt3_channel_a + CH_STREAM)
+        ld a,(pt3_channel_a + CH_SKIP_COUNT)
+        dec a
+        or (hl)
+        ret nz
+        call pt3_next_position_keep
+        ld hl,pt3_noise_base
+        set 7,(hl)
         ret
 
 ; Row commands that take no further action: back to the next byte of the row.
@@ -864,7 +885,8 @@ pt3_row_done:
         ret
 
 ; Commands 11..1F and B2..BF: shape A goes to R13 now, the base period follows high byte
-; first, the channel's envelope goes on and a running envelope slide stops.
+; first (and takes back what a slide added), the channel's envelope goes on and a running
+; envelope slide stops.
 pt3_row_envelope_start:
         ld (pt3_env_shape),a
         ld d,(hl)
@@ -875,14 +897,14 @@ pt3_row_envelope_start:
         ld (ix+CH_ENVELOPE_ON),16
         xor a
         ld (pt3_env_count),a
-        ld d,a
-        ld e,a
-        ld (pt3_env_slide),de
         ret
 
 
 ; Channel A is due to read a row but its pattern has ended: go on to the next position.
 pt3_next_position:
+        xor a                   ; the new position starts with noise base 0
+        ld (pt3_noise_base),a
+pt3_next_position_keep:
         ld hl,(pt3_base)
         ld de,101               ; number of positions, then the loop position
         add hl,de
@@ -899,8 +921,6 @@ pt3_next_position_set:
         add hl,de
         ld e,a
         add hl,de
-        xor a
-        ld (pt3_noise_base),a
         ld a,(hl)
         jp pt3_point_streams
 
@@ -1045,26 +1065,9 @@ pt3_portamento_step:
         pop hl
         ret
 
-; One frame of channel IX: its period, amplitude, noise or envelope offset and mixer bits.
-; The rest of channel A's frame on a tick, from the line pt3_play_ahead kept.
-pt3_frame_rest:
-        ld a,(ix+CH_ENABLED)
-        or a
-        jr z,pt3_frame_silent
-        ld bc,(pt3_line)
-        jp pt3_frame_level_part
-
-pt3_channel_frame:
-        ld a,(ix+CH_ENABLED)
-        or a
-        jr z,pt3_frame_silent
-        call pt3_frame_tone
-        jp pt3_frame_level_part
-pt3_frame_silent:
-        ld (ix+CH_AMPLITUDE),a
-        ld c,a                  ; a silent channel leaves tone and noise on in the mixer
-        jp pt3_frame_mixer
-
+; One frame of channel IX (pt3_channel_frame, below): its period, amplitude, noise or envelope
+; offset and mixer bits; on a tick, pt3_frame_rest does the rest of channel A's frame from the
+; line pt3_play_ahead kept.
 ; The first half of a sounding channel's frame: reads the sample line (C = b0, B = b1) and
 ; works out the tone period; then the tone slide moves on.
 pt3_frame_tone:
@@ -1117,12 +1120,12 @@ pt3_frame_ornament_next:
         ld h,a
         ld a,(ix+CH_NOTE)
         add a,(hl)
-        jp p,pt3_frame_note_high
-        xor a                   ; past 127: the lowest note
-pt3_frame_note_high:
         cp 96
         jr c,pt3_frame_period
+        add a,a                 ; past 127 the lowest note, else the highest
         ld a,95
+        jr nc,pt3_frame_period
+        xor a
 pt3_frame_period:
         add a,a
         add a,pt3_tone_table & 0xFF
@@ -1174,8 +1177,22 @@ pt3_frame_target_reached:
         ld (ix+CH_NOTE),a
         jp pt3_slide_stop
 
+pt3_frame_rest:
+        ld a,(ix+CH_ENABLED)
+        or a
+        ld bc,(pt3_line)
+        jr nz,pt3_frame_level_part
+pt3_frame_silent:
+        ld (ix+CH_AMPLITUDE),a  ; a silent channel leaves tone and noise on in the mixer
+        jp pt3_frame_mixer
+
+pt3_channel_frame:
+        ld a,(ix+CH_ENABLED)
+        or a
+        jr z,pt3_frame_silent
+        call pt3_frame_tone
 ; The second half of a sounding channel's frame, from the sample line's b0 (C) and b1 (B):
-; its amplitude, noise or envelope offset, mixer bits and next positions.
+; its amplitude, noise or envelope offset and mixer bits.
 pt3_frame_level_part:
         bit 7,c
         jr z,pt3_frame_level
@@ -1196,12 +1213,12 @@ pt3_frame_level:
         ld a,b
         and 0x0F
         add a,(ix+CH_AMP_SLIDE)
-        jp p,pt3_frame_level_low
-        xor a
-pt3_frame_level_low:
         cp 16
         jr c,pt3_frame_volume
+        add a,a                 ; below 0 silent, else the loudest
         ld a,15
+        jr nc,pt3_frame_volume
+        xor a
 pt3_frame_volume:
         ld e,a                  ; the level table row of the volume, two amplitudes a byte
         srl a
@@ -1252,12 +1269,11 @@ pt3_frame_mixer_bits:
         rrca
         rrca
         and 0x24
-        ld c,a
 pt3_frame_mixer:
-        ld a,(pt3_mixer)        ; each channel shifts the earlier ones down one bit
-        srl a
-        or c
-        ld (pt3_mixer),a
+        ld hl,pt3_mixer         ; each channel shifts the earlier ones down one bit
+        srl (hl)
+        or (hl)
+        ld (hl),a
         ld a,(ix+CH_ONOFF_COUNT)
         or a
         ret z
