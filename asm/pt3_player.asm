@@ -1123,9 +1123,9 @@ pt3_frame_ornament_next:
         cp 96
         jr c,pt3_frame_period
         add a,a                 ; past 127 the lowest note, else the highest
-        ld a,95
-        jr nc,pt3_frame_period
-        xor a
+        sbc a,a
+        cpl
+        and 95
 pt3_frame_period:
         add a,a
         add a,pt3_tone_table & 0xFF
@@ -1216,16 +1216,17 @@ pt3_frame_level:
         cp 16
         jr c,pt3_frame_volume
         add a,a                 ; below 0 silent, else the loudest
-        ld a,15
-        jr nc,pt3_frame_volume
-        xor a
-pt3_frame_volume:
+        sbc a,a
+        cpl
+        and 15
+        scf
+pt3_frame_volume:               ; (carry set)
         ld e,a                  ; the level table row of the volume, two amplitudes a byte
-        srl a
+        rra                     ; (bit 7 set, taken back from the table's address)
         or (ix+CH_VOLUME)
-        add a,(pt3_level_table - 8) & 0xFF
+        add a,(pt3_level_table - 8 - 128) & 0xFF
         ld l,a
-        adc a,(pt3_level_table - 8) / 256
+        adc a,(pt3_level_table - 8 - 128) / 256
         sub l
         ld h,a
         ld a,(hl)
@@ -1242,8 +1243,8 @@ pt3_frame_level_even:
         or (ix+CH_ENVELOPE_ON)
 pt3_frame_amplitude_set:
         ld (ix+CH_AMPLITUDE),a
-        ld a,c
-        srl a
+        ld a,c                  ; (bit 7 from the carry: R6 and the envelope offset keep 5 bits)
+        rra
         bit 7,b
         jr z,pt3_frame_noise
         and 0x1F                ; envelope offset, signed 5 bits
