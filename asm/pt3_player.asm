@@ -463,6 +463,7 @@ pt3_header_word:
 ; what the channel has, which changes nothing. Both keep HL.
 pt3_select_sample:
         add a,a
+pt3_select_sample_twice:        ; (A = twice the number)
         add a,105
         cp (ix+CH_SAMPLE_NUMBER)
         ret z
@@ -480,13 +481,14 @@ pt3_select_sample:
         pop hl
         ret
 
-; HL := the period of note A in the module's tone table. Changes DE.
+; HL := the period of note A in the module's tone table.
 pt3_note_period:
-        ld hl,pt3_tone_table
         add a,a
-        ld e,a
-        ld d,0
-        add hl,de
+        add a,pt3_tone_table & 0xFF
+        ld l,a
+        adc a,pt3_tone_table / 256
+        sub l
+        ld h,a
         ld a,(hl)
         inc hl
         ld h,(hl)
@@ -743,6 +745,7 @@ pt3_row_high:                   ; D1..FF
         jr pt3_row_sample_byte
 pt3_row_sample:
         add a,0xF0 - 0xD0
+        add a,a
         jr pt3_row_select_sample
 
 pt3_row_envelope:
@@ -756,9 +759,9 @@ pt3_row_ornament_sample:
 pt3_row_sample_byte:
         ld a,(hl)               ; the sample number is stored doubled
         inc hl
-        srl a
+        and 0xFE
 pt3_row_select_sample:
-        call pt3_select_sample
+        call pt3_select_sample_twice
         jr pt3_row_byte
 
 pt3_tick_channel:
