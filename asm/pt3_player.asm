@@ -396,7 +396,18 @@ pt3_init_pattern:
         pop af
         call pt3_point_streams
         call pt3_play_ahead     ; the first call is a tick
-        jp pt3_mute             ; start silent
+        ; fall through: start silent
+
+pt3_mute:
+        ld de,AY_SELECT_HIGH * 256 + AY_DATA_HIGH
+        ld c,0xFD
+        ld l,0
+        ld a,8
+pt3_mute_next:
+        pt3_out_l
+        cp 11
+        jr nz,pt3_mute_next
+        ret
 
 
 ; pt3_init_start: HL = module. Clears the channels and the shared state (the tables and the
@@ -413,7 +424,7 @@ pt3_init_clear:
         call pt3_header_byte
         ld b,a
         ld a,99
-        jr pt3_header_byte
+        ; fall through
 
 ; HL := address of header byte A, A := that byte.
 pt3_header_byte:
@@ -424,17 +435,6 @@ pt3_header_byte:
         sub l
         ld h,a
         ld a,(hl)
-        ret
-
-pt3_mute:
-        ld de,AY_SELECT_HIGH * 256 + AY_DATA_HIGH
-        ld c,0xFD
-        ld l,0
-        ld a,8
-pt3_mute_next:
-        pt3_out_l
-        cp 11
-        jr nz,pt3_mute_next
         ret
 
 ; The includer may name free bytes elsewhere (pt3_low_area) for the routines from here to
@@ -553,8 +553,7 @@ pt3_point_streams:
 ; before (see pt3_play_ahead).
 pt3_play:
         ld hl,pt3_speed_count
-        or a                    ; no carry: not a tick
-        dec (hl)
+        dec (hl)                ; not zero: not a tick
         jr nz,pt3_play_channels
         ld ix,pt3_channel_b
         call pt3_tick_channel
@@ -562,12 +561,12 @@ pt3_play:
         call pt3_tick_channel
         ld a,(pt3_speed)
         ld (pt3_speed_count),a
-        scf                     ; a tick: channel A's first half is done
+        cp a                    ; zero: a tick, channel A's first half is done
 pt3_play_channels:
         ld hl,0                 ; the frame's mixer bits and envelope offset sum start at 0
         ld (pt3_mixer),hl
         ld ix,pt3_channel_a
-        jr nc,pt3_play_a
+        jr nz,pt3_play_a
         call pt3_frame_rest
         jr pt3_play_b
 pt3_play_a:
@@ -698,10 +697,9 @@ pt3_play_early:
         dec a
         or (hl)
         ret nz
-        call pt3_next_position_keep
         ld hl,pt3_noise_base
         set 7,(hl)
-        ret
+        jp pt3_next_position_keep
 
 ; Row commands that take no further action: back to the next byte of the row.
 pt3_row_noise:
@@ -908,9 +906,8 @@ pt3_next_position:
         xor a                   ; the new position starts with noise base 0
         ld (pt3_noise_base),a
 pt3_next_position_keep:
-        ld hl,(pt3_base)
-        ld de,101               ; number of positions, then the loop position
-        add hl,de
+        ld a,101                ; number of positions, then the loop position
+        call pt3_header_byte
         ld a,(pt3_position)
         inc a
         cp (hl)
@@ -920,7 +917,7 @@ pt3_next_position_keep:
         dec hl
 pt3_next_position_set:
         ld (pt3_position),a
-        ld e,201 - 101          ; the position list
+        ld de,201 - 101         ; the position list
         add hl,de
         ld e,a
         add hl,de
