@@ -735,16 +735,6 @@ pt3_row_ornament_restart:
         ld (ix+CH_ORNAMENT_POS),0
         jr pt3_row_byte
 
-pt3_row_high:                   ; D1..FF
-        sub 0xF0
-        jr c,pt3_row_sample     ; D1..EF
-        call pt3_select_ornament ; F0..FF: ornament, sample, envelope off
-        ld (ix+CH_ENVELOPE_ON),0
-        jr pt3_row_sample_byte
-pt3_row_sample:
-        add a,0xF0 - 0xD0
-        add a,a
-        jr pt3_row_select_sample
 
 pt3_row_envelope:
         sub 0x10                ; 11..1F: shapes 1..15
@@ -780,25 +770,38 @@ pt3_row_byte:
         jr c,pt3_row_low
         cp 0xB0
         jr c,pt3_row_note
-        cp 0xD0
-        jp z,pt3_row_end
-        jr nc,pt3_row_high
         cp 0xC0
-        jr z,pt3_row_sound_off
-        jr nc,pt3_row_volume
+        jr nc,pt3_row_c_to_f
         sub 0xB1                ; B0..BF
         jr c,pt3_row_b0
         jr z,pt3_row_skip
         jr pt3_row_envelope_b
+pt3_row_c_to_f:
+        jr z,pt3_row_sound_off
+        cp 0xD0
+        jr c,pt3_row_volume
+        jp z,pt3_row_end
+pt3_row_high:                   ; D1..FF
+        sub 0xF0
+        jr c,pt3_row_sample     ; D1..EF
+        call pt3_select_ornament ; F0..FF: ornament, sample, envelope off
+        ld (ix+CH_ENVELOPE_ON),0
+        jr pt3_row_sample_byte
+pt3_row_sample:
+        add a,0xF0 - 0xD0
+        add a,a
+        jr pt3_row_select_sample
 
 pt3_row_low:
         cp 0x40
         jp nc,pt3_row_ornament
+        cp 0x10
+        jr c,pt3_row_low_effect
+        jr z,pt3_row_env_off_sample
         cp 0x20
         jp nc,pt3_row_noise
-        cp 0x10
-        jr z,pt3_row_env_off_sample
-        jr nc,pt3_row_envelope
+        jr pt3_row_envelope
+pt3_row_low_effect:
         dec a                   ; 01..05, 08 and 09: effects to read after the row end
         cp 9
         jr nc,pt3_row_byte
@@ -839,7 +842,7 @@ pt3_row_effect_new:
         inc (hl)
 pt3_row_effect_done:
         pop hl
-        jr pt3_row_byte
+        jp pt3_row_byte
 
 pt3_row_note:
         sub 0x50
