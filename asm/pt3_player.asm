@@ -1041,9 +1041,11 @@ pt3_effect_portamento:
         ld de,(pt3_prev_slide)  ; from version 6 on the slide goes on from where it was
         ld (ix+CH_SLIDE),e
         ld (ix+CH_SLIDE+1),d
+        jr pt3_portamento_compare
 pt3_portamento_direction:
         ld e,(ix+CH_SLIDE)
         ld d,(ix+CH_SLIDE+1)
+pt3_portamento_compare:         ; DE = the slide
         ld a,h                  ; carry: the slide goes down to the target (HL < DE, signed)
         xor 0x80
         ld h,a
