@@ -654,8 +654,9 @@ pt3_play_env_slide:
 ; When the next call is a tick that moves channel A on to its next row, that row is read now,
 ; once this call's registers are written: channel A's state is not used again before the next
 ; call, and the rows of a tick are spread over two calls. The position changes here too when
-; channel A's pattern has ended, so the next call's rows of B and C come from the new pattern.
-; R13 of an envelope command in the row waits for the next call.
+; channel A's pattern has ended and the call before has not moved it on (see pt3_play_early),
+; so the next call's rows of B and C come from the new pattern. R13 of an envelope command in
+; the row waits for the next call.
 pt3_play_ahead:
         ld a,(pt3_speed_count)
         dec a
@@ -686,9 +687,10 @@ pt3_play_ahead_tone:           ; (IX = channel A)
         ret
 
 ; When the call after the next one is a tick at which channel A's pattern ends, the position
-; moves on already, a call early, so that the rows of the tick cost less: B and C read no row
-; before then, and channel A only goes on to its stream then. The noise base of the new position
-; (0) waits for that call too: bit 7 of the base marks it, a bit R6 does not take.
+; moves on now, a call early, so that the call reading channel A's row costs less (at speed 3
+; or more this call reads no row at all). B and C read no row before that tick, and channel A
+; goes on to its new stream only in the next call. The new position's noise base (0) waits for
+; that call as well: bit 7 of the base marks it, a bit R6 does not take.
 pt3_play_early:
         dec a
         ret nz
@@ -1074,7 +1076,8 @@ pt3_portamento_step:
 ; offset and mixer bits; on a tick, pt3_frame_rest does the rest of channel A's frame from the
 ; line pt3_play_ahead kept.
 ; The first half of a sounding channel's frame: reads the sample line (C = b0, B = b1) and
-; works out the tone period; then the tone slide moves on.
+; works out the tone period; the sample and ornament positions move on as they are read (no
+; one reads them before the next frame), then the tone slide.
 pt3_frame_tone:
         ld a,(ix+CH_SAMPLE_POS) ; the position moves on now, back to the loop past the end
         ld l,a
