@@ -446,16 +446,14 @@ pt3_main_code   equ $
 
 ; HL := module address + the word at header offset A. Changes DE.
 pt3_header_word:
-        ld hl,(pt3_base)
-        add a,l
+        ld de,(pt3_base)
         ld l,a
-        adc a,h
-        sub l
-        ld h,a
-        ld e,(hl)
+        ld h,0
+        add hl,de
+        ld a,(hl)
         inc hl
-        ld d,(hl)
-        ld hl,(pt3_base)
+        ld h,(hl)
+        ld l,a
         add hl,de
         ret
 
