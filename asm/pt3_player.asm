@@ -702,16 +702,6 @@ pt3_play_early:
         jp pt3_next_position_keep
 
 ; Row commands that take no further action: back to the next byte of the row.
-pt3_row_noise:
-        sub 0x20
-        ld (pt3_noise_base),a
-        jr pt3_row_byte
-
-pt3_row_ornament:
-        sub 0x40
-        call pt3_select_ornament
-        jr pt3_row_byte
-
 pt3_row_skip:
         ld a,(hl)
         inc hl
@@ -736,10 +726,6 @@ pt3_row_ornament_restart:
         jr pt3_row_byte
 
 
-pt3_row_envelope:
-        sub 0x10                ; 11..1F: shapes 1..15
-        call pt3_row_envelope_start
-        jr pt3_row_ornament_sample
 pt3_row_env_off_sample:
         ld (ix+CH_ENVELOPE_ON),0
 pt3_row_ornament_sample:
@@ -750,6 +736,16 @@ pt3_row_sample_byte:
         and 0xFE
 pt3_row_select_sample:
         call pt3_select_sample_twice
+        jr pt3_row_byte
+
+pt3_row_noise:
+        sub 0x20
+        ld (pt3_noise_base),a
+        jr pt3_row_byte
+
+pt3_row_ornament:
+        sub 0x40
+        call pt3_select_ornament
         jr pt3_row_byte
 
 pt3_tick_channel:
@@ -769,7 +765,7 @@ pt3_row_byte:
         cp 0x50
         jr c,pt3_row_low
         cp 0xB0
-        jr c,pt3_row_note
+        jp c,pt3_row_note
         cp 0xC0
         jr nc,pt3_row_c_to_f
         sub 0xB1                ; B0..BF
@@ -794,13 +790,16 @@ pt3_row_sample:
 
 pt3_row_low:
         cp 0x40
-        jp nc,pt3_row_ornament
+        jr nc,pt3_row_ornament
         cp 0x10
         jr c,pt3_row_low_effect
         jr z,pt3_row_env_off_sample
         cp 0x20
-        jp nc,pt3_row_noise
-        jr pt3_row_envelope
+        jr nc,pt3_row_noise
+pt3_row_envelope:
+        sub 0x10                ; 11..1F: shapes 1..15
+        call pt3_row_envelope_start
+        jr pt3_row_ornament_sample
 pt3_row_low_effect:
         dec a                   ; 01..05, 08 and 09: effects to read after the row end
         cp 9
@@ -1151,8 +1150,11 @@ pt3_frame_period:
         ld a,(ix+CH_SLIDE_COUNT)    ; the tone slide moves after this frame's period
         or a
         ret z
-        dec (ix+CH_SLIDE_COUNT)
-        ret nz
+        dec a
+        jr z,pt3_frame_slide_step
+        ld (ix+CH_SLIDE_COUNT),a
+        ret
+pt3_frame_slide_step:
         ld l,(ix+CH_SLIDE)
         ld h,(ix+CH_SLIDE+1)
         ld e,(ix+CH_SLIDE_STEP)
