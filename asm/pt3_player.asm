@@ -73,8 +73,7 @@ pt3_speed_count   equ pt3_work + 4
 pt3_position      equ pt3_work + 5
 pt3_noise_base    equ pt3_work + 6
 pt3_noise_value   equ pt3_work + 7
-pt3_env_base      equ pt3_work + 8    ; word
-pt3_env_slide     equ pt3_work + 10   ; word
+pt3_env_base      equ pt3_work + 8    ; word: the envelope period with its slide so far
 pt3_env_step      equ pt3_work + 12   ; word
 pt3_env_delay     equ pt3_work + 14
 pt3_env_count     equ pt3_work + 15
@@ -397,7 +396,18 @@ pt3_init_pattern:
         pop af
         call pt3_point_streams
         call pt3_play_ahead     ; the first call is a tick
-        jp pt3_mute             ; start silent
+        ; fall through: start silent
+
+pt3_mute:
+        ld de,AY_SELECT_HIGH * 256 + AY_DATA_HIGH
+        ld c,0xFD
+        ld l,0
+        ld a,8
+pt3_mute_next:
+        pt3_out_l
+        cp 11
+        jr nz,pt3_mute_next
+        ret
 
 
 ; pt3_init_start: HL = module. Clears the channels and the shared state (the tables and the
@@ -414,7 +424,7 @@ pt3_init_clear:
         call pt3_header_byte
         ld b,a
         ld a,99
-        jr pt3_header_byte
+        ; fall through
 
 ; HL := address of header byte A, A := that byte.
 pt3_header_byte:
@@ -427,17 +437,6 @@ pt3_header_byte:
         ld a,(hl)
         ret
 
-pt3_mute:
-        ld de,AY_SELECT_HIGH * 256 + AY_DATA_HIGH
-        ld c,0xFD
-        ld l,0
-        ld a,8
-pt3_mute_next:
-        pt3_out_l
-        cp 11
-        jr nz,pt3_mute_next
-        ret
-
 ; The includer may name free bytes elsewhere (pt3_low_area) for the routines from here to
 ; pt3_low_end; it checks that they fit.
         if defined pt3_low_area
@@ -447,16 +446,14 @@ pt3_main_code   equ $
 
 ; HL := module address + the word at header offset A. Changes DE.
 pt3_header_word:
-        ld hl,(pt3_base)
-        add a,l
+        ld de,(pt3_base)
         ld l,a
-        adc a,h
-        sub l
-        ld h,a
-        ld e,(hl)
+        ld h,0
+        add hl,de
+        ld a,(hl)
         inc hl
-        ld d,(hl)
-        ld hl,(pt3_base)
+        ld h,(hl)
+        ld l,a
         add hl,de
         ret
 
@@ -464,6 +461,7 @@ pt3_header_word:
 ; what the channel has, which changes nothing. Both keep HL.
 pt3_select_sample:
         add a,a
+pt3_select_sample_twice:        ; (A = twice the number)
         add a,105
         cp (ix+CH_SAMPLE_NUMBER)
         ret z
@@ -481,13 +479,14 @@ pt3_select_sample:
         pop hl
         ret
 
-; HL := the period of note A in the module's tone table. Changes DE.
+; HL := the period of note A in the module's tone table.
 pt3_note_period:
-        ld hl,pt3_tone_table
         add a,a
-        ld e,a
-        ld d,0
-        add hl,de
+        add a,pt3_tone_table & 0xFF
+        ld l,a
+        adc a,pt3_tone_table / 256
+        sub l
+        ld h,a
         ld a,(hl)
         inc hl
         ld h,(hl)
@@ -552,8 +551,7 @@ pt3_point_streams:
 ; before (see pt3_play_ahead).
 pt3_play:
         ld hl,pt3_speed_count
-        or a                    ; no carry: not a tick
-        dec (hl)
+        dec (hl)                ; not zero: not a tick
         jr nz,pt3_play_channels
         ld ix,pt3_channel_b
         call pt3_tick_channel
@@ -561,12 +559,12 @@ pt3_play:
         call pt3_tick_channel
         ld a,(pt3_speed)
         ld (pt3_speed_count),a
-        scf                     ; a tick: channel A's first half is done
+        cp a                    ; zero: a tick, channel A's first half is done
 pt3_play_channels:
         ld hl,0                 ; the frame's mixer bits and envelope offset sum start at 0
         ld (pt3_mixer),hl
         ld ix,pt3_channel_a
-        jr nc,pt3_play_a
+        jr nz,pt3_play_a
         call pt3_frame_rest
         jr pt3_play_b
 pt3_play_a:
@@ -603,14 +601,12 @@ pt3_play_b:
         ld (hl),0               ; R13 is written once
         out (c),a
 pt3_play_r11:
-        ld a,(pt3_env_sum)      ; R11 and R12: envelope base + signed offset sum + slide
+        ld a,(pt3_env_sum)      ; R11 and R12: envelope base and slide + signed offset sum
         ld c,a
         add a,a
         sbc a,a
         ld b,a
         ld hl,(pt3_env_base)
-        add hl,bc
-        ld bc,(pt3_env_slide)
         add hl,bc
         ld c,0xFD
 pt3_play_out:
@@ -647,28 +643,36 @@ pt3_play_env_slide:
         jr nz,pt3_play_ahead
         ld a,(pt3_env_delay)
         ld (hl),a
-        ld hl,(pt3_env_slide)
+        ld hl,(pt3_env_base)    ; the slide moves the base itself
         ld de,(pt3_env_step)
         add hl,de
-        ld (pt3_env_slide),hl
+        ld (pt3_env_base),hl
         ; fall through
 
 ; When the next call is a tick that moves channel A on to its next row, that row is read now,
 ; once this call's registers are written: channel A's state is not used again before the next
 ; call, and the rows of a tick are spread over two calls. The position changes here too when
-; channel A's pattern has ended, so the next call's rows of B and C come from the new pattern.
-; R13 of an envelope command in the row waits for the next call.
+; channel A's pattern has ended and the call before has not moved it on (see pt3_play_early),
+; so the next call's rows of B and C come from the new pattern. R13 of an envelope command in
+; the row waits for the next call.
 pt3_play_ahead:
         ld a,(pt3_speed_count)
         dec a
-        ret nz
+        jr nz,pt3_play_early
         ld ix,pt3_channel_a
         dec (ix+CH_SKIP_COUNT)
         jr nz,pt3_play_ahead_tone
+        ld hl,pt3_noise_base
+        bit 7,(hl)
+        jr z,pt3_play_ahead_end
+        ld (hl),0               ; the position moved in the call before
+        jr pt3_play_ahead_row
+pt3_play_ahead_end:
         ld hl,(pt3_channel_a + CH_STREAM)
         ld a,(hl)
         or a
         call z,pt3_next_position
+pt3_play_ahead_row:
         call pt3_read_row
 ; The first half of channel A's next frame (its tone period and slide) is worked out now as
 ; well, when the channel sounds; the tick does the rest from the sample line kept here.
@@ -680,17 +684,24 @@ pt3_play_ahead_tone:           ; (IX = channel A)
         ld (pt3_line),bc
         ret
 
+; When the call after the next one is a tick at which channel A's pattern ends, the position
+; moves on now, a call early, so that the call reading channel A's row costs less (at speed 3
+; or more this call reads no row at all). B and C read no row before that tick, and channel A
+; goes on to its new stream only in the next call. The new position's noise base (0) waits for
+; that call as well: bit 7 of the base marks it, a bit R6 does not take.
+pt3_play_early:
+        dec a
+        ret nz
+        ld hl,(pt3_channel_a + CH_STREAM)
+        ld a,(pt3_channel_a + CH_SKIP_COUNT)
+        dec a
+        or (hl)
+        ret nz
+        ld hl,pt3_noise_base
+        set 7,(hl)
+        jp pt3_next_position_keep
+
 ; Row commands that take no further action: back to the next byte of the row.
-pt3_row_noise:
-        sub 0x20
-        ld (pt3_noise_base),a
-        jr pt3_row_byte
-
-pt3_row_ornament:
-        sub 0x40
-        call pt3_select_ornament
-        jr pt3_row_byte
-
 pt3_row_skip:
         ld a,(hl)
         inc hl
@@ -714,20 +725,7 @@ pt3_row_ornament_restart:
         ld (ix+CH_ORNAMENT_POS),0
         jr pt3_row_byte
 
-pt3_row_high:                   ; D1..FF
-        sub 0xF0
-        jr c,pt3_row_sample     ; D1..EF
-        call pt3_select_ornament ; F0..FF: ornament, sample, envelope off
-        ld (ix+CH_ENVELOPE_ON),0
-        jr pt3_row_sample_byte
-pt3_row_sample:
-        add a,0xF0 - 0xD0
-        jr pt3_row_select_sample
 
-pt3_row_envelope:
-        sub 0x10                ; 11..1F: shapes 1..15
-        call pt3_row_envelope_start
-        jr pt3_row_ornament_sample
 pt3_row_env_off_sample:
         ld (ix+CH_ENVELOPE_ON),0
 pt3_row_ornament_sample:
@@ -735,9 +733,19 @@ pt3_row_ornament_sample:
 pt3_row_sample_byte:
         ld a,(hl)               ; the sample number is stored doubled
         inc hl
-        srl a
+        and 0xFE
 pt3_row_select_sample:
-        call pt3_select_sample
+        call pt3_select_sample_twice
+        jr pt3_row_byte
+
+pt3_row_noise:
+        sub 0x20
+        ld (pt3_noise_base),a
+        jr pt3_row_byte
+
+pt3_row_ornament:
+        sub 0x40
+        call pt3_select_ornament
         jr pt3_row_byte
 
 pt3_tick_channel:
@@ -757,26 +765,42 @@ pt3_row_byte:
         cp 0x50
         jr c,pt3_row_low
         cp 0xB0
-        jr c,pt3_row_note
-        cp 0xD0
-        jp z,pt3_row_end
-        jr nc,pt3_row_high
+        jp c,pt3_row_note
         cp 0xC0
-        jr z,pt3_row_sound_off
-        jr nc,pt3_row_volume
+        jr nc,pt3_row_c_to_f
         sub 0xB1                ; B0..BF
         jr c,pt3_row_b0
         jr z,pt3_row_skip
         jr pt3_row_envelope_b
+pt3_row_c_to_f:
+        jr z,pt3_row_sound_off
+        cp 0xD0
+        jr c,pt3_row_volume
+        jp z,pt3_row_end
+pt3_row_high:                   ; D1..FF
+        sub 0xF0
+        jr c,pt3_row_sample     ; D1..EF
+        call pt3_select_ornament ; F0..FF: ornament, sample, envelope off
+        ld (ix+CH_ENVELOPE_ON),0
+        jr pt3_row_sample_byte
+pt3_row_sample:
+        add a,0xF0 - 0xD0
+        add a,a
+        jr pt3_row_select_sample
 
 pt3_row_low:
         cp 0x40
-        jp nc,pt3_row_ornament
-        cp 0x20
-        jp nc,pt3_row_noise
+        jr nc,pt3_row_ornament
         cp 0x10
+        jr c,pt3_row_low_effect
         jr z,pt3_row_env_off_sample
-        jr nc,pt3_row_envelope
+        cp 0x20
+        jr nc,pt3_row_noise
+pt3_row_envelope:
+        sub 0x10                ; 11..1F: shapes 1..15
+        call pt3_row_envelope_start
+        jr pt3_row_ornament_sample
+pt3_row_low_effect:
         dec a                   ; 01..05, 08 and 09: effects to read after the row end
         cp 9
         jr nc,pt3_row_byte
@@ -817,7 +841,7 @@ pt3_row_effect_new:
         inc (hl)
 pt3_row_effect_done:
         pop hl
-        jr pt3_row_byte
+        jp pt3_row_byte
 
 pt3_row_note:
         sub 0x50
@@ -828,16 +852,16 @@ pt3_row_sound_off:
         ld c,0
 ; A note or sound off starts the sample, ornament, slides and accumulators afresh.
 pt3_row_note_reset:
-        push hl
         push ix
-        pop hl
+        pop de
+        ex de,hl
         xor a
         rept CH_ENABLED
         ld (hl),a
         inc hl
         endm
         ld (hl),c
-        pop hl
+        ex de,hl
         ; fall through
 
 ; The row has ended: read the parameters of the effects noted, the last-met effect first.
@@ -864,7 +888,8 @@ pt3_row_done:
         ret
 
 ; Commands 11..1F and B2..BF: shape A goes to R13 now, the base period follows high byte
-; first, the channel's envelope goes on and a running envelope slide stops.
+; first (and takes back what a slide added), the channel's envelope goes on and a running
+; envelope slide stops.
 pt3_row_envelope_start:
         ld (pt3_env_shape),a
         ld d,(hl)
@@ -875,17 +900,16 @@ pt3_row_envelope_start:
         ld (ix+CH_ENVELOPE_ON),16
         xor a
         ld (pt3_env_count),a
-        ld d,a
-        ld e,a
-        ld (pt3_env_slide),de
         ret
 
 
 ; Channel A is due to read a row but its pattern has ended: go on to the next position.
 pt3_next_position:
-        ld hl,(pt3_base)
-        ld de,101               ; number of positions, then the loop position
-        add hl,de
+        xor a                   ; the new position starts with noise base 0
+        ld (pt3_noise_base),a
+pt3_next_position_keep:
+        ld a,101                ; number of positions, then the loop position
+        call pt3_header_byte
         ld a,(pt3_position)
         inc a
         cp (hl)
@@ -895,12 +919,10 @@ pt3_next_position:
         dec hl
 pt3_next_position_set:
         ld (pt3_position),a
-        ld e,201 - 101          ; the position list
+        ld de,201 - 101         ; the position list
         add hl,de
         ld e,a
         add hl,de
-        xor a
-        ld (pt3_noise_base),a
         ld a,(hl)
         jp pt3_point_streams
 
@@ -1018,9 +1040,11 @@ pt3_effect_portamento:
         ld de,(pt3_prev_slide)  ; from version 6 on the slide goes on from where it was
         ld (ix+CH_SLIDE),e
         ld (ix+CH_SLIDE+1),d
+        jr pt3_portamento_compare
 pt3_portamento_direction:
         ld e,(ix+CH_SLIDE)
         ld d,(ix+CH_SLIDE+1)
+pt3_portamento_compare:         ; DE = the slide
         ld a,h                  ; carry: the slide goes down to the target (HL < DE, signed)
         xor 0x80
         ld h,a
@@ -1045,30 +1069,21 @@ pt3_portamento_step:
         pop hl
         ret
 
-; One frame of channel IX: its period, amplitude, noise or envelope offset and mixer bits.
-; The rest of channel A's frame on a tick, from the line pt3_play_ahead kept.
-pt3_frame_rest:
-        ld a,(ix+CH_ENABLED)
-        or a
-        jr z,pt3_frame_silent
-        ld bc,(pt3_line)
-        jp pt3_frame_level_part
-
-pt3_channel_frame:
-        ld a,(ix+CH_ENABLED)
-        or a
-        jr z,pt3_frame_silent
-        call pt3_frame_tone
-        jp pt3_frame_level_part
-pt3_frame_silent:
-        ld (ix+CH_AMPLITUDE),a
-        ld c,a                  ; a silent channel leaves tone and noise on in the mixer
-        jp pt3_frame_mixer
-
+; One frame of channel IX (pt3_channel_frame, below): its period, amplitude, noise or envelope
+; offset and mixer bits; on a tick, pt3_frame_rest does the rest of channel A's frame from the
+; line pt3_play_ahead kept.
 ; The first half of a sounding channel's frame: reads the sample line (C = b0, B = b1) and
-; works out the tone period; then the tone slide moves on.
+; works out the tone period; the sample and ornament positions move on as they are read (no
+; one reads them before the next frame), then the tone slide.
 pt3_frame_tone:
-        ld l,(ix+CH_SAMPLE_POS)
+        ld a,(ix+CH_SAMPLE_POS) ; the position moves on now, back to the loop past the end
+        ld l,a
+        inc a
+        cp (ix+CH_SAMPLE_LENGTH)
+        jr c,pt3_frame_tone_line
+        ld a,(ix+CH_SAMPLE_LOOP)
+pt3_frame_tone_line:
+        ld (ix+CH_SAMPLE_POS),a
         ld h,0
         add hl,hl
         add hl,hl
@@ -1094,28 +1109,33 @@ pt3_frame_note:
         ld d,(ix+CH_SLIDE+1)
         add hl,de
         ex de,hl                ; DE = tone offset + slide
-        ld l,(ix+CH_ORNAMENT)
-        ld h,(ix+CH_ORNAMENT+1)
-        ld a,(ix+CH_ORNAMENT_POS)
-        add a,l
+        ld a,(ix+CH_ORNAMENT_POS) ; the ornament's position moves on as the sample's
         ld l,a
-        adc a,h
-        sub l
+        inc a
+        cp (ix+CH_ORNAMENT_LENGTH)
+        jr c,pt3_frame_ornament_next
+        ld a,(ix+CH_ORNAMENT_LOOP)
+pt3_frame_ornament_next:
+        ld (ix+CH_ORNAMENT_POS),a
+        ld a,l
+        add a,(ix+CH_ORNAMENT)
+        ld l,a
+        ld a,(ix+CH_ORNAMENT+1)
+        adc a,0
         ld h,a
         ld a,(ix+CH_NOTE)
         add a,(hl)
-        jp p,pt3_frame_note_high
-        xor a                   ; past 127: the lowest note
-pt3_frame_note_high:
         cp 96
         jr c,pt3_frame_period
-        ld a,95
+        add a,a                 ; past 127 the lowest note, else the highest
+        sbc a,a
+        cpl
+        and 95
 pt3_frame_period:
         add a,a
-        ld hl,pt3_tone_table
-        add a,l
+        add a,pt3_tone_table & 0xFF
         ld l,a
-        adc a,h
+        adc a,pt3_tone_table / 256
         sub l
         ld h,a
         ld a,(hl)
@@ -1130,8 +1150,11 @@ pt3_frame_period:
         ld a,(ix+CH_SLIDE_COUNT)    ; the tone slide moves after this frame's period
         or a
         ret z
-        dec (ix+CH_SLIDE_COUNT)
-        ret nz
+        dec a
+        jr z,pt3_frame_slide_step
+        ld (ix+CH_SLIDE_COUNT),a
+        ret
+pt3_frame_slide_step:
         ld l,(ix+CH_SLIDE)
         ld h,(ix+CH_SLIDE+1)
         ld e,(ix+CH_SLIDE_STEP)
@@ -1162,8 +1185,22 @@ pt3_frame_target_reached:
         ld (ix+CH_NOTE),a
         jp pt3_slide_stop
 
+pt3_frame_rest:
+        ld a,(ix+CH_ENABLED)
+        or a
+        ld bc,(pt3_line)
+        jr nz,pt3_frame_level_part
+pt3_frame_silent:
+        ld (ix+CH_AMPLITUDE),a  ; a silent channel leaves tone and noise on in the mixer
+        jp pt3_frame_mixer
+
+pt3_channel_frame:
+        ld a,(ix+CH_ENABLED)
+        or a
+        jr z,pt3_frame_silent
+        call pt3_frame_tone
 ; The second half of a sounding channel's frame, from the sample line's b0 (C) and b1 (B):
-; its amplitude, noise or envelope offset, mixer bits and next positions.
+; its amplitude, noise or envelope offset and mixer bits.
 pt3_frame_level_part:
         bit 7,c
         jr z,pt3_frame_level
@@ -1184,20 +1221,20 @@ pt3_frame_level:
         ld a,b
         and 0x0F
         add a,(ix+CH_AMP_SLIDE)
-        jp p,pt3_frame_level_low
-        xor a
-pt3_frame_level_low:
         cp 16
         jr c,pt3_frame_volume
-        ld a,15
-pt3_frame_volume:
+        add a,a                 ; below 0 silent, else the loudest
+        sbc a,a
+        cpl
+        and 15
+        scf
+pt3_frame_volume:               ; (carry set)
         ld e,a                  ; the level table row of the volume, two amplitudes a byte
-        srl a
+        rra                     ; (bit 7 set, taken back from the table's address)
         or (ix+CH_VOLUME)
-        ld hl,pt3_level_table - 8
-        add a,l
+        add a,(pt3_level_table - 8 - 128) & 0xFF
         ld l,a
-        adc a,h
+        adc a,(pt3_level_table - 8 - 128) / 256
         sub l
         ld h,a
         ld a,(hl)
@@ -1214,8 +1251,8 @@ pt3_frame_level_even:
         or (ix+CH_ENVELOPE_ON)
 pt3_frame_amplitude_set:
         ld (ix+CH_AMPLITUDE),a
-        ld a,c
-        srl a
+        ld a,c                  ; (bit 7 from the carry: R6 and the envelope offset keep 5 bits)
+        rra
         bit 7,b
         jr z,pt3_frame_noise
         and 0x1F                ; envelope offset, signed 5 bits
@@ -1241,26 +1278,11 @@ pt3_frame_mixer_bits:
         rrca
         rrca
         and 0x24
-        ld c,a
-        ld a,(ix+CH_SAMPLE_POS) ; positions move on, back to their loop past the end
-        inc a
-        cp (ix+CH_SAMPLE_LENGTH)
-        jr c,pt3_frame_sample_next
-        ld a,(ix+CH_SAMPLE_LOOP)
-pt3_frame_sample_next:
-        ld (ix+CH_SAMPLE_POS),a
-        ld a,(ix+CH_ORNAMENT_POS)
-        inc a
-        cp (ix+CH_ORNAMENT_LENGTH)
-        jr c,pt3_frame_ornament_next
-        ld a,(ix+CH_ORNAMENT_LOOP)
-pt3_frame_ornament_next:
-        ld (ix+CH_ORNAMENT_POS),a
 pt3_frame_mixer:
-        ld a,(pt3_mixer)        ; each channel shifts the earlier ones down one bit
-        srl a
-        or c
-        ld (pt3_mixer),a
+        ld hl,pt3_mixer         ; each channel shifts the earlier ones down one bit
+        srl (hl)
+        or (hl)
+        ld (hl),a
         ld a,(ix+CH_ONOFF_COUNT)
         or a
         ret z
