@@ -189,7 +189,11 @@ address_effects_off equ 25523
 entry_init:     jp init             ; 25500
 entry_play:     jp play_entry       ; 25503
 entry_stop:     jp stop             ; 25506
+        if tune1_banked
 module_pointer: dw 0                ; 25509: set by every switch; 0 while no tune is set up
+        else
+module_pointer: dw module           ; 25509: set by every switch; on tape, where tune 1 will lie
+        endif
 entry_start:    jp start            ; 25511
 entry_switch:   jp tune_switch      ; 25514
 paging_ok:      db 0                ; 1 when init found that the banks page in
