@@ -890,14 +890,14 @@ TEST_P(KitEmulatorEffects, GamesPlayEffectsOverTheTunesThroughTheIncludeFiles) {
         } else if (plays) {
             std::vector<int> reg = test::registers(music[tune].at(next++));
             effect.frame(reg);
-            if (!switched)
-                ASSERT_EQ(test::registers(line), reg) << "frame " << frame - first + 1 << ": " << line;
+            ASSERT_TRUE(switched || test::registers(line) == reg)
+                << "frame " << frame - first + 1 << ": " << line;
         } else if (!now) {
             ASSERT_EQ(line, "-- -- -- -- -- -- -- -- -- -- -- -- -- ff") << "frame " << frame - first + 1;
         }
         if (now) take(step++);
     }
-    if (zx128 || !in_c) EXPECT_GT(last - called.back(), 10) << "the run ended early";
+    EXPECT_TRUE((!zx128 && in_c) || last - called.back() > 10) << "the run ended early";
 }
 
 INSTANTIATE_TEST_SUITE_P(AssemblyAndC, KitEmulatorEffects,
