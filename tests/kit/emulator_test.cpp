@@ -711,30 +711,6 @@ TEST_P(KitEmulatorTunes, SwitchedByTheGamePlayFromTheirStart) {
 
 INSTANTIATE_TEST_SUITE_P(Machines, KitEmulatorTunes, testing::Bool());
 
-// The largest tune there is, 16384 bytes, whose compressed form (over 8 KB) is loaded in main
-// memory and unpacked into its bank from there: a corpus module with bytes after its end that
-// do not compress, which it never reads, plays its expected frames on the 128K.
-TEST_F(KitEmulator, ABankFullOfMusicPlaysFrameExact) {
-    const auto modules = corpus_modules();
-    const fs::path frames = test::shared_dir().value_or("") / "pt3-frames/shiru_snowball_game.frames.txt";
-    const auto module = std::find_if(modules.begin(), modules.end(), [](const fs::path& path) {
-        return path.stem() == "shiru_snowball_game";
-    });
-    if (module == modules.end() || !fs::exists(frames))
-        GTEST_SKIP() << "no shared corpus at ../shared/corpus";
-    Bytes music = test::read_bytes(*module);
-    for (std::uint32_t seed = 12345; music.size() < 16384;)
-        music.push_back((seed = seed * 1103515245 + 12345) >> 24);
-    test::write_bytes(temp_ / "full.pt3", music);
-    ASSERT_NO_FATAL_FAILURE(play(temp_ / "full.pt3", true, checking_game(0, false), false, 510));
-    EXPECT_EQ(ram_.word(module_word), music_bank_address);
-    const int bank = ram_.peek(player_music_bank);
-    ASSERT_NE(bank, 0) << "init found no paging";
-    EXPECT_TRUE(std::equal(music.begin(), music.end(), ram_.banks.at(bank).begin()));
-    expect_game_memory(0x8000, 0xFE00);
-    expect_frames(frames, 500);
-}
-
 // With no game.tap the tape is a preview: on the 128K it lists the tunes' titles and plays tune 1,
 // and the number key 2 switches to tune 2, which plays from its start.
 TEST_F(KitEmulator, PreviewTapePlaysEachTuneOnItsNumberKey) {
