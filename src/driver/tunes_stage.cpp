@@ -106,23 +106,16 @@ void warn_banked_tunes(RunState& run, const std::vector<Tune>& tunes) {
                      : u"on the 48K, tunes " + list + u" do not play: they lie in RAM banks of the 128K");
 }
 
-// A code header for the preview game, named so on the tape.
+// The preview game as the tape carries it: a code header named "preview", and its code at 32000.
 std::vector<std::uint8_t> preview_blocks(std::span<const std::uint8_t> code) {
-    const int length = static_cast<int>(code.size());
-    std::vector<std::uint8_t> header = {loader::header_flag, loader::code_type};
+    std::vector<std::uint8_t> header = {loader::code_type};
     for (char letter : std::string("preview   ")) header.push_back(static_cast<std::uint8_t>(letter));
-    for (int word : {length, loader::game_start_address, 32768})
+    for (int word : {static_cast<int>(code.size()), loader::game_start_address, 32768})
         header.push_back(static_cast<std::uint8_t>(word & 0xFF)),
             header.push_back(static_cast<std::uint8_t>(word >> 8));
-    std::vector<std::uint8_t> data(code.size() + 1, loader::data_flag);
-    std::copy(code.begin(), code.end(), data.begin() + 1);
     std::vector<std::uint8_t> tape;
-    for (std::vector<std::uint8_t>* block : {&header, &data}) {
-        std::uint8_t sum = 0;
-        for (std::uint8_t byte : *block) sum ^= byte;
-        block->push_back(sum);
-        loader::append_block(tape, *block);
-    }
+    loader::append_new_block(tape, loader::header_flag, header);
+    loader::append_new_block(tape, loader::data_flag, code);
     return tape;
 }
 
@@ -220,16 +213,12 @@ std::vector<std::uint8_t> music_blocks(RunState& run, const std::vector<Tune>& t
     for (const Tune& tune : tunes) {
         if (tune.place.bank == 0) continue;
         const Text path = tune.work_copy + fixed_names().compressed_suffix;
-        std::vector<std::uint8_t> block = read_whole_file(path, loader::bank_size);
-        if (block.size() != static_cast<std::size_t>(tune.size.packed)) {
+        const std::vector<std::uint8_t> packed = read_whole_file(path, loader::bank_size);
+        if (packed.size() != static_cast<std::size_t>(tune.size.packed)) {
             note_problem(run, u"could not read " + path + because());
             continue;
         }
-        block.insert(block.begin(), loader::data_flag);
-        std::uint8_t sum = 0;
-        for (std::uint8_t byte : block) sum ^= byte;
-        block.push_back(sum);
-        loader::append_block(tape, block);
+        loader::append_new_block(tape, loader::data_flag, packed);
     }
     return tape;
 }

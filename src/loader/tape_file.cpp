@@ -1,5 +1,7 @@
 #include "loader/tape_file.hpp"
 
+#include <algorithm>
+
 namespace loader {
 
 namespace {
@@ -103,6 +105,15 @@ std::vector<std::uint8_t> code_header_block(const TapeBlock& like, int address, 
     std::vector<std::uint8_t> block;
     append_block(block, header);
     return block;
+}
+
+void append_new_block(std::vector<std::uint8_t>& tape, std::uint8_t flag,
+                      std::span<const std::uint8_t> contents) {
+    std::vector<std::uint8_t> block(contents.size() + 2, flag);
+    std::copy(contents.begin(), contents.end(), block.begin() + 1);
+    for (std::uint8_t byte : contents) flag ^= byte;
+    block.back() = flag;
+    append_block(tape, block);
 }
 
 void append_block(std::vector<std::uint8_t>& tape, std::span<const std::uint8_t> block_bytes) {

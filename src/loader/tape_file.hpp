@@ -51,5 +51,8 @@ std::vector<std::uint8_t> code_header_block(const TapeBlock& like, int address, 
 
 // A block as it lies in a TAP file: the length prefix, then its bytes.
 void append_block(std::vector<std::uint8_t>& tape, std::span<const std::uint8_t> block_bytes);
+// A new block of the flag and contents, its checksum made, as it lies in a TAP file.
+void append_new_block(std::vector<std::uint8_t>& tape, std::uint8_t flag,
+                      std::span<const std::uint8_t> contents);
 
 }  // namespace loader
