@@ -20,10 +20,8 @@ constexpr std::size_t title_offset = 30;
 constexpr std::size_t title_bytes = 32;
 constexpr std::int64_t module_most = 1 << 20;  // more is no PT3 module a Spectrum could hold
 
-// The entry that plays tune n, for the notes.
-constexpr int switch_entry = 25514;
-// Where the player says its tune lies: the module's address, at 25509 in the player block.
-constexpr std::size_t module_pointer_offset = 9;
+// Where the player block says tune 1 lies, when it is in main memory.
+constexpr std::size_t module_pointer_offset = loader::player_module_word - loader::player_first_address;
 
 bool is_module(std::span<const std::uint8_t> bytes) {
     const std::string start(
@@ -259,7 +257,7 @@ void write_music_notes(RunState& run, const std::vector<Tune>& tunes) {
     const int file = host::create_file(host::new_number, path, host::encoding_utf8);
     bool written = file != 0;
     auto line = [&](const Text& text) { written = written && host::write_text_line(file, text) != 0; };
-    line(u"The music of " + tape + u": call " + number(switch_entry) +
+    line(u"The music of " + tape + u": call " + number(loader::player_tune_entry) +
          u" with A = a tune's number to play it from its start.");
     for (std::size_t at = 0; at < tunes.size(); ++at) {
         const Tune& tune = tunes[at];
