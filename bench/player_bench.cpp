@@ -8,6 +8,7 @@
 #include "emulator/machine.hpp"
 #include "emulator/tape_check.hpp"
 #include "loader/game_tape_check.hpp"
+#include "loader/music_layout.hpp"
 #include "z80_machine.hpp"
 
 namespace fs = std::filesystem;
@@ -17,8 +18,8 @@ using player_test::Bytes;
 // HALT, or one busy every T-state with short instructions, the emulator's costliest case: INC A;
 // ADD A,B; LD (0x9000),A; LD C,(HL); INC HL; RES 0,H; DJNZ -11; JR -13.
 const Bytes loader_calls = {0xCD, 0x9C, 0x63, 0xCD, 0xA7, 0x63, 0xC3, 0x00, 0x7D};
-const Bytes idle_game = {0xFB, 0x76, 0x18, 0xFD};   // EI; HALT; JR -3
-constexpr std::uintmax_t main_memory_limit = 3890;  // max_module_size in asm/tunefuse.asm
+const Bytes idle_game = {0xFB, 0x76, 0x18, 0xFD};  // EI; HALT; JR -3
+constexpr std::uintmax_t main_memory_limit = loader::main_memory_module_limit;
 const Bytes busy_game = {0x3C, 0x80, 0x32, 0x00, 0x90, 0x4E, 0x23, 0xCB, 0x84, 0x10, 0xF5, 0x18, 0xF3};
 
 // 500 frames of a tape's check on both machines: emulated T-states a second, the seconds taken
@@ -69,18 +70,12 @@ player_test::Assembly assemble_block(const std::string& zx7, const std::string& 
         .write(reinterpret_cast<const char*>(launch.data()), static_cast<std::streamsize>(launch.size()));
     std::string zx7_command = "cd '" + block_dir.string() + "' && '" + zx7 + "' bin/music.pt3 >/dev/null";
     if (std::system(zx7_command.c_str()) != 0) return {};
-    // The module as tune 1, the only tune: in main memory when it fits, else at 0xC000 of bank 6,
-    // its block loaded at 0x8000.
-    auto size = fs::file_size(module), packed = fs::file_size(block_dir / "bin/music.pt3.zx7");
-    bool banked = size > main_memory_limit;
-    std::ofstream tunes(block_dir / "bin/tunes.asm");
-    tunes << "tune_count equ 1\ntune1_size equ " << size << "\ntune1_packed equ " << packed
-          << "\ntune1_bank equ " << (banked ? 6 : 0) << "\ntune1_address equ " << (banked ? 0xC000 : 0)
-          << "\ntune1_load equ " << (banked ? 0x8000 : 0) << "\n";
-    for (int k = 2; k <= 9; ++k)
-        for (const char* name : {"size", "packed", "bank", "address", "load"})
-            tunes << "tune" << k << "_" << name << " equ 0\n";
-    tunes.close();
+    // The module as tune 1, the only tune, placed and described as the build does it.
+    const loader::TuneSize tune{static_cast<int>(fs::file_size(module)),
+                                static_cast<int>(fs::file_size(block_dir / "bin/music.pt3.zx7"))};
+    const loader::MusicLayout layout = loader::place_tunes(std::span(&tune, 1));
+    if (layout.places.empty()) return {};
+    std::ofstream(block_dir / "bin/tunes.asm") << loader::tunes_source(std::span(&tune, 1), layout.places);
     return player_test::assemble(pasmo, block_dir, "asm/tunefuse.asm");
 }
 

@@ -11,6 +11,6 @@ trap 'rm -rf "$work"' EXIT
 zx7=$(cd "${1:-$top/build}" && pwd)/kit/tools/zx7 corpus=$(cd "${2:-$top/../shared/corpus}" && pwd)
 [ -x "$zx7" ] || { echo "player_bench: no zx7 program at $zx7 (build the kit first)" >&2; exit 1; }
 ${CXX:-c++} -std=c++20 -O2 -I"$top/src" -I"$top/tests/player" "$top/bench/player_bench.cpp" \
-    "$top"/src/emulator/*.cpp "$top"/src/loader/game_*.cpp "$top"/src/loader/tape_file.cpp \
+    "$top"/src/emulator/*.cpp "$top"/src/loader/game_*.cpp "$top"/src/loader/tape_file.cpp "$top"/src/loader/music_layout.cpp \
     "$top"/src/host/text.cpp "$top"/src/host/text_posix.cpp -lz80ex -o "$work/bench"
 "$work/bench" "$(command -v pasmo)" "$zx7" "$top/asm" "$corpus" "$work"
