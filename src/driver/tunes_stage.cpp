@@ -23,12 +23,6 @@ constexpr std::int64_t module_most = 1 << 20;  // more is no PT3 module a Spectr
 // Where the player block says tune 1 lies, when it is in main memory.
 constexpr std::size_t module_pointer_offset = loader::player_module_word - loader::player_first_address;
 
-bool is_module(std::span<const std::uint8_t> bytes) {
-    const std::string start(
-        bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(bytes.size(), 13)));
-    return start == "ProTracker 3." || start == "Vortex Tracke";
-}
-
 // The title as the Spectrum shows it: printable ASCII, trimmed.
 std::string title_of(std::span<const std::uint8_t> module) {
     std::string title;
@@ -58,7 +52,7 @@ bool take_tune(RunState& run, const Text& path, Tune& tune) {
     }
     keep_first_module(run, tune.work_copy, tune.file_name);
     const std::vector<std::uint8_t> module = read_whole_file(tune.work_copy, module_most);
-    if (!is_module(module)) {
+    if (!loader::is_pt3_module(module)) {
         note_problem(run, u"the music file is not a PT3 module: " + tune.file_name);
         return false;
     }

@@ -30,8 +30,8 @@ void pause(int milliseconds);
 // the report; false for a file or a pipe.
 bool output_is_console();
 
-// Closes every open numbered file (writing out buffered data first) and releases the block
-// pool. Every orderly end of the process passes through here.
+// Closes every open numbered file (writing out buffered data first).
+// Every orderly end of the process passes through here.
 void end_run();
 
 }  // namespace host

@@ -9,7 +9,6 @@
 
 #include "host/console.hpp"
 #include "host/files.hpp"
-#include "host/memory.hpp"
 
 namespace host {
 
@@ -105,7 +104,6 @@ bool output_is_console() {
 
 void end_run() {
     close_all_files();
-    release_block_pool();
 }
 
 }  // namespace host

@@ -6,7 +6,6 @@
 
 #include "host/console.hpp"
 #include "host/files.hpp"
-#include "host/memory.hpp"
 #include "host/wide_text_win32.hpp"
 
 namespace host {
@@ -24,8 +23,7 @@ HANDLE output_handle() {
 // The system calls this on a thread of its own. Closing the window (event 2) ends the process
 // once the handler returns, so the files are written out and closed first; close_all_files
 // takes the file layer's lock, so it never runs while the main thread is half-way through a file
-// operation. The memory blocks are left to the process end: the main thread may still be using
-// them. Every other event, Ctrl+C and Ctrl+Break among them, ends the process at once.
+// operation. Every other event, Ctrl+C and Ctrl+Break among them, ends the process at once.
 BOOL WINAPI console_event_handler(DWORD event) {
     if (event == CTRL_CLOSE_EVENT) close_all_files_for_good();
     return FALSE;
@@ -94,7 +92,6 @@ bool output_is_console() {
 
 void end_run() {
     close_all_files();
-    release_block_pool();
 }
 
 }  // namespace host

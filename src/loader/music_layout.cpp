@@ -21,7 +21,19 @@ int load_address(int offset, const TuneSize& tune) {
     return tune.packed <= spare_load_most ? spare_load_address : 0;
 }
 
+// The first 13 characters, as the module's header is read for its title.
+constexpr std::string_view pt3_marks[] = {"ProTracker 3.", "Vortex Tracke"};
+
+std::string_view text_of(std::span<const std::uint8_t> bytes) {
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
 }  // namespace
+
+bool is_pt3_module(std::span<const std::uint8_t> module) {
+    return std::any_of(std::begin(pt3_marks), std::end(pt3_marks),
+                       [&](std::string_view mark) { return text_of(module).starts_with(mark); });
+}
 
 MusicLayout place_tunes(std::span<const TuneSize> tunes, int resident) {
     MusicLayout layout;
@@ -75,7 +87,7 @@ std::string tunes_source(std::span<const TuneSize> tunes, std::span<const TunePl
 }
 
 std::size_t first_module_length(std::span<const std::uint8_t> module) {
-    const std::string_view bytes(reinterpret_cast<const char*>(module.data()), module.size());
+    const std::string_view bytes = text_of(module);
     // Vortex Tracker II ends a TurboSound file with 16 bytes: "PT3!", the first module's length,
     // "PT3!", the second's, and "02TS".
     constexpr std::size_t footer = 16;
@@ -86,12 +98,10 @@ std::size_t first_module_length(std::span<const std::uint8_t> module) {
     }
     // Without the footer, the second module starts with its own identification, past the first's
     // header.
-    constexpr std::string_view marks[] = {"ProTracker 3.", "Vortex Tracker II"};
     constexpr std::size_t header = 100;
-    if (std::none_of(std::begin(marks), std::end(marks), [&](auto mark) { return bytes.starts_with(mark); }))
-        return module.size();
+    if (!is_pt3_module(module)) return module.size();
     std::size_t second = module.size();
-    for (std::string_view mark : marks) second = std::min(second, bytes.find(mark, header));
+    for (std::string_view mark : pt3_marks) second = std::min(second, bytes.find(mark, header));
     return second;
 }
 

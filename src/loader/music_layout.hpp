@@ -59,6 +59,9 @@ MusicLayout place_tunes(std::span<const TuneSize> tunes, int resident = 0);
 // With `effects` bytes of sound effects (bin/sfx.afb), 0 for none.
 std::string tunes_source(std::span<const TuneSize> tunes, std::span<const TunePlace> places, int effects = 0);
 
+// A PT3 module starts with the identification of the tracker that saved it.
+bool is_pt3_module(std::span<const std::uint8_t> module);
+
 // TurboSound files hold two modules one after the other, one for each of two AY chips; a Spectrum
 // with one AY plays the first. Its length in the file, or the whole length for an ordinary module.
 std::size_t first_module_length(std::span<const std::uint8_t> module);
