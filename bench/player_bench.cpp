@@ -75,7 +75,7 @@ player_test::Assembly assemble_block(const std::string& zx7, const std::string& 
                                 static_cast<int>(fs::file_size(block_dir / "bin/music.pt3.zx7"))};
     const loader::MusicLayout layout = loader::place_tunes(std::span(&tune, 1));
     if (layout.places.empty()) return {};
-    std::ofstream(block_dir / "bin/tunes.asm") << loader::tunes_source(std::span(&tune, 1), layout.places);
+    std::ofstream(block_dir / "bin/tunes.asm") << loader::tunes_source(std::span(&tune, 1), layout);
     return player_test::assemble(pasmo, block_dir, "asm/tunefuse.asm");
 }
 

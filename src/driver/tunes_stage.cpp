@@ -185,14 +185,14 @@ int take_effects(RunState& run) {
 void place_tunes(RunState& run, std::vector<Tune>& tunes, int effects) {
     std::vector<loader::TuneSize> sizes;
     for (const Tune& tune : tunes) sizes.push_back(tune.size);
-    const loader::MusicLayout layout =
-        loader::place_tunes(sizes, effects ? effects + loader::effects_player_bytes : 0);
+    const loader::TuneSize effects_size{effects, 0};
+    const loader::MusicLayout layout = loader::place_tunes(sizes, effects_size);
     if (layout.refusal != loader::Refusal::none) {
         note_problem(run, refusal_text(tunes, layout));
         return;
     }
     for (std::size_t at = 0; at < tunes.size(); ++at) tunes[at].place = layout.places[at];
-    const std::string source = loader::tunes_source(sizes, layout.places, effects);
+    const std::string source = loader::tunes_source(sizes, layout, effects_size);
     const Text path = in_program_directory(run, fixed_names().tunes_source);
     if (!write_work_file(path,
                          std::span(reinterpret_cast<const std::uint8_t*>(source.data()), source.size())))

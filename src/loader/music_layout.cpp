@@ -35,7 +35,8 @@ bool is_pt3_module(std::span<const std::uint8_t> module) {
                        [&](std::string_view mark) { return text_of(module).starts_with(mark); });
 }
 
-MusicLayout place_tunes(std::span<const TuneSize> tunes, int resident) {
+MusicLayout place_tunes(std::span<const TuneSize> tunes, TuneSize effects) {
+    const int resident = effects.size ? effects.size + effects_player_bytes : 0;
     MusicLayout layout;
     std::array<int, music_banks.size()> used{};
     for (std::size_t n = 0; n < tunes.size(); ++n) {
@@ -63,25 +64,35 @@ MusicLayout place_tunes(std::span<const TuneSize> tunes, int resident) {
     return layout;
 }
 
-std::string tunes_source(std::span<const TuneSize> tunes, std::span<const TunePlace> places, int effects) {
+namespace {
+
+// The equ lines of one tune or of the effects.
+std::string music_item_source(const std::string& name, const TuneSize& item, const TunePlace& place) {
+    std::string text;
+    const std::pair<const char*, int> fields[] = {{"_size", item.size},
+                                                  {"_packed", item.packed},
+                                                  {"_bank", place.bank},
+                                                  {"_address", place.address},
+                                                  {"_load", place.load}};
+    for (const auto& [field, value] : fields) {
+        std::string left = name + field;
+        left.resize(std::max<std::size_t>(left.size() + 1, 16), ' ');
+        text += left + "equ " + std::to_string(value) + "\n";
+    }
+    return text;
+}
+
+}  // namespace
+
+std::string tunes_source(std::span<const TuneSize> tunes, const MusicLayout& layout, TuneSize effects) {
     std::string text = "; written by the build: the tunes of this tape and where their music goes\n";
     text += "tune_count      equ " + std::to_string(tunes.size()) + "\n";
-    text += "effects_size    equ " + std::to_string(effects) + "\n";
+    text += music_item_source("effects", effects, layout.effects);
     for (int n = 0; n < most_tunes; ++n) {
         const std::size_t at = static_cast<std::size_t>(n);
         const TuneSize tune = at < tunes.size() ? tunes[at] : TuneSize{};
-        const TunePlace place = at < places.size() ? places[at] : TunePlace{};
-        const std::string name = "tune" + std::to_string(n + 1);
-        const std::pair<const char*, int> fields[] = {{"_size", tune.size},
-                                                      {"_packed", tune.packed},
-                                                      {"_bank", place.bank},
-                                                      {"_address", place.address},
-                                                      {"_load", place.load}};
-        for (const auto& [field, value] : fields) {
-            std::string left = name + field;
-            left.resize(std::max<std::size_t>(left.size() + 1, 16), ' ');
-            text += left + "equ " + std::to_string(value) + "\n";
-        }
+        const TunePlace place = at < layout.places.size() ? layout.places[at] : TunePlace{};
+        text += music_item_source("tune" + std::to_string(n + 1), tune, place);
     }
     return text;
 }

@@ -46,18 +46,19 @@ enum class Refusal {
 
 struct MusicLayout {
     std::vector<TunePlace> places;  // one per tune, when nothing is refused
+    TunePlace effects;              // where the sound effects lie: bank 0 is main memory
     Refusal refusal = Refusal::none;
     int refused = -1;  // the refused tune, counted from 0
 };
 
-// `resident` is what else the player keeps in main memory beside tune 1 (the sound effects and
-// their player): tune 1 goes in a bank when the two together do not fit.
-MusicLayout place_tunes(std::span<const TuneSize> tunes, int resident = 0);
+// The tunes' places, and the sound effects' (bin/sfx.afb; size 0 for none): tune 1 goes in a
+// bank when it does not fit in main memory beside the effects and their player.
+MusicLayout place_tunes(std::span<const TuneSize> tunes, TuneSize effects = {});
 
-// The player source's description of the tunes (bin/tunes.asm): for each of the nine tune numbers
-// its size, compressed size, bank, address and load address, zeros for tunes not there.
-// With `effects` bytes of sound effects (bin/sfx.afb), 0 for none.
-std::string tunes_source(std::span<const TuneSize> tunes, std::span<const TunePlace> places, int effects = 0);
+// The player source's description of the music (bin/tunes.asm): for each of the nine tune numbers
+// its size, compressed size, bank, address and load address, zeros for tunes not there; the same
+// for the sound effects.
+std::string tunes_source(std::span<const TuneSize> tunes, const MusicLayout& layout, TuneSize effects = {});
 
 // A PT3 module starts with the identification of the tracker that saved it.
 bool is_pt3_module(std::span<const std::uint8_t> module);

@@ -36,9 +36,9 @@ inline std::string tunes_asm(std::vector<TunePlace>& tunes, int effects = 0) {
         sizes.push_back({tune.size, tune.packed});
         placed.push_back({std::min(tune.size, loader::bank_size), tune.packed});
     }
-    const auto layout = loader::place_tunes(placed, effects ? effects + loader::effects_player_bytes : 0);
+    const auto layout = loader::place_tunes(placed, {effects, 0});
     for (std::size_t k = 0; k < layout.places.size(); ++k)
         tunes[k].bank = layout.places[k].bank, tunes[k].address = layout.places[k].address,
         tunes[k].load = layout.places[k].load;
-    return loader::tunes_source(sizes, layout.places, effects);
+    return loader::tunes_source(sizes, layout, {effects, 0});
 }
