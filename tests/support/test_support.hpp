@@ -48,9 +48,9 @@ struct ProcessResult {
 };
 
 struct ProcessOptions {
-    fs::path working_directory;              // empty: the test's own
-    std::map<std::string, std::string> env;  // set (or, with an empty value, unset) in the child
-    int timeout_seconds = 120;               // the child is killed after this long
+    fs::path working_directory = {};              // empty: the test's own
+    std::map<std::string, std::string> env = {};  // set (or, with an empty value, unset) in the child
+    int timeout_seconds = 120;                    // the child is killed after this long
 };
 
 // Runs a program with an argument vector (argv[0] is the program), its standard input empty,
