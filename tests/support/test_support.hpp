@@ -57,7 +57,4 @@ struct ProcessOptions {
 // and collects its output. A program that cannot be started gives exit code 127.
 ProcessResult run_process(const std::vector<std::string>& argv, const ProcessOptions& options = {});
 
-// A program directory like the kit's: a copy of the program and empty bin/, tools/ and asm/.
-void lay_out_program_directory(const fs::path& dir);
-
 }  // namespace test
