@@ -51,13 +51,16 @@ load:   ld hl, (wanted + 6) | push hl | pop af      ; the set pushed second, the
         exx | ex af, af' | push af | push bc | push de | push hl
         ld hl, 0 | add hl, sp | ld sp, (save_sp) | ld de, wanted | ld b, 20
 compare: ld a, (de) | cp (hl) | ld a, $bd | jr nz, spoiled | inc hl | inc de | djnz compare
-        ei | if check_top                           ; the top 16 KB as filled, read with interrupts on
+        ei
+        if check_top                                ; the top 16 KB as filled, read with interrupts on
         ld hl, $c000 | ld bc, $3e00
 verify: ld a, l | xor h | cp (hl) | ld a, $c5 | jr nz, spoiled | inc hl | dec bc | ld a, b | or c
-        jr nz, verify | endif
+        jr nz, verify
+        endif
         ld hl, (32003) | inc hl | ld (32003), hl | ld de, stop_after | or a | sbc hl, de
         jp nz, load | call 25506 | jp load
-spoiled: ld (32005), a | ei | stay: halt | jr stay
+spoiled: ld (32005), a | ei
+stay:   halt | jr stay
 ; HL', DE', BC', AF', IY (the ROM's frame routine needs 23610), IX, HL, DE, BC, AF
 wanted: dw $f00f, $ddee, $bbcc, $aa28, 23610, $8899, $6677, $4455, $2233, $11d7
 save_sp: dw 0
@@ -620,9 +623,12 @@ std::string switching_game(int count, int frames) {
         org 32000 | jp main | dw 0, 0
 main:   ld c, 3 | call fill | ld c, 1 | call fill | ld c, 0 | call fill
         ld hl, $8000 | ld bc, $4000 | call pattern
-        ld a, $5a | ld (32005), a | ld c, 2 | next: ld b, frames | wait: halt | djnz wait
+        ld a, $5a | ld (32005), a | ld c, 2
+next:   ld b, frames
+wait:   halt | djnz wait
         ld a, c | push bc | call 25514 | pop bc | ld a, c | inc c | cp 1 | jr z, stay
-        ld a, c | cp count + 1 | jr nz, next | ld c, 1 | jr next | stay: halt | jr stay
+        ld a, c | cp count + 1 | jr nz, next | ld c, 1 | jr next
+stay:   halt | jr stay
 fill:   di | ld a, (23388) | and $f8 | or c | ld (23388), a | ld bc, $7ffd | out (c), a | ei
         ld hl, $c000 | ld bc, $3e00
 pattern: ld a, l | xor h | ld (hl), a | inc hl | dec bc | ld a, b | or c | jr nz, pattern | ret
