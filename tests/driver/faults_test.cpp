@@ -177,24 +177,6 @@ TEST(FaultsTest, BuildsInOneFolderTakeTurns) {
     test::check_builds_take_turns(6);
 }
 
-// Music the player cannot hold: the real assembler refuses it, and the user reads one line with its
-// sizes and the limit, then that no tape was made; no tool runs on the missing player.
-TEST(FaultsTest, MusicThatDoesNotFitIsRefusedInOneLine) {
-    test::TempDir temp;
-    fs::copy(test::kit_dir(), temp / "kit", fs::copy_options::recursive | fs::copy_options::copy_symlinks);
-    test::write_bytes(temp / "kit" / "music.pt3", test::make_module("Big", "Me", 20000));
-    const auto result =
-        test::run_process({(temp / "kit" / "tunefuse").string()},
-                          {.working_directory = temp.path(), .env = {{"PATH", (temp / "none").string()}}});
-    EXPECT_EQ(result.exit_code, 1);
-    EXPECT_TRUE(
-        std::regex_match(result.err, std::regex("tunefuse: error: the music does not fit: music.pt3 has "
-                                                "20000 bytes, [0-9]+ once compressed; a PT3 module may "
-                                                "have at most 16384 bytes[^\n]*\n"
-                                                "tunefuse: error: no output tape was written: [^\n]*\n")))
-        << result.err;
-}
-
 // A tool's standard error (but the assembler's, whose messages the program reads) is the
 // program's own: every byte arrives, and nothing else.
 TEST(FaultsTest, ToolMessagesReachTheUserWhole) {

@@ -5,51 +5,29 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "test_support.hpp"
 #include "z80_machine.hpp"
 
 namespace {
 
-const char* const program = R"(
- org 0x8000
- di
- ld sp, 0x8000
- ld a, 0x3F
-load_i: ld i, a
-set_im1: im 1
- ld bc, 0xFFFD
- ld a, 7
- out (c), a
- ld b, 0xBF
- ld a, 0x38
-write_ay: out (c), a
- in a, (0xFE)
- ld (0x9000), a
- ld bc, 0x7FFD
- ld a, 0x16
- out (c), a
- ld a, 0x55
-write_bank6: ld (0xC000), a
- ld a, 0x27
- out (c), a
- ld a, 0x11
-write_bank7: ld (0xC000), a
- ld a, 0x10
- out (c), a
- ld (0x0000), a
-enable: ei
-wait: halt
- jr wait
+// Instructions written a line's worth at a time, '|' between them.
+std::string program() {
+    std::string source = R"( org 0x8000 | di | ld sp, 0x8000 | ld a, 0x3F | load_i: ld i, a | set_im1: im 1
+        ld bc, 0xFFFD | ld a, 7 | out (c), a | ld b, 0xBF | ld a, 0x38 | write_ay: out (c), a
+        in a, (0xFE) | ld (0x9000), a | ld bc, 0x7FFD | ld a, 0x16 | out (c), a
+        ld a, 0x55 | write_bank6: ld (0xC000), a | ld a, 0x27 | out (c), a
+        ld a, 0x11 | write_bank7: ld (0xC000), a | ld a, 0x10 | out (c), a | ld (0x0000), a
+        enable: ei | wait: halt | jr wait
 )";
-
-struct Seen {
-    std::vector<std::pair<int, int>> writes, interrupts;  // (pc, value), (frame, taken on time)
-    std::vector<int> mode_changes;                        // pc
-};
+    std::replace(source.begin(), source.end(), '|', '\n');
+    return source;
+}
 
 TEST(Machine, ReportsWhatTheProgramDoesOn48KAnd128K) {
     test::TempDir dir("spectrum");
-    test::write_string(dir / "program.asm", program);
+    test::write_string(dir / "program.asm", program());
     auto assembly = player_test::assemble(PASMO_PROGRAM, dir.path(), "program.asm");
     ASSERT_FALSE(assembly.code.empty());
     auto at = [&](const char* label) { return int(assembly.symbols.at(label)); };

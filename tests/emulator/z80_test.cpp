@@ -50,25 +50,11 @@ constexpr int highs[] = {Z80::A, Z80::B, Z80::D, Z80::H, Z80::IXH, Z80::IYH};  /
 using State = std::array<int, 18>;  // AF BC DE HL IX IY AF' BC' DE' HL' SP PC I R IM IFF1 IFF2 T
 
 State state_of(Z80& core, int tstates) {
-    State state = {0,
-                   0,
-                   0,
-                   0,
-                   0,
-                   0,
-                   core.alternate[3],
-                   core.alternate[0],
-                   core.alternate[1],
-                   core.alternate[2],
-                   core.sp,
-                   core.pc,
-                   core.i,
-                   core.r,
-                   core.im,
-                   core.iff1,
-                   core.iff2,
-                   tstates};
+    State state{};
     for (int n = 0; n < 6; ++n) state[n] = core.pair(highs[n]);
+    for (int n = 0; n < 4; ++n) state[6 + n] = core.alternate[(n + 3) % 4];
+    state[10] = core.sp, state[11] = core.pc, state[12] = core.i, state[13] = core.r;
+    state[14] = core.im, state[15] = core.iff1, state[16] = core.iff2, state[17] = tstates;
     return state;
 }
 State state_of(Z80EX_CONTEXT* cpu, int tstates) {

@@ -1,10 +1,10 @@
 // A stand-in for the build's tools (zx7, pasmo, bin2tap), acting by the name it was started
 // under. FAKE_TOOL_LOG: a folder where "<name>.args" gets a line a run, the arguments separated by
-// 0x1F. FAKE_<NAME>_MODE: "fail" exits 3, "silent" 0, "killed" dies of SIGKILL; "slow" (a second),
-// "hang" (FAKE_TOOL_SECONDS, 3), "flood-out"/"flood-err" (50 MB) and "partial-line" misbehave,
-// then do the tool's work. As fake_tool it does each argument in order: out:TEXT, err:TEXT (\r,
-// \n, \\ escaped), bytes:N, sleep:MS, touch:PATH, signal:N, exit:N; "colours" prints through the
-// console layer; hold:PATH buffers 100 bytes for PATH, says "ready" and waits to be signalled.
+// 0x1F. FAKE_<NAME>_MODE: "fail" exits 3, "silent" 0, "killed" dies of SIGKILL; "flood-out" and
+// "flood-err" (50 MB) and "partial-line" misbehave, then do the tool's work. As fake_tool it does each
+// argument in order: out:TEXT, err:TEXT (\r, \n, \\ escaped), bytes:N, sleep:MS, touch:PATH, signal:N,
+// exit:N; "colours" prints through the console layer; hold:PATH buffers 100 bytes for PATH, says "ready" and
+// waits to be signalled.
 #include <signal.h>
 #include <unistd.h>
 
@@ -94,9 +94,6 @@ int tool(const std::string& name, const Args& args) {
 #else
     if (mode == "killed") std::_Exit(137);  // Windows has no SIGKILL: end at once, without clean-up
 #endif
-    if (mode == "slow") sleep(1);
-    if (mode == "hang")
-        sleep(environment("FAKE_TOOL_SECONDS").empty() ? 3 : std::stoi(environment("FAKE_TOOL_SECONDS")));
     if (mode == "flood-out" || mode == "flood-err") flood(mode == "flood-out" ? stdout : stderr, 800 * 65536);
     if (mode == "partial-line") std::fputs("working without a line end", stdout);
     std::fflush(stdout);

@@ -55,10 +55,9 @@ TEST(Preview, ListsTheTitlesAndSwitchesToTheTunePressed) {
     std::string list(1, static_cast<char>(titles.size()));
     for (const auto& title : titles) list += title + std::string(32 - title.size(), ' ');
     test::write_string(dir / "bin/titles.bin", list);
-    test::ProcessOptions in_dir;
-    in_dir.working_directory = dir.path();
     auto run = test::run_process(
-        {(test::kit_dir() / "tools/pasmo").string(), "--err", "asm/preview.asm", "preview.bin"}, in_dir);
+        {(test::kit_dir() / "tools/pasmo").string(), "--err", "asm/preview.asm", "preview.bin"},
+        {.working_directory = dir.path()});
     ASSERT_EQ(run.exit_code, 0) << run.out << run.err;
 
     const Bytes rom = test::read_bytes(rom_file);

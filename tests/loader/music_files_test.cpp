@@ -25,27 +25,21 @@ TEST(EffectsBank, ParsesTheCorpusAndRefusesBrokenBanks) {
         int count;         // 0: refused
         std::string says;  // the start of the refusal, or of the first warning
     };
+    const std::string miscounted = "sfx.afb: its count byte says 6 effects, its table holds 262",
+                      effect_0 = "sfx.afb, effect 0 (at offset 3): ",
+                      no_bank = "sfx.afb is no bank of sound effects: ";
     const Case cases[] = {
         {"afx/siriokds_testeffects.afb", {}, 1, ""},
         {"afx/remy_example.afb", {}, 6, ""},
         {"afx/siriokds_zxgames.afb", {}, 94, ""},
         {"afx/siriokds_zxmsxdemos.afb", {}, 237, ""},
-        {"afx/siriokds_streetofrage2.afb",
-         {},
-         256,
-         "sfx.afb: its count byte says 6 effects, its table holds 262"},
-        {"no marker", {1, 1, 0, 0x8F, 0x8F}, 0, "sfx.afb, effect 0 (at offset 3): its frames run on past"},
-        {"tone cut short",
-         {1, 1, 0, 0xAF, 0x01},
-         0,
-         "sfx.afb, effect 0 (at offset 3): its frames run on past"},
-        {"stray bytes",
-         {1, 1, 0, 0xD0, 0x20, 'a', 'b'},
-         0,
-         "sfx.afb, effect 0 (at offset 3): after its end marker"},
+        {"afx/siriokds_streetofrage2.afb", {}, 256, miscounted},
+        {"no marker", {1, 1, 0, 0x8F, 0x8F}, 0, effect_0 + "its frames run on past"},
+        {"tone cut short", {1, 1, 0, 0xAF, 0x01}, 0, effect_0 + "its frames run on past"},
+        {"stray bytes", {1, 1, 0, 0xD0, 0x20, 'a', 'b'}, 0, effect_0 + "after its end marker"},
         {"a name", {1, 1, 0, 0xD0, 0x20, 'a', 0}, 1, ""},
-        {"table outside", {2, 9, 0, 0xD0, 0x20}, 0, "sfx.afb is no bank of sound effects: its table's first"},
-        {"too short", {1, 1}, 0, "sfx.afb is no bank of sound effects: it has 2 bytes"},
+        {"table outside", {2, 9, 0, 0xD0, 0x20}, 0, no_bank + "its table's first"},
+        {"too short", {1, 1}, 0, no_bank + "it has 2 bytes"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

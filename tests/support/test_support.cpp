@@ -83,12 +83,6 @@ std::optional<fs::path> shared_dir(const std::string& inside) {
     return std::nullopt;
 }
 
-void lay_out_program_directory(const fs::path& dir) {
-    for (const char* folder : {"bin", "tools", "asm"}) fs::create_directories(dir / folder);
-    fs::copy_file(kit_dir() / ("tunefuse" TUNEFUSE_EXE_SUFFIX), dir / ("tunefuse" TUNEFUSE_EXE_SUFFIX),
-                  fs::copy_options::overwrite_existing);
-}
-
 #ifdef _WIN32
 
 namespace {

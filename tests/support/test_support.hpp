@@ -48,16 +48,13 @@ struct ProcessResult {
 };
 
 struct ProcessOptions {
-    fs::path working_directory;              // empty: the test's own
-    std::map<std::string, std::string> env;  // set (or, with an empty value, unset) in the child
-    int timeout_seconds = 120;               // the child is killed after this long
+    fs::path working_directory = {};              // empty: the test's own
+    std::map<std::string, std::string> env = {};  // set (or, with an empty value, unset) in the child
+    int timeout_seconds = 120;                    // the child is killed after this long
 };
 
 // Runs a program with an argument vector (argv[0] is the program), its standard input empty,
 // and collects its output. A program that cannot be started gives exit code 127.
 ProcessResult run_process(const std::vector<std::string>& argv, const ProcessOptions& options = {});
-
-// A program directory like the kit's: a copy of the program and empty bin/, tools/ and asm/.
-void lay_out_program_directory(const fs::path& dir);
 
 }  // namespace test

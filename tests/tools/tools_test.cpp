@@ -18,9 +18,7 @@ namespace fs = std::filesystem;
 test::ProcessResult run_tool(const std::string& tool, const fs::path& dir,
                              std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), (test::kit_dir() / "tools" / (tool + TUNEFUSE_EXE_SUFFIX)).string());
-    test::ProcessOptions options;
-    options.working_directory = dir;
-    return test::run_process(arguments, options);
+    return test::run_process(arguments, {.working_directory = dir});
 }
 
 Bytes random_bytes(int size, int seed, int values = 256) {
@@ -100,8 +98,7 @@ TEST(Bin2tapProgram, WritesCodeBlocksThatTzxlistReads) {
         EXPECT_EQ(run.exit_code, 0) << c.file << ": " << run.err;
         EXPECT_EQ(run.out + run.err, "");
     }
-    test::ProcessOptions in_dir;
-    in_dir.working_directory = dir.path();
+    const test::ProcessOptions in_dir{.working_directory = dir.path()};
     std::string listing = test::run_process({"tzxlist", "-d", "-1", "out.tap"}, in_dir).out +
                           test::run_process({"tzxlist", "player.code.tap"}, in_dir).out;
     for (std::size_t i = 0; i < std::size(cases); ++i) {
