@@ -14,8 +14,8 @@
 ;                  as asm/tunefuse.asm states them;
 ; and calls ayfx_music_bank whenever the bank the music plays from changes. The effect player
 ; pages the bank in only to read it, and never uses the stack meanwhile (the game's stack may
-; lie at $C000..$FFFF); ayfx_start turns interrupts off for it, and pt3_play's caller must have
-; them off (a frame interrupt while the bank is in would page the game's bank back under it).
+; lie at $C000..$FFFF); ayfx_start turns interrupts off for its reads, and pt3_play's caller must
+; have them off (a frame interrupt while the bank is in would page the game's bank back under it).
 ;
 ; Entry points for the game (all change AF, BC, DE and HL; call them from the main program, not
 ; from an interrupt handler that may run while pt3_play does):
@@ -23,10 +23,10 @@
 ;               other value means C). The effect plays from the next pt3_play call on and
 ;               replaces the one playing, whatever that was: one effect at a time, the last one
 ;               started wins, so a game always hears its latest event. A number past the bank's
-;               last effect changes nothing. Interrupts are off while it sets the effect up and
-;               come back as they were, so a frame plays the old effect or the new one, never
-;               half of each.
+;               last effect changes nothing.
 ;   ayfx_stop   stops the effect: from the next pt3_play call the channel is the music's again.
+;   Both turn interrupts off for a few instructions (a frame never sees half an effect) and put
+;   them back as they were.
 ;   ayfx_music_bank  (banked only) A = the RAM bank pt3_play runs with, 0 for the game's own
 ;               paging (BANKM): what ayfx_frame pages back after reading the effect.
 ;
@@ -62,20 +62,6 @@ ayfx_peek       macro
 ; enter: A = effect number, B = channel. uses: AF, BC, DE, HL
 ayfx_start:
         ld c,a
-        ld a,i                  ; LD A,I can read IFF2 as 0 when an interrupt is taken during
-        jp pe,ayfx_start_masked ; it; that interrupt returns with EI, so a second look is right
-        ld a,i
-ayfx_start_masked:
-        push af
-        di
-        call ayfx_start_set
-        pop af
-        ret po
-        ei
-        ret
-
-; C = effect number, B = channel; interrupts are off.
-ayfx_start_set:
         ld hl,ayfx_bank + 1     ; effect 0 starts right after the table of offsets
         ayfx_peek
         ex de,hl
@@ -96,15 +82,8 @@ ayfx_start_known:
         add hl,de
         ayfx_peek
         add hl,de
-        ld (ayfx_next),hl
-        ld hl,(ayfx_period_high) ; the period the effect before last changed, back to the
-        bit 7,(hl)              ; music's (as ayfx_frame does) before the channel changes
-        jr z,ayfx_start_restored
-        ld de,(ayfx_saved)
-        ld (hl),d
-        dec hl
-        ld (hl),e
-ayfx_start_restored:
+        push hl
+        call ayfx_stop          ; no frame plays an effect while its channel is set
         ld hl,0x8000
         ld (ayfx_tone),hl       ; tone 0, marked
         xor a
@@ -118,7 +97,7 @@ ayfx_start_channel:
         ld de,0x0F0F            ; two RRCA more for channel A, one for B, none for C
         ld c,0x09               ; channel A's tone and noise bits in R7
         or a
-        jr z,ayfx_start_set_channel
+        jr z,ayfx_start_set
 ayfx_start_next:
         push de
         ld de,PT3_CH
@@ -129,7 +108,7 @@ ayfx_start_next:
         sla c
         dec a
         jr nz,ayfx_start_next
-ayfx_start_set_channel:
+ayfx_start_set:
         ld (ayfx_turn),de
         ld a,c
         ld (ayfx_mask),a
@@ -141,16 +120,52 @@ ayfx_start_set_channel:
         ld de,CH_AMPLITUDE - CH_PERIOD - 1
         add hl,de
         ld (ayfx_amplitude_at),hl
+        pop hl
+        ld (ayfx_next),hl
         ld a,1
+        ld (ayfx_busy),a        ; (one write: the next frame plays the whole new effect)
+        ret
+
+; The effect ends now: the channel's period goes back to the music's, when the effect last
+; changed it (as the frame that meets an end marker does), and no frame plays an effect until
+; the next start. Interrupts are off meanwhile, so that no frame runs half-way through it.
+; LD A,I can read IFF2 as 0 when an interrupt is taken during it; that interrupt returns with
+; EI, so a second look is right. uses: AF, DE, HL
+ayfx_stop:
+        ld a,i
+        jp pe,ayfx_stop_masked
+        ld a,i
+ayfx_stop_masked:
+        push af
+        di
+        xor a
         ld (ayfx_busy),a
+        ld hl,(ayfx_period_high)
+        bit 7,(hl)
+        jr z,ayfx_stop_kept
+        ld de,(ayfx_saved)
+        ld (hl),d
+        dec hl
+        ld (hl),e
+ayfx_stop_kept:
+        pop af
+        ret po
+        ei
         ret
 
         if defined ayfx_bank_number
 ; Reads the word at HL of the bank with its RAM bank paged in, and pages back the game's (BANKM):
-; the caller runs in the game's main program. The stack is not used while the bank is in.
-; enter: HL; interrupts off. exit: DE = the word, HL one byte on. uses: A
+; the caller runs in the game's main program. Interrupts are off while the bank is in (as
+; ayfx_stop has them), and the stack is not used then.
+; enter: HL. exit: DE = the word, HL one byte on. uses: A
 ayfx_peek_banked:
+        ld a,i
+        jp pe,ayfx_peek_masked
+        ld a,i
+ayfx_peek_masked:
+        push af
         push bc
+        di
         ld a,(bankm_sysvar)
         and paging_kept_bits
         or ayfx_bank_number
@@ -162,6 +177,9 @@ ayfx_peek_banked:
         ld a,(bankm_sysvar)
         out (c),a
         pop bc
+        pop af
+        ret po
+        ei
         ret
 
 ; enter: A = the RAM bank pt3_play runs with (the playing tune's), 0 for none. uses: AF
@@ -176,16 +194,6 @@ ayfx_music_mask:
         ret
         endif
 
-; A stopped effect goes on at an end marker, so that the next frame puts back the channel's
-; period, when the effect last changed it, as the end of an effect does.
-; uses: HL
-ayfx_stop:
-        ld hl,ayfx_stopped
-        ld (ayfx_next),hl
-        ret
-ayfx_stopped:
-        db 0xD0, 0x20
-
 ; The state: ayfx_busy, then ayfx_frame, whose operands named below hold the rest.
 ayfx_state:
 ayfx_busy:      db 0            ; nonzero while an effect plays or its end is still to be met
@@ -195,17 +203,8 @@ ayfx_busy:      db 0            ; nonzero while an effect plays or its end is st
 ; uses: AF, BC, DE (E = the info byte: volume, tone off (bit 4), noise off (bit 7))
 ayfx_frame:
         push hl
-ayfx_period_high equ $+1        ; the high byte of the effect's channel's period
-        ld a,(pt3_channel_c + CH_PERIOD + 1)
-        rla                     ; bit 7: the period is still the effect's; the music's goes back
-        jr nc,ayfx_frame_read
-ayfx_saved equ $+1              ; the music's period, as the effect found it
-        ld hl,0
-ayfx_period_back equ $+1
-        ld (pt3_channel_c + CH_PERIOD),hl
-ayfx_frame_read:
 ayfx_next equ $+1               ; the effect's next frame
-        ld hl,ayfx_stopped
+        ld hl,0
         if defined ayfx_bank_number
         ld a,(bankm_sysvar)     ; D = the paging to put back: the music's bank or the game's
 ayfx_back_mask equ $+1
@@ -242,11 +241,16 @@ ayfx_frame_moved:
         if defined ayfx_bank_number
         out (c),d
         endif
-        bit 4,e
-        jr nz,ayfx_frame_volume
+ayfx_period_high equ $+1        ; the high byte of the effect's channel's period
+        ld a,(pt3_channel_c + CH_PERIOD + 1)
+        rla                     ; carry: the music has not written its own period since the
+        bit 4,e                 ; effect's went in, so the saved one is still the music's
+        jr nz,ayfx_frame_off
+        jr c,ayfx_frame_tone
 ayfx_period_at equ $+1
         ld hl,(pt3_channel_c + CH_PERIOD)
         ld (ayfx_saved),hl
+ayfx_frame_tone:
 ayfx_tone equ $+1               ; the tone period carried over, marked
         ld hl,0x8000
 ayfx_period_set equ $+1
@@ -273,12 +277,18 @@ ayfx_mask equ $+1               ; the channel's tone and noise bits in R7
 ayfx_noise equ $+1              ; the noise period carried over
         ld l,0
         ret
+ayfx_frame_off:                 ; tone off: the music's period back, if the effect's is there
+        jr nc,ayfx_frame_volume
+ayfx_saved equ $+1              ; the music's period, as the effect found it
+        ld hl,0
+ayfx_period_back equ $+1
+        ld (pt3_channel_c + CH_PERIOD),hl
+        jr ayfx_frame_volume
 ayfx_frame_end:
         if defined ayfx_bank_number
         out (c),d
         endif
-        xor a                   ; nothing more to put back: pt3_play stops calling
-        ld (ayfx_busy),a
+        call ayfx_stop          ; the channel is the music's again; pt3_play stops calling
         pop hl
         ret
 ayfx_state_end:

@@ -728,7 +728,7 @@ pt3_with_ayfx   equ 1               ; every frame mixes in the playing sound eff
 ; the last of the banked blocks and init loads it as it loads a tune; the effect player then
 ; pages it in for each read (ayfx_player.asm) and only the player's code stays here.
 effects_player_bytes equ 253        ; the effect player's code and state, with its call in pt3_play
-banked_effects_player_bytes equ 315 ; the same with sfx.afb in a RAM bank, and the paging it needs
+banked_effects_player_bytes equ 327 ; the same with sfx.afb in a RAM bank, and the paging it needs
 effects_hook_bytes equ 7            ; that call: LD A,(nn), OR A, CALL NZ,nn
         if effects_banked
 ayfx_bank_number equ effects_bank
@@ -1218,10 +1218,10 @@ module_at_most  equ module + 3 * (9 - tune_count) - effects_room
 
         if tune1_size + effects_room > max_module_size || module_end + work_size > game_address
         if effects_banked
-        .warning The sound effects do not fit: with the sound effects in a RAM bank, tune 1 in main memory may have at most 3575 bytes, 3890 less the effect player's 315 (a larger tune 1 goes in a RAM bank).
+        .warning The sound effects do not fit: with the sound effects in a RAM bank, tune 1 in main memory may have at most 3563 bytes, 3890 less the effect player's 327 (a larger tune 1 goes in a RAM bank).
         .error The music and the effect player do not fit between 25500 and 31999
         endif
-        if max_module_size - banked_effects_player_bytes != 3575
+        if max_module_size - banked_effects_player_bytes != 3563
         .error the banked effects' warning names a stale limit: set it to max_module_size less banked_effects_player_bytes
         endif
         if effects_size && !effects_banked

@@ -25,7 +25,7 @@ inline constexpr int main_memory_module_limit = 3890;
 // The sound-effect player's resident bytes, code and state, which a bank of effects brings along.
 inline constexpr int effects_player_bytes = 253;
 // The same when the effects lie in a RAM bank: only the player, which pages them in, is resident.
-inline constexpr int banked_effects_player_bytes = 315;
+inline constexpr int banked_effects_player_bytes = 327;
 // The largest sound-effect bank main memory holds beside the player when tune 1 lies in a RAM bank.
 inline constexpr int main_memory_effects_limit = 3258;
 
