@@ -16,8 +16,8 @@
 ;     25500  init:   show the credits, load and unpack the tunes, set up tune 1, silence the AY.
 ;                    Once only: it reads the tunes' blocks from the tape.
 ;     25503  play:   play one frame of the playing tune (for games with their own interrupt
-;                    handler); for a banked tune interrupts are off while it runs and come back
-;                    as they were
+;                    handler); for a banked tune, or banked sound effects, interrupts are off
+;                    while it runs and come back as they were
 ;     25506  stop:   silence the AY; if the music played in the background, back to IM 1
 ;     25509  word:   address of the playing tune's module ($C000..$FFFF when it lies in a bank)
 ;     25511  start:  play the music in the background: one frame on every interrupt (IM 2);
@@ -32,7 +32,8 @@
 ;     25520  effect: A = n, B = channel (0..2, else C): sound effect n of sfx.afb from the next
 ;                    frame played, in place of the one playing (asm/ayfx_player.asm, ayfx_start)
 ;     25523  effects off: the playing effect stops (ayfx_stop). Both return at once when there
-;                    is no sfx.afb (effects_size 0 in bin/tunes.asm)
+;                    is no sfx.afb (effects_size 0 in bin/tunes.asm); 25520 also when sfx.afb
+;                    lies in a RAM bank (effects_bank) and init found no paging
 ;
 ; The tunes (bin/tunes.asm, written by the build): tune 1 goes in main memory when it has at
 ; most max_module_size bytes and then plays on every Spectrum with an AY; every other tune, and
@@ -42,7 +43,8 @@
 ; loads and unpacks into its bank. Where init finds no paging (a 48K, or a 128K locked in 48
 ; BASIC) it loads no block (the loader's LOAD ""CODE passes over them) and the banked tunes are
 ; absent; when tune 1 is one of them it says that the music needs a 128K and the game runs
-; silent.
+; silent. The sound effects (bin/sfx.afb) lie in main memory, or, when they do not fit there, in
+; a RAM bank after the tunes of that bank: their block comes last and loads as a tune's does.
 ;
 ; Memory plan, from 25500 upwards:
 ;     jump table (with the paging flag, the builder's bank and the playing tune's bank), the
@@ -54,7 +56,7 @@
 ;     the player's flags, the stop code, small routines of the PT3 player, then the interrupt
 ;     handler at 25957 (the address every vector byte, 101, points to), then the rest of the
 ;     PT3 player, the switch, the tune table and the paging code;
-;     with sound effects, the effect player and bin/sfx.afb;
+;     with sound effects, the effect player and bin/sfx.afb (unless it lies in a RAM bank);
 ;     tune 1 in main memory: the module buffer, then the player's work area;
 ;     tune 1 banked: the PT3 table builder, then the work area.
 ; The PT3 player's table builder (tone and level tables, which depend on the module) is needed
@@ -520,7 +522,8 @@ frame_interrupt:
 ; Paging goes through BANKM: a bank is paged in with BANKM's other bits (ROM, screen), and
 ; whatever BANKM says is paged back, with interrupts off in between. The port itself is never
 ; read. The game's stack may lie at $C000..$FFFF, which a bank hides, so whatever runs with a
-; bank paged in runs on the player's own stack.
+; bank paged in runs on the player's own stack, or, as the effect player's reads of a banked
+; sfx.afb, uses no stack at all while the bank is in.
 
 ; The play entry: one frame. A tune in main memory plays with interrupts as the caller has
 ; them; for a tune in a bank, or with the sound effects in one, they are off while it runs and
