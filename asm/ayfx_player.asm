@@ -126,24 +126,25 @@ ayfx_start_set:
         ld (ayfx_busy),a        ; (one write: the next frame plays the whole new effect)
         ret
 
-; The effect ends now: the channel's period goes back to the music's, when the effect last
-; changed it (as the frame that meets an end marker does), and no frame plays an effect until
-; the next start. Interrupts are off meanwhile, so that no frame runs half-way through it.
-; LD A,I can read IFF2 as 0 when an interrupt is taken during it; that interrupt returns with
-; EI, so a second look is right. uses: AF, DE, HL
+; The effect ends now: no frame plays an effect until the next start, and the channel's period
+; goes back to the music's when the effect last changed it (as the frame that meets an end
+; marker does). Interrupts are off only while the period is tested and put back, so that a frame
+; of the music never comes in between (an interrupt that comes then is lost, so the fewer
+; T-states the better). LD A,I can read IFF2 as 0 when an interrupt is taken during it; that
+; interrupt returns with EI, so a second look is right. uses: AF, DE, HL
 ayfx_stop:
+        xor a
+        ld (ayfx_busy),a
+        ld hl,(ayfx_period_high)
+        ld de,(ayfx_saved)
         ld a,i
         jp pe,ayfx_stop_masked
         ld a,i
 ayfx_stop_masked:
         push af
         di
-        xor a
-        ld (ayfx_busy),a
-        ld hl,(ayfx_period_high)
         bit 7,(hl)
         jr z,ayfx_stop_kept
-        ld de,(ayfx_saved)
         ld (hl),d
         dec hl
         ld (hl),e
@@ -155,29 +156,29 @@ ayfx_stop_kept:
 
         if defined ayfx_bank_number
 ; Reads the word at HL of the bank with its RAM bank paged in, and pages back the game's (BANKM):
-; the caller runs in the game's main program. Interrupts are off while the bank is in (as
-; ayfx_stop has them), and the stack is not used then.
+; the caller runs in the game's main program. Interrupts are off only while the bank is in (as
+; in ayfx_stop), and the stack is not used then.
 ; enter: HL. exit: DE = the word, HL one byte on. uses: A
 ayfx_peek_banked:
+        push bc
         ld a,i
         jp pe,ayfx_peek_masked
         ld a,i
 ayfx_peek_masked:
         push af
-        push bc
-        di
         ld a,(bankm_sysvar)
         and paging_kept_bits
         or ayfx_bank_number
         ld bc,paging_port
+        di
         out (c),a
         ld e,(hl)
         inc hl
         ld d,(hl)
         ld a,(bankm_sysvar)
         out (c),a
-        pop bc
         pop af
+        pop bc
         ret po
         ei
         ret
