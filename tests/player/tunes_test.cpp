@@ -92,10 +92,12 @@ struct Tape {
             places.push_back({static_cast<int>(tune.module.size()), static_cast<int>(banked.back().size())});
         }
         std::string source = tunes_asm(places);
-        if (!effects.empty()) source = effects_in_bank(source, places, effects, effects_bank, dir);
+        const int size = int(effects.size()), packed = size ? int(zx7::compress(effects).size()) : 0;
+        if (size) source = effects_in_bank(source, places, size, packed, effects_bank);
         if (places[0].bank == 0) test::write_bytes(dir / "bin/music.pt3.zx7", banked.front());
         if (places[0].bank == 0) banked.erase(banked.begin());
         test::write_string(dir / "bin/tunes.asm", source);
+        test::write_bytes(dir / "bin/sfx.afb", effects);
         for (std::size_t k = 0; k < tunes.size(); ++k)
             tunes[k].bank = places[k].bank, tunes[k].address = places[k].address;
         if (!effects.empty()) banked.push_back(zx7::compress(effects));
@@ -104,22 +106,6 @@ struct Tape {
         if (!tunes.empty() && tunes[0].bank == 0) tunes[0].address = assembly.symbols["module"];
         test::write_string(dir / "game.asm", "driven equ " + std::to_string(driven) + loader_and_game);
         game = player_test::assemble(PASMO_PROGRAM, dir.path(), "game.asm").code;
-    }
-    // bin/tunes.asm with the effects after the tunes of their bank, loaded where a tune would be.
-    static std::string effects_in_bank(std::string source, const std::vector<TunePlace>& places,
-                                       const Bytes& effects, int bank, const test::TempDir& dir) {
-        test::write_bytes(dir / "bin/sfx.afb", effects);
-        const int size = int(effects.size()), packed = int(zx7::compress(effects).size());
-        int at = 0xC000, top = 0x10000;
-        for (const TunePlace& tune : places)
-            at = tune.bank == bank ? std::max(at, tune.address + tune.size) : at;
-        const int load = top - packed >= at && at + size + size / 8 + 4 <= top ? top - packed : 0x8000;
-        const std::string lines = "effects_size equ " + std::to_string(size) + "\neffects_packed equ " +
-                                  std::to_string(packed) + "\neffects_bank equ " + std::to_string(bank) +
-                                  "\neffects_address equ " + std::to_string(at) + "\neffects_load equ " +
-                                  std::to_string(load) + "\n";
-        const std::size_t from = source.find("effects_size"), to = source.find("tune1_size");
-        return source.replace(from, to - from, lines);
     }
 };
 
