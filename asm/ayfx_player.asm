@@ -62,16 +62,20 @@ ayfx_peek       macro
 ; enter: A = effect number, B = channel. uses: AF, BC, DE, HL
 ayfx_start:
         ld c,a
+        if defined ayfx_bank_number
         ld hl,ayfx_bank + 1     ; effect 0 starts right after the table of offsets
-        ayfx_peek
+        call ayfx_peek_banked
         ex de,hl
+        ld a,c
+        else
+        ld hl,(ayfx_bank + 1)
+        endif
         inc hl
         srl h
         rr l
         inc h
         dec h
         jr nz,ayfx_start_known  ; 256 effects or more: any number is one
-        ld a,c
         cp l
         ret nc
 ayfx_start_known:
@@ -114,7 +118,6 @@ ayfx_start_set:
         ld (ayfx_mask),a
         ld (ayfx_period_at),hl
         ld (ayfx_period_set),hl
-        ld (ayfx_period_back),hl
         inc hl
         ld (ayfx_period_high),hl
         ld de,CH_AMPLITUDE - CH_PERIOD - 1
@@ -254,6 +257,7 @@ ayfx_period_at equ $+1
 ayfx_frame_tone:
 ayfx_tone equ $+1               ; the tone period carried over, marked
         ld hl,0x8000
+ayfx_frame_period:
 ayfx_period_set equ $+1
         ld (pt3_channel_c + CH_PERIOD),hl
 ayfx_frame_volume:
@@ -282,9 +286,7 @@ ayfx_frame_off:                 ; tone off: the music's period back, if the effe
         jr nc,ayfx_frame_volume
 ayfx_saved equ $+1              ; the music's period, as the effect found it
         ld hl,0
-ayfx_period_back equ $+1
-        ld (pt3_channel_c + CH_PERIOD),hl
-        jr ayfx_frame_volume
+        jr ayfx_frame_period
 ayfx_frame_end:
         if defined ayfx_bank_number
         out (c),d
