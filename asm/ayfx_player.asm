@@ -33,9 +33,11 @@
 ; In each frame of the effect, its channel's volume and its two mixer bits are the effect's; so
 ; is the channel's tone period while the frame's tone is on, and R6 while its noise is on. The
 ; other channels, R11 to R13 and the music's own state are left alone: the tone period goes to
-; the AY through the channel's CH_PERIOD, so the music's period is kept and put back at the next
-; frame unless the music has worked out a new one by then. To tell the two apart, the effect's
-; period carries bit 7 in its high byte, a bit the AY does not keep (R1, R3 and R5 have four).
+; the AY through the channel's CH_PERIOD, so the music's period is kept aside and put back in
+; the first frame whose tone is off, or when the effect ends, unless the music has worked out a
+; new one by then (a frame whose tone is on keeps aside the music's newest). To tell the two
+; apart, the effect's period carries bit 7 in its high byte, a bit the AY does not keep (R1, R3
+; and R5 have four).
 ; Tone and noise periods carry over between frames, from 0 at the start of each effect; the end
 ; marker (a noise byte of 0x20 or more) hands the channel back in the frame it is met.
 ;
