@@ -247,8 +247,8 @@ ayfx_frame_moved:
         if defined ayfx_bank_number
         out (c),d
         endif
-ayfx_period_high equ $+1        ; the high byte of the effect's channel's period
-        ld a,(pt3_channel_c + CH_PERIOD + 1)
+ayfx_period_high equ $+1        ; the high byte of the effect's channel's period; before the
+        ld a,(ayfx_busy)        ; first effect a byte without bit 7, so ayfx_stop puts nothing back
         rla                     ; carry: the music has not written its own period since the
         bit 4,e                 ; effect's went in, so the saved one is still the music's
         jr nz,ayfx_frame_off
