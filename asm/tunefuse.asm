@@ -1185,6 +1185,10 @@ credits_limit   equ credit_columns * credit_rows_max
 ; The build shows pasmo's warnings (standard error); the error itself stops the assembly.
 ; The limits named in the messages are checked below, so they cannot go stale.
 
+        if max_module_size - banked_effects_player_bytes != 3569
+        .error the banked effects' warning names a stale limit: set it to max_module_size less banked_effects_player_bytes
+        endif
+
 work_size       equ PT3_WORK_SIZE
         if effects_banked
 effects_room    equ banked_effects_player_bytes   ; what the effects take of main memory
@@ -1223,9 +1227,6 @@ module_at_most  equ module + 3 * (9 - tune_count) - effects_room
         if effects_banked
         .warning The sound effects do not fit: with the sound effects in a RAM bank, tune 1 in main memory may have at most 3569 bytes, 3890 less the effect player's 321 (a larger tune 1 goes in a RAM bank).
         .error The music and the effect player do not fit between 25500 and 31999
-        endif
-        if max_module_size - banked_effects_player_bytes != 3569
-        .error the banked effects' warning names a stale limit: set it to max_module_size less banked_effects_player_bytes
         endif
         if effects_size && !effects_banked
         .warning The sound effects do not fit: with tune 1 in main memory, tune 1, sfx.afb and the effect player's 242 bytes may have at most 3890 bytes together (a larger tune 1 goes in a RAM bank).
