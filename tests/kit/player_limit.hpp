@@ -42,3 +42,18 @@ inline std::string tunes_asm(std::vector<TunePlace>& tunes, int effects = 0) {
         tunes[k].load = layout.places[k].load;
     return loader::tunes_source(sizes, layout, {effects, 0});
 }
+
+// bin/tunes.asm `source` with `size` bytes of sound effects (`packed` once compressed) in RAM bank
+// `bank`, after the tunes there, their block loaded where a tune's would be.
+inline std::string effects_in_bank(std::string source, const std::vector<TunePlace>& tunes, int size,
+                                   int packed, int bank) {
+    int at = loader::bank_window, top = loader::bank_window + loader::bank_size;
+    for (const TunePlace& tune : tunes) at = tune.bank == bank ? std::max(at, tune.address + tune.size) : at;
+    const int load = top - packed >= at && at + size + size / 8 + 4 <= top ? top - packed : 0x8000;
+    const std::string lines = "effects_size equ " + std::to_string(size) + "\neffects_packed equ " +
+                              std::to_string(packed) + "\neffects_bank equ " + std::to_string(bank) +
+                              "\neffects_address equ " + std::to_string(at) + "\neffects_load equ " +
+                              std::to_string(load) + "\n";
+    const std::size_t from = source.find("effects_size"), to = source.find("tune1_size");
+    return source.replace(from, to - from, lines);
+}

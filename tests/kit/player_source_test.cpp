@@ -29,14 +29,17 @@ TEST(PlayerSource, LayoutsAndRefusalsAtTheStatedLimits) {
     ASSERT_TRUE(main_limit >= 3890 && stated_limit("max_banked_module_size") == 16384)
         << "asm/tunefuse.asm no longer states its limits";
     const std::size_t effects_player = stated_limit("effects_player_bytes"),
-                      banked_effects = stated_limit("max_banked_effects_size");
-    ASSERT_TRUE(effects_player > 0 && banked_effects > 0) << "asm/tunefuse.asm no longer states its limits";
+                      banked_effects = stated_limit("max_banked_effects_size"),
+                      beside = main_limit - stated_limit("banked_effects_player_bytes");  // effects banked
+    ASSERT_TRUE(effects_player * banked_effects && beside < main_limit)
+        << "asm/tunefuse.asm no longer states its limits";
     struct Case {
         const char* name;
         std::vector<std::size_t> sizes;  // of tune 1, 2, ...
         std::size_t effects;             // bytes of sfx.afb
         std::string refusal = "";        // what the message names; empty when it fits
         bool noise = false;
+        int effects_bank = 0;  // its RAM bank, 0: main memory
     };
     const auto with_eight_banked = [](std::size_t first) {
         return std::vector<std::size_t>{first, 2000, 3000, 4000, 5000, 6000, 7000, 8000, 9000};
@@ -53,7 +56,9 @@ TEST(PlayerSource, LayoutsAndRefusalsAtTheStatedLimits) {
         {"tune 1 and effects filling main memory", with_eight_banked(1000), effects_room},
         {"one byte more of effects sends tune 1 to a bank", {1000}, effects_room + 1},
         {"largest effects with tune 1 banked", with_eight_banked(main_limit + 1), banked_effects},
-        {"over the effects' room", with_eight_banked(main_limit + 1), banked_effects + 1, effects_most}};
+        {"over the effects' room", with_eight_banked(main_limit + 1), banked_effects + 1, effects_most},
+        {"largest tune 1 beside effects in a bank", {beside}, 9000, "", false, 6},
+        {"one byte more", {beside + 1}, 9000, "at most " + std::to_string(beside) + " bytes", false, 4}};
     test::TempDir dir;
     fs::copy(test::kit_dir() / "asm", dir / "asm");
     fs::create_directories(dir / "bin");
@@ -75,7 +80,10 @@ TEST(PlayerSource, LayoutsAndRefusalsAtTheStatedLimits) {
                 {static_cast<int>(size), static_cast<int>(fs::file_size(dir / "bin/music.pt3.zx7"))});
         }
         test::write_bytes(dir / "bin/music.pt3.zx7", music);
-        test::write_string(dir / "bin/tunes.asm", tunes_asm(tunes, static_cast<int>(c.effects)));
+        std::string source = tunes_asm(tunes, c.effects_bank ? 0 : static_cast<int>(c.effects));
+        if (c.effects_bank)
+            source = effects_in_bank(source, tunes, static_cast<int>(c.effects), 100, c.effects_bank);
+        test::write_string(dir / "bin/tunes.asm", source);
         test::write_bytes(dir / "bin/sfx.afb", Bytes(c.effects, 0));
         fs::remove(dir / "tunefuse.bin");
         auto run = test::run_process(
@@ -105,7 +113,8 @@ TEST(PlayerSource, LayoutsAndRefusalsAtTheStatedLimits) {
         bool carried = std::search(code.begin(), code.end(), music.begin(), music.end()) != code.end();
         EXPECT_EQ(carried, tunes[0].bank == 0);
         EXPECT_EQ(tunes[0].bank == 0,
-                  c.sizes[0] + (c.effects ? c.effects + effects_player : 0) <= main_limit);
+                  c.effects_bank ? c.sizes[0] <= beside
+                                 : c.sizes[0] + (c.effects ? c.effects + effects_player : 0) <= main_limit);
         EXPECT_LE(25500 + code.size(), tunes[0].bank == 0 || c.effects ? 0x8000u : 32000u);
         Bytes module = module_of_size(c.sizes[0], c.noise);
         for (std::size_t at = 0; at + 64 <= module.size(); at += 500)
