@@ -31,7 +31,7 @@ TEST(PlayerSource, LayoutsAndRefusalsAtTheStatedLimits) {
     const std::size_t effects_player = stated_limit("effects_player_bytes"),
                       banked_effects = stated_limit("max_banked_effects_size"),
                       beside = main_limit - stated_limit("banked_effects_player_bytes");  // effects banked
-    ASSERT_TRUE(effects_player * banked_effects && beside < main_limit)
+    ASSERT_TRUE(effects_player > 0 && banked_effects > 0 && beside < main_limit)
         << "asm/tunefuse.asm no longer states its limits";
     struct Case {
         const char* name;

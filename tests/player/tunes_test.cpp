@@ -182,7 +182,9 @@ struct TapeRun {
         std::string want;
         for (int n = 1; n < first + count && std::getline(expected, want); ++n) {
             if (n < first) continue;
-            if (!effect) ASSERT_EQ(line(from + n - first), want) << tune.name << ", line " << n;
+            if (!effect) {
+                ASSERT_EQ(line(from + n - first), want) << tune.name << ", line " << n;
+            }
             std::vector<int> reg = test::registers(want);
             if (effect) effect->frame(reg);  // at line `first`, the effect before plays on
             if (effect && n == first) effect->start(number, channel);
