@@ -708,14 +708,6 @@ pt3_row_skip:
         ld (ix+CH_SKIP),a
         jr pt3_row_byte
 
-pt3_row_volume:
-        sub 0xC0
-        add a,a
-        add a,a
-        add a,a
-        ld (ix+CH_VOLUME),a
-        jr pt3_row_byte
-
 pt3_row_envelope_b:             ; B2..BF
         call pt3_row_envelope_start
         jr pt3_row_ornament_restart
@@ -754,9 +746,7 @@ pt3_tick_channel:
         ; fall through
 
 ; Reads one pattern row of channel IX.
-pt3_read_row:
-        xor a
-        ld (pt3_effect_count),a
+pt3_read_row:                   ; (the row end leaves no effects noted)
         ld l,(ix+CH_STREAM)
         ld h,(ix+CH_STREAM+1)
 pt3_row_byte:
@@ -766,18 +756,10 @@ pt3_row_byte:
         jr c,pt3_row_low
         cp 0xB0
         jp c,pt3_row_note
-        cp 0xC0
-        jr nc,pt3_row_c_to_f
-        sub 0xB1                ; B0..BF
-        jr c,pt3_row_b0
-        jr z,pt3_row_skip
-        jr pt3_row_envelope_b
-pt3_row_c_to_f:
-        jr z,pt3_row_sound_off
+pt3_row_high:                   ; B0..FF, the row's end and samples first
         cp 0xD0
-        jr c,pt3_row_volume
+        jr c,pt3_row_b_to_c
         jp z,pt3_row_end
-pt3_row_high:                   ; D1..FF
         sub 0xF0
         jr c,pt3_row_sample     ; D1..EF
         call pt3_select_ornament ; F0..FF: ornament, sample, envelope off
@@ -787,6 +769,20 @@ pt3_row_sample:
         add a,0xF0 - 0xD0
         add a,a
         jr pt3_row_select_sample
+pt3_row_b_to_c:                 ; B0..CF
+        sub 0xB1
+        jr z,pt3_row_skip
+        jr c,pt3_row_b0
+        cp 0xC0 - 0xB1
+        jr c,pt3_row_envelope_b ; B2..BF: shapes 1..14
+        jp z,pt3_row_sound_off
+pt3_row_volume:                 ; C1..CF, less 0xB1: the volume times 8 (0x20 * 8 drops out)
+        add a,0xB1 - 0xC0 + 0x20
+        add a,a
+        add a,a
+        add a,a
+        ld (ix+CH_VOLUME),a
+        jp pt3_row_byte
 
 pt3_row_low:
         cp 0x40
@@ -864,7 +860,8 @@ pt3_row_note_reset:
         ex de,hl
         ; fall through
 
-; The row has ended: read the parameters of the effects noted, the last-met effect first.
+; The row has ended: read the parameters of the effects noted, the last-met effect first; the
+; list is left empty for the next row.
 pt3_row_end:
         ld a,(pt3_effect_count)
         or a
@@ -880,6 +877,8 @@ pt3_row_effect_next:
         call pt3_effect
         dec c
         jr nz,pt3_row_effect_next
+        xor a
+        ld (pt3_effect_count),a
 pt3_row_done:
         ld (ix+CH_STREAM),l
         ld (ix+CH_STREAM+1),h
