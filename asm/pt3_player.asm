@@ -706,7 +706,7 @@ pt3_row_skip:
         ld a,(hl)
         inc hl
         ld (ix+CH_SKIP),a
-        jr pt3_row_byte
+        jp pt3_row_byte
 
 pt3_row_envelope_b:             ; B2..BF
         call pt3_row_envelope_start
@@ -728,7 +728,7 @@ pt3_row_sample_byte:
         and 0xFE
 pt3_row_select_sample:
         call pt3_select_sample_twice
-        jr pt3_row_byte
+        jp pt3_row_byte
 
 pt3_row_noise:
         sub 0x20
@@ -738,7 +738,7 @@ pt3_row_noise:
 pt3_row_ornament:
         sub 0x40
         call pt3_select_ornament
-        jr pt3_row_byte
+        jp pt3_row_byte
 
 pt3_tick_channel:
         dec (ix+CH_SKIP_COUNT)
@@ -998,7 +998,7 @@ pt3_effect_glissando:
         ld a,(pt3_version)
         cp 7
         ret c
-        ld (ix+CH_SLIDE_COUNT),1
+        inc (ix+CH_SLIDE_COUNT)    ; (0: the delay)
         ret
 
 ; Reads the slide delay and starts counting it; a slide stops the on/off effect.
@@ -1180,7 +1180,7 @@ pt3_frame_target:
 pt3_frame_target_sign:
         ret m
 pt3_frame_target_reached:
-        ld a,(ix+CH_TARGET_NOTE)
+        dec a                       ; (A is still the target note + 1)
         ld (ix+CH_NOTE),a
         jp pt3_slide_stop
 
