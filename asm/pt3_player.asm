@@ -479,6 +479,24 @@ pt3_select_sample_twice:        ; (A = twice the number)
         pop hl
         ret
 
+; Effect 8, the envelope slide: its delay, then its step.
+pt3_effect_envelope_slide:
+        ld a,(hl)
+        inc hl
+        ld (pt3_env_delay),a
+        ld (pt3_env_count),a
+        ld e,(hl)
+        inc hl
+        ld d,(hl)
+        inc hl
+        ld (pt3_env_step),de
+        ret
+
+        if defined pt3_low_area
+pt3_low_end:
+        org pt3_main_code
+        endif
+
 ; HL := the period of note A in the module's tone table.
 pt3_note_period:
         add a,a
@@ -492,11 +510,6 @@ pt3_note_period:
         ld h,(hl)
         ld l,a
         ret
-
-        if defined pt3_low_area
-pt3_low_end:
-        org pt3_main_code
-        endif
 
 ; Channel IX takes ornament A from its first position.
 pt3_select_ornament:
@@ -869,16 +882,19 @@ pt3_row_end:
         ld c,a                  ; C = the effects left (the effects keep BC)
         ld b,0
 pt3_row_effect_next:
+        dec c
+        jr z,pt3_row_effect_first
         push hl
-        ld hl,pt3_effects - 1
+        ld hl,pt3_effects
         add hl,bc
         ld a,(hl)
         pop hl
         call pt3_effect
-        dec c
-        jr nz,pt3_row_effect_next
-        xor a
-        ld (pt3_effect_count),a
+        jr pt3_row_effect_next
+pt3_row_effect_first:           ; the list's first, often its only one; the list empties
+        ld a,(pt3_effects)
+        ld (pt3_effect_count),bc
+        call pt3_effect
 pt3_row_done:
         ld (ix+CH_STREAM),l
         ld (ix+CH_STREAM+1),h
@@ -931,32 +947,13 @@ pt3_effect:
         jr z,pt3_effect_glissando
         dec a
         jr z,pt3_effect_portamento
+        cp 8 - 2                ; speed and envelope slide, the commonest, before the rest
+        jr nc,pt3_effect_8_or_9
         dec a
         jr z,pt3_effect_sample_position
         dec a
         jr z,pt3_effect_ornament_position
-        dec a
-        jr z,pt3_effect_on_off
-        sub 3
-        jr z,pt3_effect_envelope_slide
-        ld a,(hl)               ; effect 9: speed
-        inc hl
-        ld (pt3_speed),a
-        ret
-
-pt3_effect_sample_position:
-        ld a,(hl)
-        inc hl
-        ld (ix+CH_SAMPLE_POS),a
-        ret
-
-pt3_effect_ornament_position:
-        ld a,(hl)
-        inc hl
-        ld (ix+CH_ORNAMENT_POS),a
-        ret
-
-pt3_effect_on_off:
+pt3_effect_on_off:              ; effect 5
         ld a,(hl)
         inc hl
         ld (ix+CH_ON_TIME),a
@@ -972,16 +969,23 @@ pt3_slide_stop:
         ld (ix+CH_SLIDE+1),a
         ret
 
-pt3_effect_envelope_slide:
+pt3_effect_sample_position:
         ld a,(hl)
         inc hl
-        ld (pt3_env_delay),a
-        ld (pt3_env_count),a
-        ld e,(hl)
+        ld (ix+CH_SAMPLE_POS),a
+        ret
+
+pt3_effect_ornament_position:
+        ld a,(hl)
         inc hl
-        ld d,(hl)
+        ld (ix+CH_ORNAMENT_POS),a
+        ret
+
+pt3_effect_8_or_9:
+        jp z,pt3_effect_envelope_slide
+        ld a,(hl)               ; effect 9: speed
         inc hl
-        ld (pt3_env_step),de
+        ld (pt3_speed),a
         ret
 
 pt3_effect_glissando:
@@ -1044,16 +1048,13 @@ pt3_portamento_direction:
         ld e,(ix+CH_SLIDE)
         ld d,(ix+CH_SLIDE+1)
 pt3_portamento_compare:         ; DE = the slide
-        ld a,h                  ; carry: the slide goes down to the target (HL < DE, signed)
-        xor 0x80
-        ld h,a
-        ld a,d
-        xor 0x80
-        ld d,a
-        or a
+        or a                    ; bit 7: the slide goes down to the target (HL < DE, signed)
         sbc hl,de
+        ld a,h
+        jp po,pt3_portamento_sign
+        cpl                     ; (an overflow turns the sign round)
+pt3_portamento_sign:
         pop de
-        sbc a,a
         xor d                   ; negative when the step's sign is the wrong way
         jp p,pt3_portamento_step
         xor a
