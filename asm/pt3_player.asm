@@ -782,15 +782,17 @@ pt3_row_sample:
         add a,0xF0 - 0xD0
         add a,a
         jr pt3_row_select_sample
-pt3_row_b_to_c:                 ; B0..CF
+pt3_row_b_to_c:                 ; B0..CF, the volumes first
+        cp 0xC1
+        jr nc,pt3_row_volume
         sub 0xB1
         jr z,pt3_row_skip
         jr c,pt3_row_b0
         cp 0xC0 - 0xB1
         jr c,pt3_row_envelope_b ; B2..BF: shapes 1..14
-        jp z,pt3_row_sound_off
-pt3_row_volume:                 ; C1..CF, less 0xB1: the volume times 8 (0x20 * 8 drops out)
-        add a,0xB1 - 0xC0 + 0x20
+        ld c,0                  ; C0: sound off
+        jp pt3_row_note_reset
+pt3_row_volume:                 ; C1..CF: the volume times 8 (0xC0 * 8 drops out)
         add a,a
         add a,a
         add a,a
@@ -856,9 +858,6 @@ pt3_row_note:
         sub 0x50
         ld (ix+CH_NOTE),a
         ld c,1
-        jr pt3_row_note_reset
-pt3_row_sound_off:
-        ld c,0
 ; A note or sound off starts the sample, ornament, slides and accumulators afresh.
 pt3_row_note_reset:
         push ix
