@@ -990,19 +990,19 @@ pt3_effect_8_or_9:
 pt3_effect_glissando:
         call pt3_slide_start
         ld (ix+CH_TARGET_NOTE),0xFF
+        or a                    ; from version 7 on, delay 0 still makes one step
+        jr nz,pt3_glissando_step
+        ld a,(pt3_version)
+        cp 7
+        jr c,pt3_glissando_step
+        inc (ix+CH_SLIDE_COUNT) ; (0: the delay)
+pt3_glissando_step:
         ld e,(hl)
         inc hl
         ld d,(hl)
         inc hl
-        ld (ix+CH_SLIDE_STEP),e
-        ld (ix+CH_SLIDE_STEP+1),d
-        or a                    ; from version 7 on, delay 0 still makes one step
-        ret nz
-        ld a,(pt3_version)
-        cp 7
-        ret c
-        inc (ix+CH_SLIDE_COUNT)    ; (0: the delay)
-        ret
+        push hl
+        jr pt3_portamento_step
 
 ; Reads the slide delay and starts counting it; a slide stops the on/off effect.
 pt3_slide_start:
@@ -1100,7 +1100,7 @@ pt3_frame_tone_line:
         ld h,(ix+CH_TONE_ACC+1)
         add hl,de
         bit 6,b
-        jr z,pt3_frame_note
+        jp z,pt3_frame_note
         ld (ix+CH_TONE_ACC),l
         ld (ix+CH_TONE_ACC+1),h
 pt3_frame_note:
@@ -1125,7 +1125,7 @@ pt3_frame_ornament_next:
         ld a,(ix+CH_NOTE)
         add a,(hl)
         cp 96
-        jr c,pt3_frame_period
+        jp c,pt3_frame_period
         add a,a                 ; past 127 the lowest note, else the highest
         sbc a,a
         cpl
@@ -1166,9 +1166,9 @@ pt3_frame_slide_step:
         ld a,(ix+CH_TARGET_NOTE)
         inc a
         ret z
+        bit 7,d                     ; (D: the step's high byte)
         ld e,(ix+CH_DISTANCE)
         ld d,(ix+CH_DISTANCE+1)
-        bit 7,(ix+CH_SLIDE_STEP+1)
         jr z,pt3_frame_target
         ex de,hl
 pt3_frame_target:
@@ -1202,7 +1202,7 @@ pt3_channel_frame:
 ; its amplitude, noise or envelope offset and mixer bits.
 pt3_frame_level_part:
         bit 7,c
-        jr z,pt3_frame_level
+        jp z,pt3_frame_level
         ld a,(ix+CH_AMP_SLIDE)
         bit 6,c
         jr z,pt3_frame_slide_down
@@ -1221,7 +1221,7 @@ pt3_frame_level:
         and 0x0F
         add a,(ix+CH_AMP_SLIDE)
         cp 16
-        jr c,pt3_frame_volume
+        jp c,pt3_frame_volume
         add a,a                 ; below 0 silent, else the loudest
         sbc a,a
         cpl
@@ -1259,19 +1259,12 @@ pt3_frame_amplitude_set:
         sub 0x10
         add a,(ix+CH_ENV_ACC)
         bit 5,b
-        jr z,pt3_frame_env_sum
+        jp z,pt3_frame_env_sum
         ld (ix+CH_ENV_ACC),a
 pt3_frame_env_sum:
         ld hl,pt3_env_sum
         add a,(hl)
         ld (hl),a
-        jr pt3_frame_mixer_bits
-pt3_frame_noise:
-        add a,(ix+CH_NOISE_ACC)
-        ld (pt3_noise_value),a
-        bit 5,b
-        jr z,pt3_frame_mixer_bits
-        ld (ix+CH_NOISE_ACC),a
 pt3_frame_mixer_bits:
         ld a,b                  ; b1 bit 4 (tone off) -> bit 2, bit 7 (noise off) -> bit 5
         rrca
@@ -1285,8 +1278,7 @@ pt3_frame_mixer:
         ld a,(ix+CH_ONOFF_COUNT)
         or a
         ret z
-        dec a
-        ld (ix+CH_ONOFF_COUNT),a
+        dec (ix+CH_ONOFF_COUNT)
         ret nz
         ld a,(ix+CH_ENABLED)
         xor 1
@@ -1297,6 +1289,14 @@ pt3_frame_mixer:
 pt3_frame_on_off_set:
         ld (ix+CH_ONOFF_COUNT),a
         ret
+
+pt3_frame_noise:                ; (after the rest: the corpus's samples mostly use the envelope offset)
+        add a,(ix+CH_NOISE_ACC)
+        ld (pt3_noise_value),a
+        bit 5,b
+        jr z,pt3_frame_mixer_bits
+        ld (ix+CH_NOISE_ACC),a
+        jr pt3_frame_mixer_bits
 
         if !defined pt3_tables_elsewhere
 pt3_init:
