@@ -363,13 +363,15 @@ pt3_init_channels:
         ld (pt3_speed),hl
         ld ix,pt3_channel_a
         ld b,3
-pt3_init_channel:               ; (selecting keeps BC)
+pt3_init_channel:
+        push bc
         ld (ix+CH_VOLUME),15 * 8
         inc (ix+CH_SKIP_COUNT)
         xor a
         call pt3_select_ornament
         ld a,1
         call pt3_select_sample
+        pop bc
         ld de,PT3_CH
         add ix,de
         djnz pt3_init_channel
@@ -444,21 +446,21 @@ pt3_main_code   equ $
         org pt3_low_area
         endif
 
-; HL := module address + the word at header offset A. Changes DE.
+; HL := module address + the word at header offset A. Changes BC.
 pt3_header_word:
-        ld de,(pt3_base)
+        ld bc,(pt3_base)
         ld l,a
         ld h,0
-        add hl,de
+        add hl,bc
         ld a,(hl)
         inc hl
         ld h,(hl)
         ld l,a
-        add hl,de
+        add hl,bc
         ret
 
 ; Channel IX takes sample A: its loop, length and first position. Rows mostly select again
-; what the channel has, which changes nothing. Both keep HL.
+; what the channel has, which changes nothing. Both keep HL (in DE, which they change with BC).
 pt3_select_sample:
         add a,a
 pt3_select_sample_twice:        ; (A = twice the number)
@@ -466,7 +468,7 @@ pt3_select_sample_twice:        ; (A = twice the number)
         cp (ix+CH_SAMPLE_NUMBER)
         ret z
         ld (ix+CH_SAMPLE_NUMBER),a
-        push hl
+        ex de,hl
         call pt3_header_word
         ld a,(hl)
         ld (ix+CH_SAMPLE_LOOP),a
@@ -476,7 +478,7 @@ pt3_select_sample_twice:        ; (A = twice the number)
         inc hl
         ld (ix+CH_SAMPLE),l
         ld (ix+CH_SAMPLE+1),h
-        pop hl
+        ex de,hl
         ret
 
 ; Effect 8, the envelope slide: its delay, then its step.
@@ -519,7 +521,7 @@ pt3_select_ornament:
         cp (ix+CH_ORNAMENT_NUMBER)
         ret z
         ld (ix+CH_ORNAMENT_NUMBER),a
-        push hl
+        ex de,hl
         call pt3_header_word
         ld a,(hl)
         ld (ix+CH_ORNAMENT_LOOP),a
@@ -529,23 +531,11 @@ pt3_select_ornament:
         inc hl
         ld (ix+CH_ORNAMENT),l
         ld (ix+CH_ORNAMENT+1),h
-        pop hl
+        ex de,hl
         ret
 
-; The stream of a channel := module address (DE) + the offset at HL; HL moves on past it.
-pt3_point_stream macro channel
-        ld a,(hl)
-        inc hl
-        add a,e
-        ld c,a
-        ld a,(hl)
-        inc hl
-        adc a,d
-        ld b,a
-        ld (channel + CH_STREAM),bc
-        endm
-
-; Points the three streams at pattern A (a position-list value: pattern number * 3).
+; Points the three streams at pattern A (a position-list value: pattern number * 3): each is
+; the module's address plus an offset of the pattern.
 pt3_point_streams:
         ld l,a
         ld h,0
@@ -553,9 +543,25 @@ pt3_point_streams:
         ld de,(pt3_patterns)
         add hl,de
         ld de,(pt3_base)
-        pt3_point_stream pt3_channel_a
-        pt3_point_stream pt3_channel_b
-        pt3_point_stream pt3_channel_c
+        ld bc,pt3_channel_a + CH_STREAM
+pt3_point_stream:
+        ld a,(hl)
+        inc hl
+        add a,e
+        ld (bc),a
+        inc bc
+        ld a,(hl)
+        inc hl
+        adc a,d
+        ld (bc),a
+        ld a,c                  ; on to the next channel's stream
+        add a,PT3_CH - 1
+        ld c,a
+        jr nc,pt3_point_stream_page
+        inc b
+pt3_point_stream_page:
+        cp (pt3_channel_c + PT3_CH + CH_STREAM) & 0xFF
+        jr nz,pt3_point_stream
         ret
 
 
@@ -605,7 +611,7 @@ pt3_play_b:
         ld hl,pt3_env_shape     ; R13 first, when a row set it
         ld a,(hl)
         or a
-        jr z,pt3_play_r11
+        jp z,pt3_play_r11
         ld b,d
         ld a,13
         out (c),a
@@ -650,7 +656,7 @@ pt3_play_env_slide:
         ld a,(hl)
         dec a
         cp 127                  ; counts down only from 1..127
-        jr nc,pt3_play_ahead
+        jp nc,pt3_play_ahead
         ld (hl),a
         or a
         jr nz,pt3_play_ahead
@@ -774,14 +780,14 @@ pt3_row_high:                   ; B0..FF, the row's end and samples first
         jr c,pt3_row_b_to_c
         jp z,pt3_row_end
         sub 0xF0
-        jr c,pt3_row_sample     ; D1..EF
-        call pt3_select_ornament ; F0..FF: ornament, sample, envelope off
-        ld (ix+CH_ENVELOPE_ON),0
-        jr pt3_row_sample_byte
-pt3_row_sample:
-        add a,0xF0 - 0xD0
+        jr nc,pt3_row_f0_to_ff
+        add a,0xF0 - 0xD0       ; D1..EF: the sample, doubled
         add a,a
-        jr pt3_row_select_sample
+        call pt3_select_sample_twice
+        jp pt3_row_byte
+pt3_row_f0_to_ff:               ; ornament, sample, envelope off (the ornament restarts twice)
+        call pt3_select_ornament
+        jr pt3_row_env_off_sample
 pt3_row_b_to_c:                 ; B0..CF, the volumes first
         cp 0xC1
         jr nc,pt3_row_volume
@@ -832,11 +838,17 @@ pt3_row_effect:                 ; effect A + 1: to the end of the list, once
 pt3_row_effect_note:
         ld hl,pt3_effect_count
         ld c,(hl)
-        ld b,0
-        inc hl                  ; the list
         inc c
         dec c
-        jr z,pt3_row_effect_new
+        jr nz,pt3_row_effect_more
+        inc (hl)                ; the row's first: the list is A alone
+        inc hl
+        ld (hl),a
+        pop hl
+        jp pt3_row_byte
+pt3_row_effect_more:
+        ld b,0
+        inc hl                  ; the list
         cpir
         jr nz,pt3_row_effect_new ; HL: the end of the list
         jp po,pt3_row_effect_done ; met before as the last one: nothing changes
@@ -1079,7 +1091,7 @@ pt3_frame_tone:
         ld l,a
         inc a
         cp (ix+CH_SAMPLE_LENGTH)
-        jr c,pt3_frame_tone_line
+        jp c,pt3_frame_tone_line
         ld a,(ix+CH_SAMPLE_LOOP)
 pt3_frame_tone_line:
         ld (ix+CH_SAMPLE_POS),a
@@ -1246,7 +1258,7 @@ pt3_frame_volume:               ; (carry set)
 pt3_frame_level_even:
         and 0x0F
         bit 0,c
-        jr nz,pt3_frame_amplitude_set
+        jp nz,pt3_frame_amplitude_set
         or (ix+CH_ENVELOPE_ON)
 pt3_frame_amplitude_set:
         ld (ix+CH_AMPLITUDE),a
