@@ -571,7 +571,7 @@ pt3_point_stream_page:
 pt3_play:
         ld hl,pt3_speed_count
         dec (hl)                ; not zero: not a tick
-        jr nz,pt3_play_channels
+        jp nz,pt3_play_channels
         ld ix,pt3_channel_b
         call pt3_tick_channel
         ld ix,pt3_channel_c
@@ -797,7 +797,7 @@ pt3_row_b_to_c:                 ; B0..CF, the volumes first
         cp 0xC0 - 0xB1
         jr c,pt3_row_envelope_b ; B2..BF: shapes 1..14
         ld c,0                  ; C0: sound off
-        jp pt3_row_note_reset
+        jr pt3_row_note_reset
 pt3_row_volume:                 ; C1..CF: the volume times 8 (0xC0 * 8 drops out)
         add a,a
         add a,a
