@@ -1083,6 +1083,7 @@ pt3_portamento_step:
 ; One frame of channel IX (pt3_channel_frame, below): its period, amplitude, noise or envelope
 ; offset and mixer bits; on a tick, pt3_frame_rest does the rest of channel A's frame from the
 ; line pt3_play_ahead kept.
+; Jumps mostly taken are JP, which takes 10 T-states either way; the others JR.
 ; The first half of a sounding channel's frame: reads the sample line (C = b0, B = b1) and
 ; works out the tone period; the sample and ornament positions move on as they are read (no
 ; one reads them before the next frame), then the tone slide.
@@ -1302,7 +1303,7 @@ pt3_frame_on_off_set:
         ld (ix+CH_ONOFF_COUNT),a
         ret
 
-pt3_frame_noise:                ; (after the rest: the corpus's samples mostly use the envelope offset)
+pt3_frame_noise:                ; (out of the way: most sample lines turn noise off and carry an envelope offset)
         add a,(ix+CH_NOISE_ACC)
         ld (pt3_noise_value),a
         bit 5,b
