@@ -1163,10 +1163,8 @@ pt3_frame_period:
         or a
         ret z
         dec a
-        jr z,pt3_frame_slide_step
-        ld (ix+CH_SLIDE_COUNT),a
-        ret
-pt3_frame_slide_step:
+        jr nz,pt3_frame_slide_count
+pt3_frame_slide_step:           ; (the commonest way: a slide steps every frame)
         ld l,(ix+CH_SLIDE)
         ld h,(ix+CH_SLIDE+1)
         ld e,(ix+CH_SLIDE_STEP)
@@ -1196,6 +1194,9 @@ pt3_frame_target_reached:
         dec a                       ; (A is still the target note + 1)
         ld (ix+CH_NOTE),a
         jp pt3_slide_stop
+pt3_frame_slide_count:
+        ld (ix+CH_SLIDE_COUNT),a
+        ret
 
 pt3_frame_rest:
         ld a,(ix+CH_ENABLED)
