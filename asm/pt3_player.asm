@@ -566,6 +566,10 @@ pt3_point_stream_page:
 
 
 ; ---------------------------------------------------------------------------------------------
+pt3_play_rest:                  ; (a tick: the rest of channel A's frame, see below)
+        call pt3_frame_rest
+        jr pt3_play_b
+
 ; A tick reads the rows of channels B and C; channel A's row was read at the end of the call
 ; before (see pt3_play_ahead).
 pt3_play:
@@ -583,10 +587,7 @@ pt3_play_channels:
         ld hl,0                 ; the frame's mixer bits and envelope offset sum start at 0
         ld (pt3_mixer),hl
         ld ix,pt3_channel_a
-        jr nz,pt3_play_a
-        call pt3_frame_rest
-        jr pt3_play_b
-pt3_play_a:
+        jr z,pt3_play_rest
         call pt3_channel_frame
 pt3_play_b:
         ld ix,pt3_channel_b
