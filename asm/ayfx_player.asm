@@ -8,7 +8,16 @@
 ; The number of effects is read from the bank's table, (first offset + 1) / 2, not from its
 ; count byte, which the editor writes modulo 256.
 ;
-; Entry points for the game (both change AF, BC, DE and HL; call them from the main program, not
+; The bank may lie in a RAM bank of a 128K at $C000..$FFFF: the includer then defines, before
+; this file,
+;   ayfx_bank_number  that RAM bank (1..7), and bankm_sysvar, paging_kept_bits and paging_port
+;                  as asm/tunefuse.asm states them;
+; and calls ayfx_music_bank whenever the bank the music plays from changes. The effect player
+; pages the bank in only to read it, and never uses the stack meanwhile (the game's stack may
+; lie at $C000..$FFFF); ayfx_start turns interrupts off for its reads, and pt3_play's caller must
+; have them off (a frame interrupt while the bank is in would page the game's bank back under it).
+;
+; Entry points for the game (all change AF, BC, DE and HL; call them from the main program, not
 ; from an interrupt handler that may run while pt3_play does):
 ;   ayfx_start  A = effect number (0 = the bank's first), B = channel (0 = A, 1 = B, 2 = C; any
 ;               other value means C). The effect plays from the next pt3_play call on and
@@ -16,23 +25,53 @@
 ;               started wins, so a game always hears its latest event. A number past the bank's
 ;               last effect changes nothing.
 ;   ayfx_stop   stops the effect: from the next pt3_play call the channel is the music's again.
+;   Both turn interrupts off for a few instructions (a frame never sees half an effect) and put
+;   them back as they were.
+;   ayfx_music_bank  (banked only) A = the RAM bank pt3_play runs with, 0 for the game's own
+;               paging (BANKM): what ayfx_frame pages back after reading the effect.
 ;
 ; In each frame of the effect, its channel's volume and its two mixer bits are the effect's; so
 ; is the channel's tone period while the frame's tone is on, and R6 while its noise is on. The
 ; other channels, R11 to R13 and the music's own state are left alone: the tone period goes to
-; the AY through the channel's CH_PERIOD, so the music's period is kept and put back at the next
-; frame unless the music has worked out a new one by then. To tell the two apart, the effect's
-; period carries bit 7 in its high byte, a bit the AY does not keep (R1, R3 and R5 have four).
+; the AY through the channel's CH_PERIOD, so the music's period is kept aside and put back in
+; the first frame whose tone is off, or when the effect ends, unless the music has worked out a
+; new one by then (a frame whose tone is on keeps aside the music's newest). To tell the two
+; apart, the effect's period carries bit 7 in its high byte, a bit the AY does not keep (R1, R3
+; and R5 have four).
 ; Tone and noise periods carry over between frames, from 0 at the start of each effect; the end
 ; marker (a noise byte of 0x20 or more) hands the channel back in the frame it is met.
+;
+; ayfx_frame runs on every frame of an effect, so its state lies in the operands of its own
+; instructions (an immediate load costs less than one from memory), and ayfx_start writes the
+; effect's channel into them once: the addresses of its period and amplitude, its mixer bits and
+; how far the info byte turns to reach them.
 
         if !defined pt3_with_ayfx
         .error pt3_with_ayfx must be defined before the PT3 player is included, or no frame plays an effect
         endif
 
+; DE = the bank's word at HL, HL one byte on. uses: A (banked)
+ayfx_peek       macro
+        if defined ayfx_bank_number
+        call ayfx_peek_banked
+        else
+        ld e,(hl)
+        inc hl
+        ld d,(hl)
+        endif
+        endm
+
 ; enter: A = effect number, B = channel. uses: AF, BC, DE, HL
 ayfx_start:
-        ld hl,(ayfx_bank + 1)   ; effect 0 starts right after the table of offsets
+        ld c,a
+        if defined ayfx_bank_number
+        ld hl,ayfx_bank + 1     ; effect 0 starts right after the table of offsets
+        call ayfx_peek_banked
+        ex de,hl
+        ld a,c
+        else
+        ld hl,(ayfx_bank + 1)
+        endif
         inc hl
         srl h
         rr l
@@ -42,17 +81,15 @@ ayfx_start:
         cp l
         ret nc
 ayfx_start_known:
-        ld l,a                  ; the effect's offset counts from its entry's second byte
+        ld l,c                  ; the effect's offset counts from its entry's second byte
         ld h,0
         add hl,hl
         ld de,ayfx_bank + 1
         add hl,de
-        ld e,(hl)
-        inc hl
-        ld d,(hl)
+        ayfx_peek
         add hl,de
         push hl
-        call ayfx_stop          ; what plays ends first: a frame in between mixes nothing
+        call ayfx_stop          ; no frame plays an effect while its channel is set
         ld hl,0x8000
         ld (ayfx_tone),hl       ; tone 0, marked
         xor a
@@ -62,67 +99,143 @@ ayfx_start_known:
         jr c,ayfx_start_channel
         ld a,2
 ayfx_start_channel:
-        ld c,a
-        ld b,0
-        ld hl,ayfx_frame_turn_a
-        add hl,bc
-        ld (ayfx_turn_at),hl
-        ld hl,pt3_channel_a + CH_PERIOD + 1
-        ld de,PT3_CH
-        ld b,0x09               ; channel A's tone and noise bits in R7
+        ld hl,pt3_channel_a + CH_PERIOD
+        ld de,0x0F0F            ; two RRCA more for channel A, one for B, none for C
+        ld c,0x09               ; channel A's tone and noise bits in R7
         or a
         jr z,ayfx_start_set
 ayfx_start_next:
+        push de
+        ld de,PT3_CH
         add hl,de
-        sla b
+        pop de
+        ld e,d
+        ld d,0
+        sla c
         dec a
         jr nz,ayfx_start_next
 ayfx_start_set:
-        ld (ayfx_period_at),hl
-        ld a,b
+        ld (ayfx_turn),de
+        ld a,c
         ld (ayfx_mask),a
+        ld (ayfx_period_at),hl
+        ld (ayfx_period_set),hl
+        inc hl
+        ld (ayfx_period_high),hl
+        ld de,CH_AMPLITUDE - CH_PERIOD - 1
+        add hl,de
+        ld (ayfx_amplitude_at),hl
         pop hl
         ld (ayfx_next),hl
         ld a,1
-        ld (ayfx_busy),a
+        ld (ayfx_busy),a        ; (one write: the next frame plays the whole new effect)
         ret
 
-; A stopped effect goes on at an end marker, so that the next frame puts back the channel's
-; period, when the effect last changed it, as the end of an effect does.
-; uses: HL
+; The effect ends now: no frame plays an effect until the next start, and the channel's period
+; goes back to the music's when the effect last changed it (as the frame that meets an end
+; marker does). Interrupts are off only while the period is tested and put back, so that a frame
+; of the music never comes in between (an interrupt that comes then is lost, so the fewer
+; T-states the better). LD A,I can read IFF2 as 0 when an interrupt is taken during it; that
+; interrupt returns with EI, so a second look is right. uses: AF, DE, HL
 ayfx_stop:
-        ld hl,ayfx_stopped
-        ld (ayfx_next),hl
-        ret
-ayfx_stopped:
-        db 0xD0, 0x20
-
-; One frame of the effect, from pt3_play while ayfx_busy is set.
-; enter: L = R6, H = R7 as the music sets them. exit: L, H with the effect's part. uses: AF, BC, DE
-ayfx_frame:
-        push hl
-        ld hl,(ayfx_saved_at)   ; the music's period back, unless it has written its own since
-        bit 7,(hl)
-        jr z,ayfx_frame_read
+        xor a
+        ld (ayfx_busy),a
+        ld hl,(ayfx_period_high)
         ld de,(ayfx_saved)
+        ld a,i
+        jp pe,ayfx_stop_masked
+        ld a,i
+ayfx_stop_masked:
+        push af
+        di
+        bit 7,(hl)
+        jr z,ayfx_stop_kept
         ld (hl),d
         dec hl
         ld (hl),e
-ayfx_frame_read:
-        ld hl,(ayfx_next)
-        ld c,(hl)               ; C = the info byte: volume, tone off (bit 4), noise off (bit 7)
-        inc hl
-        bit 5,c
-        jr z,ayfx_frame_noise
+ayfx_stop_kept:
+        pop af
+        ret po
+        ei
+        ret
+
+        if defined ayfx_bank_number
+; Reads the word at HL of the bank with its RAM bank paged in, and pages back the game's (BANKM):
+; the caller runs in the game's main program. Interrupts are off only while the bank is in (as
+; in ayfx_stop), and the stack is not used then.
+; enter: HL. exit: DE = the word, HL one byte on. uses: A
+ayfx_peek_banked:
+        push bc
+        ld a,i
+        jp pe,ayfx_peek_masked
+        ld a,i
+ayfx_peek_masked:
+        push af
+        ld a,(bankm_sysvar)
+        and paging_kept_bits
+        or ayfx_bank_number
+        ld bc,paging_port
+        di
+        out (c),a
         ld e,(hl)
         inc hl
+        ld d,(hl)
+        ld a,(bankm_sysvar)
+        out (c),a
+        pop af
+        pop bc
+        ret po
+        ei
+        ret
+
+; enter: A = the RAM bank pt3_play runs with (the playing tune's), 0 for none. uses: AF
+ayfx_music_bank:
+        ld (ayfx_back_bank),a
+        or a
+        ld a,0xFF               ; none: BANKM as it is
+        jr z,ayfx_music_mask
+        ld a,paging_kept_bits   ; else BANKM's other bits with that bank
+ayfx_music_mask:
+        ld (ayfx_back_mask),a
+        ret
+        endif
+
+; The state: ayfx_busy, then ayfx_frame, whose operands named below hold the rest.
+ayfx_state:
+ayfx_busy:      db 0            ; nonzero while an effect plays or its end is still to be met
+
+; One frame of the effect, from pt3_play while ayfx_busy is set; in a RAM bank, with interrupts
+; off. enter: L = R6, H = R7 as the music sets them. exit: L, H with the effect's part.
+; uses: AF, BC, DE (E = the info byte: volume, tone off (bit 4), noise off (bit 7))
+ayfx_frame:
+        push hl
+ayfx_next equ $+1               ; the effect's next frame
+        ld hl,0
+        if defined ayfx_bank_number
+        ld a,(bankm_sysvar)     ; D = the paging to put back: the music's bank or the game's
+ayfx_back_mask equ $+1
+        and 0xFF
+ayfx_back_bank equ $+1
+        or 0
+        ld d,a
+        and paging_kept_bits
+        or ayfx_bank_number
+        ld bc,paging_port
+        out (c),a
+        endif
+        ld e,(hl)
+        inc hl
+        bit 5,e
+        jr z,ayfx_frame_noise
+        ld a,(hl)
+        inc hl
+        ld (ayfx_tone),a
         ld a,(hl)               ; (the AY keeps only the low 4 bits of the high byte)
         inc hl
         or 0x80                 ; the mark: the period is the effect's
-        ld d,a
-        ld (ayfx_tone),de
+        ld (ayfx_tone + 1),a
 ayfx_frame_noise:
-        bit 6,c
+        bit 6,e
         jr z,ayfx_frame_moved
         ld a,(hl)
         inc hl
@@ -131,59 +244,56 @@ ayfx_frame_noise:
         ld (ayfx_noise),a
 ayfx_frame_moved:
         ld (ayfx_next),hl
-        ld hl,(ayfx_period_at)
-        bit 4,c
-        jr nz,ayfx_frame_volume
-        ld (ayfx_saved_at),hl
-        ld d,(hl)
-        dec hl
-        ld e,(hl)
-        ld (ayfx_saved),de
-        ld de,(ayfx_tone)
-        ld (hl),e
-        inc hl
-        ld (hl),d
+        if defined ayfx_bank_number
+        out (c),d
+        endif
+ayfx_period_high equ $+1        ; the high byte of the effect's channel's period; before the
+        ld a,(ayfx_busy)        ; first effect a byte without bit 7, so ayfx_stop puts nothing back
+        rla                     ; carry: the music has not written its own period since the
+        bit 4,e                 ; effect's went in, so the saved one is still the music's
+        jr nz,ayfx_frame_off
+        jr c,ayfx_frame_tone
+ayfx_period_at equ $+1
+        ld hl,(pt3_channel_c + CH_PERIOD)
+        ld (ayfx_saved),hl
+ayfx_frame_tone:
+ayfx_tone equ $+1               ; the tone period carried over, marked
+        ld hl,0x8000
+ayfx_frame_period:
+ayfx_period_set equ $+1
+        ld (pt3_channel_c + CH_PERIOD),hl
 ayfx_frame_volume:
-        ld de,CH_AMPLITUDE - CH_PERIOD - 1
-        add hl,de
-        ld a,c
+        ld a,e
         and 0x0F
-        ld (hl),a
-        ld a,(ayfx_mask)
-        ld e,a
-        ld hl,(ayfx_turn_at)    ; info bits 4 and 7 turn right to the channel's bits of R7:
-        ld a,c                  ; 4 times for channel A, 3 for B, 2 for C
-        jp (hl)
-ayfx_frame_turn_a:
+ayfx_amplitude_at equ $+1
+        ld (pt3_channel_c + CH_AMPLITUDE),a
+        ld a,e                  ; info bits 4 and 7 turn right to the channel's bits of R7:
+        rrca                    ; 4 times for channel A, 3 for B, 2 for C
         rrca
-        rrca
-        rrca
-        rrca
+ayfx_turn:
+        nop                     ; RRCA for channels A and B
+        nop                     ; RRCA for channel A
         pop hl
         xor h
-        and e
+ayfx_mask equ $+1               ; the channel's tone and noise bits in R7
+        and 0x24
         xor h
         ld h,a
-        bit 7,c
+        bit 7,e
         ret nz
-        ld a,(ayfx_noise)
-        ld l,a
+ayfx_noise equ $+1              ; the noise period carried over
+        ld l,0
         ret
+ayfx_frame_off:                 ; tone off: the music's period back, if the effect's is there
+        jr nc,ayfx_frame_volume
+ayfx_saved equ $+1              ; the music's period, as the effect found it
+        ld hl,0
+        jr ayfx_frame_period
 ayfx_frame_end:
-        xor a                   ; nothing more to put back: pt3_play stops calling
-        ld (ayfx_busy),a
+        if defined ayfx_bank_number
+        out (c),d
+        endif
+        call ayfx_stop          ; the channel is the music's again; pt3_play stops calling
         pop hl
         ret
-
-; The state. Periods are named by the address of their high byte, where the mark is.
-ayfx_state:
-ayfx_next:      dw ayfx_stopped ; the effect's next frame
-ayfx_tone:      dw 0x8000       ; tone (marked) and noise periods carried over between frames
-ayfx_noise:     db 0
-ayfx_busy:      db 0            ; nonzero while an effect plays or its end is still to be met
-ayfx_period_at: dw pt3_channel_c + CH_PERIOD + 1        ; the effect's channel in the player's work
-ayfx_turn_at:   dw ayfx_frame_turn_a + 2                ; ayfx_frame_turn_a + channel
-ayfx_mask:      db 0x24         ; the channel's tone and noise bits in R7
-ayfx_saved_at:  dw pt3_channel_a + CH_PERIOD + 1        ; the period the effect last changed
-ayfx_saved:     dw 0            ; and the music's value of it
 ayfx_state_end:

@@ -363,13 +363,15 @@ pt3_init_channels:
         ld (pt3_speed),hl
         ld ix,pt3_channel_a
         ld b,3
-pt3_init_channel:               ; (selecting keeps BC)
+pt3_init_channel:
+        push bc
         ld (ix+CH_VOLUME),15 * 8
         inc (ix+CH_SKIP_COUNT)
         xor a
         call pt3_select_ornament
         ld a,1
         call pt3_select_sample
+        pop bc
         ld de,PT3_CH
         add ix,de
         djnz pt3_init_channel
@@ -444,21 +446,21 @@ pt3_main_code   equ $
         org pt3_low_area
         endif
 
-; HL := module address + the word at header offset A. Changes DE.
+; HL := module address + the word at header offset A. Changes BC.
 pt3_header_word:
-        ld de,(pt3_base)
+        ld bc,(pt3_base)
         ld l,a
         ld h,0
-        add hl,de
+        add hl,bc
         ld a,(hl)
         inc hl
         ld h,(hl)
         ld l,a
-        add hl,de
+        add hl,bc
         ret
 
 ; Channel IX takes sample A: its loop, length and first position. Rows mostly select again
-; what the channel has, which changes nothing. Both keep HL.
+; what the channel has, which changes nothing. Both keep HL (in DE, which they change with BC).
 pt3_select_sample:
         add a,a
 pt3_select_sample_twice:        ; (A = twice the number)
@@ -466,7 +468,7 @@ pt3_select_sample_twice:        ; (A = twice the number)
         cp (ix+CH_SAMPLE_NUMBER)
         ret z
         ld (ix+CH_SAMPLE_NUMBER),a
-        push hl
+        ex de,hl
         call pt3_header_word
         ld a,(hl)
         ld (ix+CH_SAMPLE_LOOP),a
@@ -476,8 +478,26 @@ pt3_select_sample_twice:        ; (A = twice the number)
         inc hl
         ld (ix+CH_SAMPLE),l
         ld (ix+CH_SAMPLE+1),h
-        pop hl
+        ex de,hl
         ret
+
+; Effect 8, the envelope slide: its delay, then its step.
+pt3_effect_envelope_slide:
+        ld a,(hl)
+        inc hl
+        ld (pt3_env_delay),a
+        ld (pt3_env_count),a
+        ld e,(hl)
+        inc hl
+        ld d,(hl)
+        inc hl
+        ld (pt3_env_step),de
+        ret
+
+        if defined pt3_low_area
+pt3_low_end:
+        org pt3_main_code
+        endif
 
 ; HL := the period of note A in the module's tone table.
 pt3_note_period:
@@ -493,11 +513,6 @@ pt3_note_period:
         ld l,a
         ret
 
-        if defined pt3_low_area
-pt3_low_end:
-        org pt3_main_code
-        endif
-
 ; Channel IX takes ornament A from its first position.
 pt3_select_ornament:
         ld (ix+CH_ORNAMENT_POS),0
@@ -506,7 +521,7 @@ pt3_select_ornament:
         cp (ix+CH_ORNAMENT_NUMBER)
         ret z
         ld (ix+CH_ORNAMENT_NUMBER),a
-        push hl
+        ex de,hl
         call pt3_header_word
         ld a,(hl)
         ld (ix+CH_ORNAMENT_LOOP),a
@@ -516,23 +531,11 @@ pt3_select_ornament:
         inc hl
         ld (ix+CH_ORNAMENT),l
         ld (ix+CH_ORNAMENT+1),h
-        pop hl
+        ex de,hl
         ret
 
-; The stream of a channel := module address (DE) + the offset at HL; HL moves on past it.
-pt3_point_stream macro channel
-        ld a,(hl)
-        inc hl
-        add a,e
-        ld c,a
-        ld a,(hl)
-        inc hl
-        adc a,d
-        ld b,a
-        ld (channel + CH_STREAM),bc
-        endm
-
-; Points the three streams at pattern A (a position-list value: pattern number * 3).
+; Points the three streams at pattern A (a position-list value: pattern number * 3): each is
+; the module's address plus an offset of the pattern.
 pt3_point_streams:
         ld l,a
         ld h,0
@@ -540,19 +543,39 @@ pt3_point_streams:
         ld de,(pt3_patterns)
         add hl,de
         ld de,(pt3_base)
-        pt3_point_stream pt3_channel_a
-        pt3_point_stream pt3_channel_b
-        pt3_point_stream pt3_channel_c
+        ld bc,pt3_channel_a + CH_STREAM
+pt3_point_stream:
+        ld a,(hl)
+        inc hl
+        add a,e
+        ld (bc),a
+        inc bc
+        ld a,(hl)
+        inc hl
+        adc a,d
+        ld (bc),a
+        ld a,c                  ; on to the next channel's stream
+        add a,PT3_CH - 1
+        ld c,a
+        jr nc,pt3_point_stream_page
+        inc b
+pt3_point_stream_page:
+        cp (pt3_channel_c + PT3_CH + CH_STREAM) & 0xFF
+        jr nz,pt3_point_stream
         ret
 
 
 ; ---------------------------------------------------------------------------------------------
+pt3_play_rest:                  ; (a tick: the rest of channel A's frame, see below)
+        call pt3_frame_rest
+        jr pt3_play_b
+
 ; A tick reads the rows of channels B and C; channel A's row was read at the end of the call
 ; before (see pt3_play_ahead).
 pt3_play:
         ld hl,pt3_speed_count
         dec (hl)                ; not zero: not a tick
-        jr nz,pt3_play_channels
+        jp nz,pt3_play_channels
         ld ix,pt3_channel_b
         call pt3_tick_channel
         ld ix,pt3_channel_c
@@ -564,10 +587,7 @@ pt3_play_channels:
         ld hl,0                 ; the frame's mixer bits and envelope offset sum start at 0
         ld (pt3_mixer),hl
         ld ix,pt3_channel_a
-        jr nz,pt3_play_a
-        call pt3_frame_rest
-        jr pt3_play_b
-pt3_play_a:
+        jr z,pt3_play_rest
         call pt3_channel_frame
 pt3_play_b:
         ld ix,pt3_channel_b
@@ -592,7 +612,7 @@ pt3_play_b:
         ld hl,pt3_env_shape     ; R13 first, when a row set it
         ld a,(hl)
         or a
-        jr z,pt3_play_r11
+        jp z,pt3_play_r11
         ld b,d
         ld a,13
         out (c),a
@@ -637,7 +657,7 @@ pt3_play_env_slide:
         ld a,(hl)
         dec a
         cp 127                  ; counts down only from 1..127
-        jr nc,pt3_play_ahead
+        jp nc,pt3_play_ahead
         ld (hl),a
         or a
         jr nz,pt3_play_ahead
@@ -706,15 +726,7 @@ pt3_row_skip:
         ld a,(hl)
         inc hl
         ld (ix+CH_SKIP),a
-        jr pt3_row_byte
-
-pt3_row_volume:
-        sub 0xC0
-        add a,a
-        add a,a
-        add a,a
-        ld (ix+CH_VOLUME),a
-        jr pt3_row_byte
+        jp pt3_row_byte
 
 pt3_row_envelope_b:             ; B2..BF
         call pt3_row_envelope_start
@@ -736,7 +748,7 @@ pt3_row_sample_byte:
         and 0xFE
 pt3_row_select_sample:
         call pt3_select_sample_twice
-        jr pt3_row_byte
+        jp pt3_row_byte
 
 pt3_row_noise:
         sub 0x20
@@ -746,7 +758,7 @@ pt3_row_noise:
 pt3_row_ornament:
         sub 0x40
         call pt3_select_ornament
-        jr pt3_row_byte
+        jp pt3_row_byte
 
 pt3_tick_channel:
         dec (ix+CH_SKIP_COUNT)
@@ -754,9 +766,7 @@ pt3_tick_channel:
         ; fall through
 
 ; Reads one pattern row of channel IX.
-pt3_read_row:
-        xor a
-        ld (pt3_effect_count),a
+pt3_read_row:                   ; (the row end leaves no effects noted)
         ld l,(ix+CH_STREAM)
         ld h,(ix+CH_STREAM+1)
 pt3_row_byte:
@@ -766,27 +776,35 @@ pt3_row_byte:
         jr c,pt3_row_low
         cp 0xB0
         jp c,pt3_row_note
-        cp 0xC0
-        jr nc,pt3_row_c_to_f
-        sub 0xB1                ; B0..BF
-        jr c,pt3_row_b0
-        jr z,pt3_row_skip
-        jr pt3_row_envelope_b
-pt3_row_c_to_f:
-        jr z,pt3_row_sound_off
+pt3_row_high:                   ; B0..FF, the row's end and samples first
         cp 0xD0
-        jr c,pt3_row_volume
+        jr c,pt3_row_b_to_c
         jp z,pt3_row_end
-pt3_row_high:                   ; D1..FF
         sub 0xF0
-        jr c,pt3_row_sample     ; D1..EF
-        call pt3_select_ornament ; F0..FF: ornament, sample, envelope off
-        ld (ix+CH_ENVELOPE_ON),0
-        jr pt3_row_sample_byte
-pt3_row_sample:
-        add a,0xF0 - 0xD0
+        jr nc,pt3_row_f0_to_ff
+        add a,0xF0 - 0xD0       ; D1..EF: the sample, doubled
         add a,a
-        jr pt3_row_select_sample
+        call pt3_select_sample_twice
+        jp pt3_row_byte
+pt3_row_f0_to_ff:               ; ornament, sample, envelope off (the ornament restarts twice)
+        call pt3_select_ornament
+        jr pt3_row_env_off_sample
+pt3_row_b_to_c:                 ; B0..CF, the volumes first
+        cp 0xC1
+        jr nc,pt3_row_volume
+        sub 0xB1
+        jr z,pt3_row_skip
+        jr c,pt3_row_b0
+        cp 0xC0 - 0xB1
+        jr c,pt3_row_envelope_b ; B2..BF: shapes 1..14
+        ld c,0                  ; C0: sound off
+        jr pt3_row_note_reset
+pt3_row_volume:                 ; C1..CF: the volume times 8 (0xC0 * 8 drops out)
+        add a,a
+        add a,a
+        add a,a
+        ld (ix+CH_VOLUME),a
+        jp pt3_row_byte
 
 pt3_row_low:
         cp 0x40
@@ -821,11 +839,17 @@ pt3_row_effect:                 ; effect A + 1: to the end of the list, once
 pt3_row_effect_note:
         ld hl,pt3_effect_count
         ld c,(hl)
-        ld b,0
-        inc hl                  ; the list
         inc c
         dec c
-        jr z,pt3_row_effect_new
+        jr nz,pt3_row_effect_more
+        inc (hl)                ; the row's first: the list is A alone
+        inc hl
+        ld (hl),a
+        pop hl
+        jp pt3_row_byte
+pt3_row_effect_more:
+        ld b,0
+        inc hl                  ; the list
         cpir
         jr nz,pt3_row_effect_new ; HL: the end of the list
         jp po,pt3_row_effect_done ; met before as the last one: nothing changes
@@ -847,9 +871,6 @@ pt3_row_note:
         sub 0x50
         ld (ix+CH_NOTE),a
         ld c,1
-        jr pt3_row_note_reset
-pt3_row_sound_off:
-        ld c,0
 ; A note or sound off starts the sample, ornament, slides and accumulators afresh.
 pt3_row_note_reset:
         push ix
@@ -864,7 +885,8 @@ pt3_row_note_reset:
         ex de,hl
         ; fall through
 
-; The row has ended: read the parameters of the effects noted, the last-met effect first.
+; The row has ended: read the parameters of the effects noted, the last-met effect first; the
+; list is left empty for the next row.
 pt3_row_end:
         ld a,(pt3_effect_count)
         or a
@@ -872,14 +894,19 @@ pt3_row_end:
         ld c,a                  ; C = the effects left (the effects keep BC)
         ld b,0
 pt3_row_effect_next:
+        dec c
+        jr z,pt3_row_effect_first
         push hl
-        ld hl,pt3_effects - 1
+        ld hl,pt3_effects
         add hl,bc
         ld a,(hl)
         pop hl
         call pt3_effect
-        dec c
-        jr nz,pt3_row_effect_next
+        jr pt3_row_effect_next
+pt3_row_effect_first:           ; the list's first, often its only one; the list empties
+        ld a,(pt3_effects)
+        ld (pt3_effect_count),bc
+        call pt3_effect
 pt3_row_done:
         ld (ix+CH_STREAM),l
         ld (ix+CH_STREAM+1),h
@@ -932,32 +959,13 @@ pt3_effect:
         jr z,pt3_effect_glissando
         dec a
         jr z,pt3_effect_portamento
+        cp 8 - 2                ; speed and envelope slide, the commonest, before the rest
+        jr nc,pt3_effect_8_or_9
         dec a
         jr z,pt3_effect_sample_position
         dec a
         jr z,pt3_effect_ornament_position
-        dec a
-        jr z,pt3_effect_on_off
-        sub 3
-        jr z,pt3_effect_envelope_slide
-        ld a,(hl)               ; effect 9: speed
-        inc hl
-        ld (pt3_speed),a
-        ret
-
-pt3_effect_sample_position:
-        ld a,(hl)
-        inc hl
-        ld (ix+CH_SAMPLE_POS),a
-        ret
-
-pt3_effect_ornament_position:
-        ld a,(hl)
-        inc hl
-        ld (ix+CH_ORNAMENT_POS),a
-        ret
-
-pt3_effect_on_off:
+pt3_effect_on_off:              ; effect 5
         ld a,(hl)
         inc hl
         ld (ix+CH_ON_TIME),a
@@ -973,34 +981,41 @@ pt3_slide_stop:
         ld (ix+CH_SLIDE+1),a
         ret
 
-pt3_effect_envelope_slide:
+pt3_effect_sample_position:
         ld a,(hl)
         inc hl
-        ld (pt3_env_delay),a
-        ld (pt3_env_count),a
-        ld e,(hl)
+        ld (ix+CH_SAMPLE_POS),a
+        ret
+
+pt3_effect_ornament_position:
+        ld a,(hl)
         inc hl
-        ld d,(hl)
+        ld (ix+CH_ORNAMENT_POS),a
+        ret
+
+pt3_effect_8_or_9:
+        jp z,pt3_effect_envelope_slide
+        ld a,(hl)               ; effect 9: speed
         inc hl
-        ld (pt3_env_step),de
+        ld (pt3_speed),a
         ret
 
 pt3_effect_glissando:
         call pt3_slide_start
         ld (ix+CH_TARGET_NOTE),0xFF
+        or a                    ; from version 7 on, delay 0 still makes one step
+        jr nz,pt3_glissando_step
+        ld a,(pt3_version)
+        cp 7
+        jr c,pt3_glissando_step
+        inc (ix+CH_SLIDE_COUNT) ; (0: the delay)
+pt3_glissando_step:
         ld e,(hl)
         inc hl
         ld d,(hl)
         inc hl
-        ld (ix+CH_SLIDE_STEP),e
-        ld (ix+CH_SLIDE_STEP+1),d
-        or a                    ; from version 7 on, delay 0 still makes one step
-        ret nz
-        ld a,(pt3_version)
-        cp 7
-        ret c
-        ld (ix+CH_SLIDE_COUNT),1
-        ret
+        push hl
+        jr pt3_portamento_step
 
 ; Reads the slide delay and starts counting it; a slide stops the on/off effect.
 pt3_slide_start:
@@ -1045,16 +1060,13 @@ pt3_portamento_direction:
         ld e,(ix+CH_SLIDE)
         ld d,(ix+CH_SLIDE+1)
 pt3_portamento_compare:         ; DE = the slide
-        ld a,h                  ; carry: the slide goes down to the target (HL < DE, signed)
-        xor 0x80
-        ld h,a
-        ld a,d
-        xor 0x80
-        ld d,a
-        or a
+        or a                    ; bit 7: the slide goes down to the target (HL < DE, signed)
         sbc hl,de
+        ld a,h
+        jp po,pt3_portamento_sign
+        cpl                     ; (an overflow turns the sign round)
+pt3_portamento_sign:
         pop de
-        sbc a,a
         xor d                   ; negative when the step's sign is the wrong way
         jp p,pt3_portamento_step
         xor a
@@ -1072,6 +1084,7 @@ pt3_portamento_step:
 ; One frame of channel IX (pt3_channel_frame, below): its period, amplitude, noise or envelope
 ; offset and mixer bits; on a tick, pt3_frame_rest does the rest of channel A's frame from the
 ; line pt3_play_ahead kept.
+; Jumps mostly taken are JP, which takes 10 T-states either way; the others JR.
 ; The first half of a sounding channel's frame: reads the sample line (C = b0, B = b1) and
 ; works out the tone period; the sample and ornament positions move on as they are read (no
 ; one reads them before the next frame), then the tone slide.
@@ -1080,7 +1093,7 @@ pt3_frame_tone:
         ld l,a
         inc a
         cp (ix+CH_SAMPLE_LENGTH)
-        jr c,pt3_frame_tone_line
+        jp c,pt3_frame_tone_line
         ld a,(ix+CH_SAMPLE_LOOP)
 pt3_frame_tone_line:
         ld (ix+CH_SAMPLE_POS),a
@@ -1101,7 +1114,7 @@ pt3_frame_tone_line:
         ld h,(ix+CH_TONE_ACC+1)
         add hl,de
         bit 6,b
-        jr z,pt3_frame_note
+        jp z,pt3_frame_note
         ld (ix+CH_TONE_ACC),l
         ld (ix+CH_TONE_ACC+1),h
 pt3_frame_note:
@@ -1126,7 +1139,7 @@ pt3_frame_ornament_next:
         ld a,(ix+CH_NOTE)
         add a,(hl)
         cp 96
-        jr c,pt3_frame_period
+        jp c,pt3_frame_period
         add a,a                 ; past 127 the lowest note, else the highest
         sbc a,a
         cpl
@@ -1151,10 +1164,8 @@ pt3_frame_period:
         or a
         ret z
         dec a
-        jr z,pt3_frame_slide_step
-        ld (ix+CH_SLIDE_COUNT),a
-        ret
-pt3_frame_slide_step:
+        jr nz,pt3_frame_slide_count
+pt3_frame_slide_step:           ; (the commonest way: a slide steps every frame)
         ld l,(ix+CH_SLIDE)
         ld h,(ix+CH_SLIDE+1)
         ld e,(ix+CH_SLIDE_STEP)
@@ -1167,9 +1178,9 @@ pt3_frame_slide_step:
         ld a,(ix+CH_TARGET_NOTE)
         inc a
         ret z
+        bit 7,d                     ; (D: the step's high byte)
         ld e,(ix+CH_DISTANCE)
         ld d,(ix+CH_DISTANCE+1)
-        bit 7,(ix+CH_SLIDE_STEP+1)
         jr z,pt3_frame_target
         ex de,hl
 pt3_frame_target:
@@ -1181,9 +1192,12 @@ pt3_frame_target:
 pt3_frame_target_sign:
         ret m
 pt3_frame_target_reached:
-        ld a,(ix+CH_TARGET_NOTE)
+        dec a                       ; (A is still the target note + 1)
         ld (ix+CH_NOTE),a
         jp pt3_slide_stop
+pt3_frame_slide_count:
+        ld (ix+CH_SLIDE_COUNT),a
+        ret
 
 pt3_frame_rest:
         ld a,(ix+CH_ENABLED)
@@ -1203,7 +1217,7 @@ pt3_channel_frame:
 ; its amplitude, noise or envelope offset and mixer bits.
 pt3_frame_level_part:
         bit 7,c
-        jr z,pt3_frame_level
+        jp z,pt3_frame_level
         ld a,(ix+CH_AMP_SLIDE)
         bit 6,c
         jr z,pt3_frame_slide_down
@@ -1222,7 +1236,7 @@ pt3_frame_level:
         and 0x0F
         add a,(ix+CH_AMP_SLIDE)
         cp 16
-        jr c,pt3_frame_volume
+        jp c,pt3_frame_volume
         add a,a                 ; below 0 silent, else the loudest
         sbc a,a
         cpl
@@ -1247,7 +1261,7 @@ pt3_frame_volume:               ; (carry set)
 pt3_frame_level_even:
         and 0x0F
         bit 0,c
-        jr nz,pt3_frame_amplitude_set
+        jp nz,pt3_frame_amplitude_set
         or (ix+CH_ENVELOPE_ON)
 pt3_frame_amplitude_set:
         ld (ix+CH_AMPLITUDE),a
@@ -1260,19 +1274,12 @@ pt3_frame_amplitude_set:
         sub 0x10
         add a,(ix+CH_ENV_ACC)
         bit 5,b
-        jr z,pt3_frame_env_sum
+        jp z,pt3_frame_env_sum
         ld (ix+CH_ENV_ACC),a
 pt3_frame_env_sum:
         ld hl,pt3_env_sum
         add a,(hl)
         ld (hl),a
-        jr pt3_frame_mixer_bits
-pt3_frame_noise:
-        add a,(ix+CH_NOISE_ACC)
-        ld (pt3_noise_value),a
-        bit 5,b
-        jr z,pt3_frame_mixer_bits
-        ld (ix+CH_NOISE_ACC),a
 pt3_frame_mixer_bits:
         ld a,b                  ; b1 bit 4 (tone off) -> bit 2, bit 7 (noise off) -> bit 5
         rrca
@@ -1286,8 +1293,7 @@ pt3_frame_mixer:
         ld a,(ix+CH_ONOFF_COUNT)
         or a
         ret z
-        dec a
-        ld (ix+CH_ONOFF_COUNT),a
+        dec (ix+CH_ONOFF_COUNT)
         ret nz
         ld a,(ix+CH_ENABLED)
         xor 1
@@ -1298,6 +1304,14 @@ pt3_frame_mixer:
 pt3_frame_on_off_set:
         ld (ix+CH_ONOFF_COUNT),a
         ret
+
+pt3_frame_noise:                ; (out of the way: most sample lines turn noise off and carry an envelope offset)
+        add a,(ix+CH_NOISE_ACC)
+        ld (pt3_noise_value),a
+        bit 5,b
+        jr z,pt3_frame_mixer_bits
+        ld (ix+CH_NOISE_ACC),a
+        jr pt3_frame_mixer_bits
 
         if !defined pt3_tables_elsewhere
 pt3_init:

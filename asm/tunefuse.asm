@@ -16,8 +16,8 @@
 ;     25500  init:   show the credits, load and unpack the tunes, set up tune 1, silence the AY.
 ;                    Once only: it reads the tunes' blocks from the tape.
 ;     25503  play:   play one frame of the playing tune (for games with their own interrupt
-;                    handler); for a banked tune interrupts are off while it runs and come back
-;                    as they were
+;                    handler); for a banked tune, or banked sound effects, interrupts are off
+;                    while it runs and come back as they were
 ;     25506  stop:   silence the AY; if the music played in the background, back to IM 1
 ;     25509  word:   address of the playing tune's module ($C000..$FFFF when it lies in a bank)
 ;     25511  start:  play the music in the background: one frame on every interrupt (IM 2);
@@ -32,7 +32,8 @@
 ;     25520  effect: A = n, B = channel (0..2, else C): sound effect n of sfx.afb from the next
 ;                    frame played, in place of the one playing (asm/ayfx_player.asm, ayfx_start)
 ;     25523  effects off: the playing effect stops (ayfx_stop). Both return at once when there
-;                    is no sfx.afb (effects_size 0 in bin/tunes.asm)
+;                    is no sfx.afb (effects_size 0 in bin/tunes.asm); 25520 also when sfx.afb
+;                    lies in a RAM bank (effects_bank) and init found no paging
 ;
 ; The tunes (bin/tunes.asm, written by the build): tune 1 goes in main memory when it has at
 ; most max_module_size bytes and then plays on every Spectrum with an AY; every other tune, and
@@ -42,7 +43,8 @@
 ; loads and unpacks into its bank. Where init finds no paging (a 48K, or a 128K locked in 48
 ; BASIC) it loads no block (the loader's LOAD ""CODE passes over them) and the banked tunes are
 ; absent; when tune 1 is one of them it says that the music needs a 128K and the game runs
-; silent.
+; silent. The sound effects (bin/sfx.afb) lie in main memory, or, when they do not fit there, in
+; a RAM bank after the tunes of that bank: their block comes last and loads as a tune's does.
 ;
 ; Memory plan, from 25500 upwards:
 ;     jump table (with the paging flag, the builder's bank and the playing tune's bank), the
@@ -54,7 +56,7 @@
 ;     the player's flags, the stop code, small routines of the PT3 player, then the interrupt
 ;     handler at 25957 (the address every vector byte, 101, points to), then the rest of the
 ;     PT3 player, the switch, the tune table and the paging code;
-;     with sound effects, the effect player and bin/sfx.afb;
+;     with sound effects, the effect player and bin/sfx.afb (unless it lies in a RAM bank);
 ;     tune 1 in main memory: the module buffer, then the player's work area;
 ;     tune 1 banked: the PT3 table builder, then the work area.
 ; The PT3 player's table builder (tone and level tables, which depend on the module) is needed
@@ -103,6 +105,8 @@ credit_rows_max equ 4
 
 ; ---- where the tunes lie ------------------------------------------------------------------
 tune1_banked    equ tune1_bank != 0
+effects_banked  equ effects_bank != 0   ; sfx.afb in a RAM bank, loaded and unpacked as a tune
+loads_blocks    equ tune_count > 1 || tune1_banked || effects_banked  ; init reads blocks from tape
 
 ; The last byte the tunes take in each bank ($BFFF: none), for the builder's place.
 bank6_last      defl $bfff
@@ -147,6 +151,13 @@ tune_fits       macro tsize
         tune_in_bank tune7_bank, tune7_address + tune7_size - 1
         tune_in_bank tune8_bank, tune8_address + tune8_size - 1
         tune_in_bank tune9_bank, tune9_address + tune9_size - 1
+        tune_in_bank effects_bank, effects_address + effects_size - 1
+        if effects_banked && (effects_size = 0 || effects_bank != 6 && effects_bank != 4 && effects_bank != 3 && effects_bank != 1)
+        .error bin/tunes.asm: banked sound effects need a size and bank 6, 4, 3 or 1
+        endif
+        if effects_banked && (effects_address < music_bank_address || effects_size - 1 > $ffff - effects_address)
+        .error bin/tunes.asm: the sound effects' address must keep them in $C000..$FFFF
+        endif
 
 ; The builder's bank: the first of 6, 4, 3, 1 with room at its top; 0 when it needs none (it
 ; is resident, or runs once at init from free memory because tune 1 is the only tune).
@@ -200,10 +211,15 @@ entry_switch:   jp tune_switch      ; 25514
 paging_ok:      db 0                ; 1 when init found that the banks page in
 builder_bank:   db tables_bank      ; where the table builder lies: a bank, 0 main memory, $FF gone
 music_bank:     db 0                ; 25519: set by every switch
-        if effects_size
+        if effects_banked
+entry_effect:   jp effect_if_paged  ; 25520: nothing where init found no paging
+entry_effects_off: jp ayfx_stop     ; 25523
+        endif
+        if effects_size && !effects_banked
 entry_effect:   jp ayfx_start       ; 25520
 entry_effects_off: jp ayfx_stop     ; 25523
-        else
+        endif
+        if !effects_size
 entry_effect:   jp no_effects       ; 25520: no sfx.afb, no effects, nothing to do
 entry_effects_off: jp no_effects    ; 25523
         endif
@@ -507,15 +523,22 @@ frame_interrupt:
 ; Paging goes through BANKM: a bank is paged in with BANKM's other bits (ROM, screen), and
 ; whatever BANKM says is paged back, with interrupts off in between. The port itself is never
 ; read. The game's stack may lie at $C000..$FFFF, which a bank hides, so whatever runs with a
-; bank paged in runs on the player's own stack.
+; bank paged in runs on the player's own stack, or, as the effect player's reads of a banked
+; sfx.afb, uses no stack at all while the bank is in.
 
 ; The play entry: one frame. A tune in main memory plays with interrupts as the caller has
-; them; for a tune in a bank they are off while the bank is in and come back as they were.
+; them; for a tune in a bank, or with the sound effects in one, they are off while it runs and
+; come back as they were.
 play_entry:
+        if effects_banked
+        ld hl, play_from_bank
+        else
         ld a, (music_bank)
         or a
         jr z, play_main
         ld hl, play_banked
+        endif
+play_entry_end:
         ; fall through
 
 ; Runs the routine at HL with interrupts off, then puts them back as they were. LD A,I can
@@ -636,6 +659,11 @@ switch_silent:
 switch_masked:
         ld a, c
         ld (music_bank), a
+        if effects_banked
+switch_effects:
+        call ayfx_music_bank        ; what the effect player pages back after each read
+switch_effects_end:
+        endif
         ld (module_pointer), de
         ld hl, switch_in_bank
         jr in_music_bank
@@ -696,13 +724,41 @@ pt3_with_ayfx   equ 1               ; every frame mixes in the playing sound eff
         include "asm/pt3_player.asm"
 
 ; ---- the sound effects -------------------------------------------------------------------
-; With sfx.afb in the program directory, its bytes (bin/sfx.afb) and the effect player stay
-; resident in main memory: pt3_play reads them on every frame, with a tune's bank paged in too.
-; They take their room from what tune 1 may have in main memory; the build puts tune 1 in a
-; bank when the two do not fit together.
-effects_player_bytes equ 237        ; the effect player's code and state, with its call in pt3_play
+; With sfx.afb in the program directory, the effect player stays resident in main memory, and
+; so do the effects (bin/sfx.afb) when they fit there: pt3_play reads them on every frame, with
+; a tune's bank paged in too. They take their room from what tune 1 may have in main memory; the
+; build puts tune 1 in a bank when the two do not fit together, and the effects themselves in a
+; RAM bank (effects_bank) when they do not fit even so. A banked sfx.afb travels compressed as
+; the last of the banked blocks and init loads it as it loads a tune; the effect player then
+; pages it in for each read (ayfx_player.asm) and only the player's code stays here.
+effects_player_bytes equ 242        ; the effect player's code and state, with its call in pt3_play
+banked_effects_player_bytes equ 321 ; the same with sfx.afb in a RAM bank, and the paging it needs
 effects_hook_bytes equ 7            ; that call: LD A,(nn), OR A, CALL NZ,nn
-        if effects_size
+        if effects_banked
+ayfx_bank_number equ effects_bank
+ayfx_bank       equ effects_address
+effects_code:
+; The effect entry where paging works; without it the effects were not loaded.
+effect_if_paged:
+        ld c, a
+        ld a, (paging_ok)
+        or a
+        ret z
+        ld a, c
+        ; fall through to ayfx_start, the effect player's first routine
+        include "asm/ayfx_player.asm"
+effects_code_end:
+        if effect_if_paged + 7 != ayfx_start
+        .error effect_if_paged must fall through to ayfx_start
+        endif
+; What the banked effects add to the player beside the effect player itself: the switch's call
+; of ayfx_music_bank, less what the play entry no longer tests (it always masks interrupts).
+banked_effects_hooks equ switch_effects_end - switch_effects + play_entry_end - play_entry - 9
+        if effects_code_end - effects_code + effects_hook_bytes + banked_effects_hooks != banked_effects_player_bytes
+        .error banked_effects_player_bytes is stale: set it to the banked effect player's size
+        endif
+        endif
+        if effects_size && !effects_banked
 effects_code:
         include "asm/ayfx_player.asm"
 effects_code_end:
@@ -748,7 +804,7 @@ init:
 init_masked:
         push af
         di
-        if tune_count > 1 || tune1_banked
+        if loads_blocks
         call find_paging
         ld a, (paging_ok)
         or a
@@ -770,7 +826,7 @@ init_copy_builder:
         endif
         jp init_finish
 
-        if tune_count > 1 || tune1_banked
+        if loads_blocks
 ; Loads each banked tune's block from the tape into its bank and unpacks it to its address.
 ; Interrupts are off (LD-BYTES turns them on at its end); a block that does not load stops
 ; with "R Tape loading error", as the launch does.
@@ -829,6 +885,7 @@ tune_load       macro tbank, tload, tpacked, taddress
         endif
         endif
         endm
+; The sound effects' block comes last, after the tunes' blocks.
 tune_loads:
         tune_load tune1_bank, tune1_load, tune1_packed, tune1_address
         tune_load tune2_bank, tune2_load, tune2_packed, tune2_address
@@ -839,6 +896,7 @@ tune_loads:
         tune_load tune7_bank, tune7_load, tune7_packed, tune7_address
         tune_load tune8_bank, tune8_load, tune8_packed, tune8_address
         tune_load tune9_bank, tune9_load, tune9_packed, tune9_address
+        tune_load effects_bank, effects_load, effects_packed, effects_address
         db 0
 
 ; Do the banks page in? A changed byte at $C000 of the game's bank must leave bank
@@ -1128,10 +1186,18 @@ credits_limit   equ credit_columns * credit_rows_max
 ; The build shows pasmo's warnings (standard error); the error itself stops the assembly.
 ; The limits named in the messages are checked below, so they cannot go stale.
 
+        if max_module_size - banked_effects_player_bytes != 3569
+        .error the banked effects' warning names a stale limit: set it to max_module_size less banked_effects_player_bytes
+        endif
+
 work_size       equ PT3_WORK_SIZE
-        if effects_size
+        if effects_banked
+effects_room    equ banked_effects_player_bytes   ; what the effects take of main memory
+        endif
+        if effects_size && !effects_banked
 effects_room    equ effects_size + effects_player_bytes
-        else
+        endif
+        if !effects_size
 effects_room    equ 0
         endif
 
@@ -1159,8 +1225,12 @@ module_at_most  equ module + 3 * (9 - tune_count) - effects_room
         endif
 
         if tune1_size + effects_room > max_module_size || module_end + work_size > game_address
-        if effects_size
-        .warning The sound effects do not fit: with tune 1 in main memory, tune 1, sfx.afb and the effect player's 237 bytes may have at most 3890 bytes together (a larger tune 1 goes in a RAM bank).
+        if effects_banked
+        .warning The sound effects do not fit: with the sound effects in a RAM bank, tune 1 in main memory may have at most 3569 bytes, 3890 less the effect player's 321 (a larger tune 1 goes in a RAM bank).
+        .error The music and the effect player do not fit between 25500 and 31999
+        endif
+        if effects_size && !effects_banked
+        .warning The sound effects do not fit: with tune 1 in main memory, tune 1, sfx.afb and the effect player's 242 bytes may have at most 3890 bytes together (a larger tune 1 goes in a RAM bank).
         .error The music and the sound effects do not fit between 25500 and 31999
         endif
         .warning The music does not fit: tune 1 goes in main memory only when it has at most 3890 bytes (the player takes bytes 25500 to 27645, its work area the 464 bytes after the module, up to 31999).
@@ -1169,14 +1239,15 @@ module_at_most  equ module + 3 * (9 - tune_count) - effects_room
 
         else
 
-; With tune 1 banked the effects have the room of the table builder and the work area.
-max_banked_effects_size equ 3274    ; the largest sfx.afb with tune 1 in a bank
+; With tune 1 banked the effects have the room of the table builder and the work area; a
+; larger sfx.afb goes in a RAM bank.
+max_banked_effects_size equ 3269    ; the largest sfx.afb in main memory, with tune 1 in a bank
 effects_at_most equ effects_end - effects_room + 3 * (9 - tune_count)  ; with nine tunes
         if effects_at_most + effects_player_bytes + max_banked_effects_size + (pt3_work - effects_end) + work_size != game_address
         .error max_banked_effects_size is stale: set it to the room left below 32000 with nine tunes
         endif
         if pt3_work + work_size > game_address
-        .warning The sound effects do not fit: sfx.afb may have at most 3274 bytes (with tune 1 in a RAM bank, the player, its effect player and its work area take the rest of 25500 to 31999).
+        .warning The sound effects do not fit: sfx.afb may have at most 3269 bytes (with tune 1 in a RAM bank, the player, its effect player and its work area take the rest of 25500 to 31999).
         .error The sound effects do not fit between 25500 and 31999
         endif
 

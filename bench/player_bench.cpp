@@ -108,65 +108,91 @@ void bench_tape_check(const std::string& zx7, const std::string& pasmo, const fs
 }
 
 // The player with the effect player, or without (`effects` empty), at 0x4000 with its work area,
-// a start_effect(L = effect, H = channel) for ayfx_start, the module and the bank.
+// a start_effect(L = effect, H = channel) for ayfx_start, the module and the bank; with `in_bank`,
+// the bank at 0xC000 as the player reads it from RAM bank 6 (this machine does not page, so the
+// paging costs its T-states and changes nothing), and music_bank(A) for ayfx_music_bank.
 player_test::Assembly assemble_with_effects(const std::string& pasmo, const fs::path& asm_dir,
                                             const fs::path& module, const fs::path& effects,
-                                            const fs::path& dir) {
+                                            const fs::path& dir, bool in_bank = false) {
     std::ofstream(dir / "effects.asm")
-        << (effects.empty() ? "" : "pt3_with_ayfx equ 1\n") << " org 0x4000\n include \"" << asm_dir.string()
-        << "/pt3_player.asm\"\n"
+        << (effects.empty() ? "" : "pt3_with_ayfx equ 1\n")
+        << (in_bank ? "ayfx_bank_number equ 6\nbankm_sysvar equ 23388\npaging_kept_bits equ 0xD8\n"
+                      "paging_port equ 0x7FFD\nayfx_bank equ 0xC000\n"
+                    : "")
+        << " org 0x4000\n include \"" << asm_dir.string() << "/pt3_player.asm\"\n"
         << (effects.empty() ? "ayfx_start:\n" : " include \"" + asm_dir.string() + "/ayfx_player.asm\"\n")
         << "pt3_work: ds PT3_WORK_SIZE\nstart_effect: ld a,l\n ld b,h\n jp ayfx_start\npt3_module: incbin \""
-        << module.string()
-        << "\"\nayfx_bank:" << (effects.empty() ? "\n" : " incbin \"" + effects.string() + "\"\n");
+        << module.string() << "\"\n"
+        << (in_bank ? "music_bank: ld a,l\n jp ayfx_music_bank\n"
+                    : "ayfx_bank:" +
+                          (effects.empty() ? std::string("\n") : " incbin \"" + effects.string() + "\"\n"));
     return player_test::assemble(pasmo, dir, "effects.asm");
 }
 
-// Each module with the effects of the largest corpus bank played in turn, the next one on the next
-// channel (A, B, C) as soon as one ends, beside the same module without the effect player: the
-// slowest frame with an effect, and the effect's own cost a frame (the difference: its hook and
-// its frame routine) at most and on average; then the hook's cost with no effect playing.
+// Each module with the effects of the largest corpus bank that fits a RAM bank, played in turn,
+// the next one on the next channel (A, B, C) as soon as one ends, beside the same module without
+// the effect player: the slowest frame with an effect, and the effect's own cost a frame (the
+// difference: its hook and its frame routine) at most and on average, with the bank in main
+// memory and in a RAM bank (the tune in main memory, then in a bank: what is paged back differs);
+// the hook's cost with no effect playing; and music alone's slowest frame plus the effect's most,
+// the bound for any alignment of the two.
 void bench_effects(const std::string& pasmo, const fs::path& asm_dir, const std::vector<fs::path>& modules,
                    const fs::path& corpus, const fs::path& work) {
-    std::vector<fs::path> banks(fs::directory_iterator(corpus / "afx"), {});
+    std::vector<fs::path> banks;
+    for (const auto& entry : fs::directory_iterator(corpus / "afx"))
+        if (fs::file_size(entry.path()) <= 16384) banks.push_back(entry.path());
     if (banks.empty()) return;
     fs::path bank = *std::max_element(banks.begin(), banks.end(), [](const fs::path& a, const fs::path& b) {
         return fs::file_size(a) < fs::file_size(b);
     });
     std::printf(
-        "\nSound effects: the effects of %s in turn over each module, 15000 frames\n"
-        "module                   slowest frame: alone  with effect   effect: most  mean   hook, none "
-        "playing\n",
+        "\nSound effects: the effects of %s in turn over each module, 15000 frames; the effect's own\n"
+        "T-states a frame (most, mean) with the bank in main memory, in a RAM bank with the tune in main\n"
+        "memory, in a RAM bank with the tune in another bank; the bound is music alone + the most\n"
+        "module                   alone  with effect   main: most mean   banked: most mean   "
+        "tune banked: most mean   hook idle   bound: main banked\n",
         bank.stem().c_str());
+    const Bytes bank_bytes = player_test::read_file(bank);
     for (const auto& module : modules) {
         auto plain = assemble_with_effects(pasmo, asm_dir, module, {}, work);
         auto mixed = assemble_with_effects(pasmo, asm_dir, module, bank, work);
-        player_test::Z80Machine machines[3];  // without, with effects, with the effect player idle
-        for (int i = 0; i < 3; ++i) {
-            const auto& image = i ? mixed : plain;
-            machines[i].load(0x4000, image.code);
-            machines[i].call(image.symbols.at("pt3_init"), image.symbols.at("pt3_module"), 10000000);
+        auto banked = assemble_with_effects(pasmo, asm_dir, module, bank, work, true);
+        // without, with effects, with the effect player idle, banked (tune in main memory, in a bank)
+        player_test::Z80Machine machines[5];
+        const player_test::Assembly* images[5] = {&plain, &mixed, &mixed, &banked, &banked};
+        for (int i = 0; i < 5; ++i) {
+            machines[i].load(0x4000, images[i]->code);
+            if (i >= 3) machines[i].load(0xC000, bank_bytes);
+            machines[i].call(images[i]->symbols.at("pt3_init"), images[i]->symbols.at("pt3_module"),
+                             10000000);
         }
-        long slowest = 0, with_effects = 0, most = 0, total = 0, idle = 0;
+        machines[4].call(banked.symbols.at("music_bank"), 4, 100000);
+        long slowest = 0, with_effects = 0, idle = 0, most[3] = {}, total[3] = {};
         for (int frame = 0, effect = 0; frame < 15000; ++frame) {
-            if (!machines[1].memory[mixed.symbols.at("ayfx_busy")])
-                machines[1].call(mixed.symbols.at("start_effect"), effect % 256 | (effect % 3) << 8, 100000),
-                    ++effect;
-            for (int i = 0; i < 3; ++i)
-                machines[i].call((i ? mixed : plain).symbols.at("pt3_play"), 0, 10000000);
-            long own = machines[1].tstates - machines[0].tstates;
-            total += own;
-            most = std::max(most, own);
+            if (!machines[1].memory[mixed.symbols.at("ayfx_busy")] && ++effect)
+                for (int i : {1, 3, 4})
+                    machines[i].call(images[i]->symbols.at("start_effect"),
+                                     (effect - 1) % 256 | (effect - 1) % 3 << 8, 100000);
+            for (int i = 0; i < 5; ++i) machines[i].call(images[i]->symbols.at("pt3_play"), 0, 10000000);
+            for (int k = 0; k < 3; ++k) {
+                long own = machines[k ? k + 2 : 1].tstates - machines[0].tstates;
+                total[k] += own, most[k] = std::max(most[k], own);
+            }
             slowest = std::max(slowest, machines[0].tstates);
-            with_effects = std::max(with_effects, machines[1].tstates);
+            with_effects =
+                std::max({with_effects, machines[1].tstates, machines[3].tstates, machines[4].tstates});
             idle = std::max(idle, machines[2].tstates - machines[0].tstates);
         }
-        std::printf("%-24s %20ld %12ld %14ld %5ld %20ld\n", module.stem().c_str(), slowest, with_effects,
-                    most, total / 15000, idle);
+        std::printf("%-24s %6ld %12ld %12ld %5ld %14ld %5ld %19ld %5ld %11ld %13ld %7ld\n",
+                    module.stem().c_str(), slowest, with_effects, most[0], total[0] / 15000, most[1],
+                    total[1] / 15000, most[2], total[2] / 15000, idle, slowest + most[0],
+                    slowest + std::max(most[1], most[2]));
     }
     auto symbols = assemble_with_effects(pasmo, asm_dir, modules.front(), bank, work).symbols;
-    std::printf("effect player: %d bytes, its state included\n",
-                symbols.at("ayfx_state_end") - symbols.at("ayfx_start"));
+    auto in_bank = assemble_with_effects(pasmo, asm_dir, modules.front(), bank, work, true).symbols;
+    std::printf("effect player: %d bytes, its state included; %d with the bank in a RAM bank\n",
+                symbols.at("ayfx_state_end") - symbols.at("ayfx_start"),
+                in_bank.at("ayfx_state_end") - in_bank.at("ayfx_start"));
 }
 
 int main(int, char** argv) {

@@ -27,18 +27,20 @@ struct TunePlace {
     int size, packed, bank = 0, address = 0, load = 0;
 };
 
-// bin/tunes.asm for `tunes` and `effects` bytes of sfx.afb, placed by the build's own placement;
-// a tune longer than a bank, which the build refuses, goes where a bank's worth would, so that the
-// player source is seen to refuse it too.
-inline std::string tunes_asm(std::vector<TunePlace>& tunes, int effects = 0) {
+// bin/tunes.asm for `tunes` and a bank of sound effects (size 0: none), placed by the build's own
+// placement; a tune longer than a bank, which the build refuses, goes where a bank's worth would,
+// so that the player source is seen to refuse it too. The effects' bank, 0 for main memory.
+inline std::string tunes_asm(std::vector<TunePlace>& tunes, loader::TuneSize effects = {},
+                             int* effects_bank = nullptr) {
     std::vector<loader::TuneSize> sizes, placed;
     for (const TunePlace& tune : tunes) {
         sizes.push_back({tune.size, tune.packed});
         placed.push_back({std::min(tune.size, loader::bank_size), tune.packed});
     }
-    const auto layout = loader::place_tunes(placed, {effects, 0});
+    const auto layout = loader::place_tunes(placed, effects);
     for (std::size_t k = 0; k < layout.places.size(); ++k)
         tunes[k].bank = layout.places[k].bank, tunes[k].address = layout.places[k].address,
         tunes[k].load = layout.places[k].load;
-    return loader::tunes_source(sizes, layout, {effects, 0});
+    if (effects_bank) *effects_bank = layout.effects.bank;
+    return loader::tunes_source(sizes, layout, effects);
 }

@@ -6,6 +6,7 @@
 #include <random>
 #include <sstream>
 
+#include "ayfx_decoder.hpp"
 #include "emulator/machine.hpp"
 #include "player_limit.hpp"
 #include "test_support.hpp"
@@ -20,7 +21,9 @@ using spectrum::Model;
 using spectrum::Z80;
 
 // The loader's calls (init, start, the game); a game with its stack in the top 16K that waits for
-// interrupts and calls the switch with the number the test leaves at 0x9000. A `driven` game
+// interrupts, starts sound effect n - 1 on channel m with interrupts on when the test leaves n, m
+// at 0x9001, and calls the switch with the number the test leaves at 0x9000 (where init may have
+// loaded a block: the game clears both first). A `driven` game
 // goes back to IM 1, plays each frame itself and calls the switch with interrupts off.
 const char* const loader_and_game = R"(
  org 0x6000
@@ -29,6 +32,8 @@ const char* const loader_and_game = R"(
  jp 32000
  org 32000
  ld sp, 0xfff0
+ ld hl, 0
+ ld (0x9000), hl
  if driven
  call 25506
  endif
@@ -37,6 +42,16 @@ wait: halt
  if driven
  call 25503
  endif
+ ld hl, 0x9001
+ ld a, (hl)
+ or a
+ jr z, no_effect
+ ld (hl), 0
+ dec a
+ inc hl
+ ld b, (hl)
+ call 25520
+no_effect:
  ld hl, 0x9000
  ld a, (hl)
  or a
@@ -58,12 +73,14 @@ struct Tune {
 };
 
 // The player block for `tunes` (placed as the build places them), the compressed blocks of the
-// banked ones that follow it on tape, and the loader's calls with the game.
+// banked ones that follow it on tape, and the loader's calls with the game. With `effects`, a
+// bank of sound effects, placed as the build places it: in a RAM bank, its block comes last.
 struct Tape {
     Bytes block, game;
     std::map<std::string, std::uint16_t> symbols;
     std::vector<Bytes> banked;
-    explicit Tape(std::vector<Tune>& tunes, bool driven = false) {
+    int effects_bank = 0;
+    explicit Tape(std::vector<Tune>& tunes, bool driven = false, const Bytes& effects = {}) {
         test::TempDir dir("tunes");
         fs::copy(test::kit_dir() / "asm", dir / "asm");
         fs::create_directories(dir / "bin");
@@ -74,11 +91,17 @@ struct Tape {
             banked.push_back(zx7::compress(tune.module));
             places.push_back({static_cast<int>(tune.module.size()), static_cast<int>(banked.back().size())});
         }
-        test::write_string(dir / "bin/tunes.asm", tunes_asm(places));
+        const Bytes packed_effects = effects.empty() ? Bytes() : zx7::compress(effects);
+        const std::string source =
+            tunes_asm(places, {static_cast<int>(effects.size()), static_cast<int>(packed_effects.size())},
+                      &effects_bank);
         if (places[0].bank == 0) test::write_bytes(dir / "bin/music.pt3.zx7", banked.front());
         if (places[0].bank == 0) banked.erase(banked.begin());
+        test::write_string(dir / "bin/tunes.asm", source);
+        test::write_bytes(dir / "bin/sfx.afb", effects);
         for (std::size_t k = 0; k < tunes.size(); ++k)
             tunes[k].bank = places[k].bank, tunes[k].address = places[k].address;
+        if (effects_bank) banked.push_back(packed_effects);
         auto assembly = player_test::assemble(PASMO_PROGRAM, dir.path(), "asm/tunefuse.asm");
         block = assembly.code, symbols = assembly.symbols;
         if (!tunes.empty() && tunes[0].bank == 0) tunes[0].address = assembly.symbols["module"];
@@ -102,6 +125,11 @@ struct TapeRun {
         machine.cpu.set_pair(Z80::IYH, 23610);
         machine.mark(0x0556), machine.mark(0x0008);
         machine.on_instruction = [this](std::uint16_t pc) { pc == 8 ? error() : load_bytes(); };
+        machine.watch(0xFF00, 0x100);  // the game's stack, under 0xFFF0: never written with a bank in
+        machine.on_write = [this](const spectrum::MemoryWrite& write) {  // (init unpacks there, on its stack)
+            if (machine.paging() & 7 && machine.cpu.sp >= 0xFF00)
+                faults.push_back("the game's stack written with a bank in, at " + std::to_string(write.pc));
+        };
     }
     static Bytes stand_in_rom() {
         Bytes rom(16384, 0xFF);
@@ -140,8 +168,12 @@ struct TapeRun {
         return text;
     }
     // Runs `count` frames; the first frame that plays (writes R0) must be line `first` of the
-    // tune's expected frames, and the following ones the lines after it.
-    void expect_frames(const Tune& tune, int first, int count) {
+    // tune's expected frames, and the following ones the lines after it. With a `number`, the game
+    // asks for that sound effect on `channel` after line `first`, and the lines after it must have
+    // `effect` (started alike) laid over them; the music alone without `effect` (no paging).
+    void expect_frames(const Tune& tune, int first, int count, test::EffectDecoder* effect = nullptr,
+                       int number = -1, int channel = 0) {
+        if (number >= 0) machine.load(0x9001, Bytes{std::uint8_t(number + 1), std::uint8_t(channel)});
         int from = machine.frame(), last = from + 50;  // init unpacks for a few frames
         machine.run_frames(1);
         while (line(from).rfind("--", 0) == 0 && from < last) ++from, machine.run_frames(1);
@@ -149,10 +181,16 @@ struct TapeRun {
         std::istringstream expected(
             test::read_string(*test::shared_dir() / "pt3-frames" / (tune.name + ".frames.txt")));
         std::string want;
-        for (int n = 1; n < first + count && std::getline(expected, want); ++n)
-            if (n >= first) {
+        for (int n = 1; n < first + count && std::getline(expected, want); ++n) {
+            if (n < first) continue;
+            if (!effect) {
                 ASSERT_EQ(line(from + n - first), want) << tune.name << ", line " << n;
             }
+            std::vector<int> reg = test::registers(want);
+            if (effect) effect->frame(reg);  // at line `first`, the effect before plays on
+            if (effect && n == first) effect->start(number, channel);
+            ASSERT_EQ(test::registers(line(from + n - first)), reg) << tune.name << ", line " << n;
+        }
     }
     void switch_to(int n) {
         machine.load(0x9000, Bytes{static_cast<std::uint8_t>(n)});
@@ -240,6 +278,44 @@ TEST(Tunes, ABankFullModulePlaysFromItsBank) {
     missing.machine.run_frames(50);
     EXPECT_EQ(missing.faults,
               (std::vector<std::string>{"LD-BYTES not as the tape has it", "RST 8, report 26, EI"}));
+}
+
+// Sound effects from a RAM bank, asked for by a game with interrupts on and its stack in the top
+// 16K, over tune 1 in main memory or in a bank (the effects' own or another): each frame is the
+// tune's expected frame with the effect laid over it. Without paging (48K) the effects' block is
+// not loaded and asking for an effect changes nothing.
+TEST(Tunes, PlaysSoundEffectsFromARamBank) {
+    if (!test::shared_dir() || !fs::exists(*test::shared_dir() / "corpus/afx"))
+        GTEST_SKIP() << "the shared corpus is not here";
+    struct Case {
+        const char *name, *tune;
+        bool driven;
+        int tune_bank, effects_bank;  // where the build puts them
+    } const cases[] = {
+        {"tune 1 in main memory", "shiru_oldlove", false, 0, 6},
+        {"tune 1 in main memory, the game plays each frame", "shiru_oldlove", true, 0, 6},
+        {"tune 1 in the effects' bank", "z88dk_vt2_music", false, 6, 6},
+        {"tune 1 in another bank, the game plays each frame", "shiru_snowball_game", true, 6, 4}};
+    test::EffectDecoder effect{test::read_bytes(*test::shared_dir() / "corpus/afx/siriokds_zxgames.afb")};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<Tune> tunes{{c.tune, corpus(c.tune)}};
+        Tape tape(tunes, c.driven, effect.bank);
+        ASSERT_FALSE(tape.block.empty());
+        ASSERT_EQ(tunes[0].bank, c.tune_bank);
+        ASSERT_EQ(tape.effects_bank, c.effects_bank);
+        for (Model model : {Model::zx128, Model::zx48}) {
+            if (model == Model::zx48 && tunes[0].bank) continue;  // no music there
+            const bool paged = model == Model::zx128;
+            TapeRun run(model, tape);
+            run.expect_frames(tunes[0], 1, 20);
+            run.expect_frames(tunes[0], 21, 60, paged ? &effect : nullptr, 64, 0);
+            run.expect_frames(tunes[0], 81, 40, paged ? &effect : nullptr, 22, 2);
+            EXPECT_FALSE(effect.playing);
+            EXPECT_EQ(run.loaded, paged ? tape.banked.size() : 0u);
+            EXPECT_EQ(run.faults, std::vector<std::string>{});
+        }
+    }
 }
 
 }  // namespace
