@@ -196,6 +196,7 @@ address_tune    equ 25514
 address_bank    equ 25519
 address_effect  equ 25520
 address_effects_off equ 25523
+builder_bank_byte equ 25518         ; (the build's check reads it)
 
 entry_init:     jp init             ; 25500
 entry_play:     jp play_entry       ; 25503
@@ -1261,7 +1262,7 @@ effects_at_most equ effects_end - effects_room + 3 * (9 - tune_count)  ; with ni
         if module_pointer != address_module || entry_start != address_start
         .error the jump table and its address equ lines differ: 25509, 25511
         endif
-        if entry_switch != address_tune || music_bank != address_bank
+        if entry_switch != address_tune || music_bank != address_bank || builder_bank != builder_bank_byte
         .error the jump table and its address equ lines differ: 25514, 25519
         endif
         if entry_effect != address_effect || entry_effects_off != address_effects_off

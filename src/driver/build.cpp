@@ -17,11 +17,12 @@ int run_build(RunState& run) {
     prepare_game_start(run, game);
     create_loader(run);
     report_music(run);
-    place_tunes(run, tunes, take_effects(run));
+    Tune effects = take_effects(run);
+    place_tunes(run, tunes, effects);
     assemble_player(run);
     build_tapes(run);
-    const std::vector<std::uint8_t> music = music_blocks(run, tunes);
-    write_output_tape(run, music, check_music_under_game(run, game, music, tunes));
+    const std::vector<std::uint8_t> music = music_blocks(run, tunes, effects);
+    write_output_tape(run, music, check_music_under_game(run, game, music, tunes, effects));
     write_music_notes(run, tunes);
     clean_up(run, tunes);
     launch_tape(run);

@@ -147,13 +147,14 @@ void warn_verdicts(RunState& run, const spectrum::Verdict& zx48, const spectrum:
 
 std::vector<std::uint8_t> check_music_under_game(RunState& run, const loader::GameStart& game,
                                                  const std::vector<std::uint8_t>& music,
-                                                 const std::vector<Tune>& tunes) {
+                                                 const std::vector<Tune>& tunes, const Tune& effects) {
     if (!run.problems.empty() || game.game_blocks.empty()) return game.game_blocks;
     const std::vector<std::uint8_t> player =
         read_whole_file(in_program_directory(run, fixed_names().player_code), 65536);
     if (player.empty()) return game.game_blocks;
     unsigned banks = 0;
     for (const Tune& tune : tunes) banks |= tune.place.bank ? 1u << tune.place.bank : 0;
+    banks |= effects.place.bank ? 1u << effects.place.bank : 0;
     const spectrum::TapeParts parts{player, game.game_blocks, music, banks, tunes[0].place.bank != 0};
     const spectrum::Verdict zx48 = spectrum::check_tape(spectrum::Model::zx48, parts),
                             zx128 = spectrum::check_tape(spectrum::Model::zx128, parts);

@@ -135,6 +135,8 @@ void clean_up(RunState& run, const std::vector<Tune>& tunes) {
         if (name == names.music_work_copy && run.music_is_work_copy) continue;
         host::delete_file(in_program_directory(run, name), host::delete_force);
     }
+    host::delete_file(in_program_directory(run, names.effects_work_copy) + names.compressed_suffix,
+                      host::delete_force);
     for (std::size_t n = 1; n < tunes.size(); ++n) {
         host::delete_file(tunes[n].work_copy, host::delete_force);
         host::delete_file(tunes[n].work_copy + names.compressed_suffix, host::delete_force);

@@ -45,13 +45,14 @@ void report_music(RunState& run);
 
 // The tunes (tunes_stage.cpp): tune 1, then the further ones found, copied and compressed.
 std::vector<Tune> gather_tunes(RunState& run);
-// The sound effects beside the program (sfx.afb), checked and copied for the player source: their
-// size, 0 when there are none or they cannot be used.
-int take_effects(RunState& run);
-// Decides where each tune lies and tells the player source (bin/tunes.asm), with the effects' size.
-void place_tunes(RunState& run, std::vector<Tune>& tunes, int effects);
-// The banked tunes' compressed blocks, as TAP bytes, in the order init loads them.
-std::vector<std::uint8_t> music_blocks(RunState& run, const std::vector<Tune>& tunes);
+// The sound effects beside the program (sfx.afb), checked, copied and compressed for the player
+// source; they travel as a tune does. Size 0 when there are none or they cannot be used.
+Tune take_effects(RunState& run);
+// Decides where each tune and the effects lie and tells the player source (bin/tunes.asm).
+void place_tunes(RunState& run, std::vector<Tune>& tunes, Tune& effects);
+// The compressed blocks of the banked tunes, then of banked effects, as TAP bytes, in the order
+// init loads them.
+std::vector<std::uint8_t> music_blocks(RunState& run, const std::vector<Tune>& tunes, const Tune& effects);
 // With no game tape: our own little game that shows the tunes and plays each on its number key.
 loader::GameStart preview_game(RunState& run, const std::vector<Tune>& tunes);
 // The text beside the output tape that says which tune lies where.
@@ -70,7 +71,7 @@ void build_tapes(RunState& run);
 // game's blocks to write, with an IM 1 mended when that keeps it on (check_stage.cpp).
 std::vector<std::uint8_t> check_music_under_game(RunState& run, const loader::GameStart& game,
                                                  const std::vector<std::uint8_t>& music,
-                                                 const std::vector<Tune>& tunes);
+                                                 const std::vector<Tune>& tunes, const Tune& effects);
 
 // Output tape, clean-up and launch (output_stage.cpp).
 void write_output_tape(RunState& run, const std::vector<std::uint8_t>& music,

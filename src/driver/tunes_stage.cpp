@@ -60,23 +60,32 @@ bool take_tune(RunState& run, const Text& path, Tune& tune) {
     return compress_tune(run, tune);
 }
 
-// Why a tune has no place, in the words of the player's limits.
-Text refusal_text(const std::vector<Tune>& tunes, const loader::MusicLayout& layout) {
+// Why a tune or the sound effects have no place, in the words of the player's limits.
+Text refusal_text(const std::vector<Tune>& tunes, const Tune& effects, const loader::MusicLayout& layout) {
     const std::size_t at = static_cast<std::size_t>(layout.refused);
-    const Tune& tune = tunes[at];
-    const Text sizes = tune.file_name + u" has " + number(tune.size.size) + u" bytes, " +
-                       number(tune.size.packed) + u" once compressed; ";
-    const Text what = at == 0 ? Text(u"the music") : u"tune " + number(static_cast<std::int64_t>(at) + 1);
+    const bool is_effects = at == tunes.size();
+    const Tune& item = is_effects ? effects : tunes[at];
+    const Text sizes = item.file_name + u" has " + number(item.size.size) + u" bytes, " +
+                       number(item.size.packed) + u" once compressed; ";
+    const Text what = is_effects ? Text(u"the sound effects do")
+                      : at == 0  ? Text(u"the music does")
+                                 : u"tune " + number(static_cast<std::int64_t>(at) + 1) + u" does";
     switch (layout.refusal) {
         case loader::Refusal::too_long:
-            return what + u" does not fit: " + sizes + u"a PT3 module may have at most " +
+            if (is_effects)
+                return what + u" not fit: " + sizes + u"a bank of sound effects may have at most " +
+                       number(loader::bank_size) + u" bytes, one RAM bank of a 128K Spectrum (up to " +
+                       number(loader::main_memory_effects_limit) +
+                       u" bytes, fewer beside tune 1, they lie in main memory and play on every Spectrum)";
+            return what + u" not fit: " + sizes + u"a PT3 module may have at most " +
                    number(loader::bank_size) + u" bytes, one RAM bank of a 128K Spectrum (up to " +
                    number(loader::main_memory_module_limit) + u" bytes it plays on every Spectrum)";
         case loader::Refusal::banks_full:
-            return what + u" does not fit: " + sizes +
-                   u"the tunes before it leave too little room in RAM banks 6, 4, 3 and 1 (16384 bytes each)";
+            return what + u" not fit: " + sizes +
+                   (is_effects ? u"the tunes leave" : u"the tunes before it leave") +
+                   u" too little room in RAM banks 6, 4, 3 and 1 (16384 bytes each)";
         case loader::Refusal::packed_long:
-            return what + u" does not fit: " + sizes + u"a compressed tune may have at most " +
+            return what + u" not fit: " + sizes + u"a compressed tune may have at most " +
                    number(loader::spare_load_most) + u" bytes";
         case loader::Refusal::none: break;
     }
@@ -162,51 +171,63 @@ std::vector<Tune> gather_tunes(RunState& run) {
     return tunes;
 }
 
-int take_effects(RunState& run) {
+Tune take_effects(RunState& run) {
     const FixedNames& names = fixed_names();
-    const Text work_copy = in_program_directory(run, names.effects_work_copy);
-    host::delete_file(work_copy, host::delete_force);
+    Tune effects;
+    effects.file_name = names.effects_bank;
+    effects.work_copy = in_program_directory(run, names.effects_work_copy);
+    host::delete_file(effects.work_copy, host::delete_force);
     const Text path = in_program_directory(run, names.effects_bank);
-    if (host::file_size(path) < 0) return 0;
+    if (host::file_size(path) < 0) return effects;
     const std::vector<std::uint8_t> bank = read_whole_file(path, module_most);
     const loader::EffectsBank checked = loader::check_effects_bank(bank, names.effects_bank);
     for (const Text& warning : checked.warnings) note_warning(run, warning);
     if (!checked.refusal.empty()) {
         note_problem(run, checked.refusal);
-        return 0;
+        return effects;
     }
-    if (!write_work_file(work_copy, bank)) {
-        note_problem(run, u"could not write " + work_copy + because());
-        return 0;
+    if (!write_work_file(effects.work_copy, bank)) {
+        note_problem(run, u"could not write " + effects.work_copy + because());
+        return effects;
     }
-    return static_cast<int>(bank.size());
+    // Compressed, they may travel to a RAM bank as a tune does.
+    if (!compress_tune(run, effects)) return effects;
+    effects.size = {static_cast<int>(bank.size()),
+                    static_cast<int>(host::file_size(effects.work_copy + names.compressed_suffix))};
+    return effects;
 }
 
-void place_tunes(RunState& run, std::vector<Tune>& tunes, int effects) {
+void place_tunes(RunState& run, std::vector<Tune>& tunes, Tune& effects) {
     std::vector<loader::TuneSize> sizes;
     for (const Tune& tune : tunes) sizes.push_back(tune.size);
-    const loader::TuneSize effects_size{effects, 0};
-    const loader::MusicLayout layout = loader::place_tunes(sizes, effects_size);
+    const loader::MusicLayout layout = loader::place_tunes(sizes, effects.size);
     if (layout.refusal != loader::Refusal::none) {
-        note_problem(run, refusal_text(tunes, layout));
+        note_problem(run, refusal_text(tunes, effects, layout));
         return;
     }
     for (std::size_t at = 0; at < tunes.size(); ++at) tunes[at].place = layout.places[at];
-    const std::string source = loader::tunes_source(sizes, layout, effects_size);
+    effects.place = layout.effects;
+    const std::string source = loader::tunes_source(sizes, layout, effects.size);
     const Text path = in_program_directory(run, fixed_names().tunes_source);
     if (!write_work_file(path,
                          std::span(reinterpret_cast<const std::uint8_t*>(source.data()), source.size())))
         note_problem(run, u"could not write " + path + because());
     warn_banked_tunes(run, tunes);
+    if (effects.place.bank)
+        note_warning(run, u"on the 48K, the sound effects do not play: " + effects.file_name +
+                              u" lies in RAM bank " + number(effects.place.bank) + u" of the 128K");
 }
 
-std::vector<std::uint8_t> music_blocks(RunState& run, const std::vector<Tune>& tunes) {
+std::vector<std::uint8_t> music_blocks(RunState& run, const std::vector<Tune>& tunes, const Tune& effects) {
     std::vector<std::uint8_t> tape;
-    for (const Tune& tune : tunes) {
-        if (tune.place.bank == 0) continue;
-        const Text path = tune.work_copy + fixed_names().compressed_suffix;
+    std::vector<const Tune*> blocks;
+    for (const Tune& tune : tunes) blocks.push_back(&tune);
+    blocks.push_back(&effects);
+    for (const Tune* item : blocks) {
+        if (item->place.bank == 0) continue;
+        const Text path = item->work_copy + fixed_names().compressed_suffix;
         const std::vector<std::uint8_t> packed = read_whole_file(path, loader::bank_size);
-        if (packed.size() != static_cast<std::size_t>(tune.size.packed)) {
+        if (packed.size() != static_cast<std::size_t>(item->size.packed)) {
             note_problem(run, u"could not read " + path + because());
             continue;
         }

@@ -2,17 +2,21 @@
 
 #include <algorithm>
 
+#include "loader/memory_map.hpp"
+
 namespace spectrum {
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// The loader's side of the contract (see loader/game_tape_check.hpp).
-constexpr int player_first = 25500, player_end = 32000, game_start = 32000;
-constexpr int init_entry = 25500, stop_entry = 25506, start_entry = 25511, music_bank_byte = 25519;
-constexpr int builder_bank_byte = 25518;  // the RAM bank of the player's table builder, if any
-constexpr int player_table_page = 100;    // I while the player's IM 2 runs
+// The player's side of the contract, as the loader and the player source state it.
+constexpr int player_first = loader::player_first_address, player_end = loader::game_start_address,
+              game_start = loader::game_start_address;
+constexpr int init_entry = loader::player_init_entry, stop_entry = loader::player_stop_entry,
+              start_entry = loader::player_start_entry, music_bank_byte = loader::player_bank_byte;
+constexpr int builder_bank_byte = loader::player_builder_bank_byte;
+constexpr int player_table_page = 100;  // I while the player's IM 2 runs
 
 // The loader's BASIC lines become three calls in the program area: init, then (after LOAD "" CODE
 // has put the game's first code block in place) start, then the game, again should it return.

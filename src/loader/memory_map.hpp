@@ -14,9 +14,12 @@ namespace loader {
 inline constexpr int player_first_address = 25500;              // where the player block loads: CLEAR 25499
 inline constexpr int player_init_entry = player_first_address;  // RANDOMIZE USR 25500, once loaded
 inline constexpr int player_start_entry = 25511;                // RANDOMIZE USR 25511: background playback
-inline constexpr int player_module_word = 25509;  // where the playing tune lies (tune 1's, on tape)
-inline constexpr int player_tune_entry = 25514;   // A = n: tune n from its start
-inline constexpr int game_start_address = 32000;  // RANDOMIZE USR 32000
+inline constexpr int player_module_word = 25509;        // where the playing tune lies (tune 1's, on tape)
+inline constexpr int player_stop_entry = 25506;         // silence, and no more background playback
+inline constexpr int player_tune_entry = 25514;         // A = n: tune n from its start
+inline constexpr int player_builder_bank_byte = 25518;  // the RAM bank of the player's table builder
+inline constexpr int player_bank_byte = 25519;          // the playing tune's RAM bank, 0: main memory
+inline constexpr int game_start_address = 32000;        // RANDOMIZE USR 32000
 inline constexpr int player_last_address = game_start_address - 1;
 inline constexpr int music_bank = 6;  // the 128K RAM bank of the banked layout
 // The largest module the player unpacks into main memory, where it plays on every Spectrum; a

@@ -28,43 +28,38 @@ std::string_view text_of(std::span<const std::uint8_t> bytes) {
     return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
 
-}  // namespace
+// Banks 6, 4, 3 and 1 as the tunes fill them: the bytes taken in each.
+using BankUse = std::array<int, music_banks.size()>;
 
-bool is_pt3_module(std::span<const std::uint8_t> module) {
-    return std::any_of(std::begin(pt3_marks), std::end(pt3_marks),
-                       [&](std::string_view mark) { return text_of(module).starts_with(mark); });
+// The first bank with room for the item, and where in it; the refusal when there is none.
+Refusal place_in_bank(BankUse& used, const TuneSize& item, TunePlace& place) {
+    if (item.size > bank_size) return Refusal::too_long;
+    auto room =
+        std::find_if(used.begin(), used.end(), [&](int taken) { return taken + item.size <= bank_size; });
+    if (room == used.end()) return Refusal::banks_full;
+    const int offset = *room;
+    const int load = load_address(offset, item);
+    if (load == 0) return Refusal::packed_long;
+    *room += item.size;
+    place = {music_banks[static_cast<std::size_t>(room - used.begin())], bank_window + offset, load};
+    return Refusal::none;
 }
 
-MusicLayout place_tunes(std::span<const TuneSize> tunes, TuneSize effects) {
-    const int resident = effects.size ? effects.size + effects_player_bytes : 0;
-    MusicLayout layout;
-    std::array<int, music_banks.size()> used{};
-    for (std::size_t n = 0; n < tunes.size(); ++n) {
-        const TuneSize& tune = tunes[n];
-        auto refuse = [&](Refusal why) {
-            layout.refusal = why, layout.refused = static_cast<int>(n);
-            layout.places.clear();
-            return layout;
-        };
-        if (n == 0 && tune.size + resident <= main_memory_module_limit) {
-            layout.places.push_back({});
-            continue;
-        }
-        if (tune.size > bank_size) return refuse(Refusal::too_long);
-        auto room =
-            std::find_if(used.begin(), used.end(), [&](int taken) { return taken + tune.size <= bank_size; });
-        if (room == used.end()) return refuse(Refusal::banks_full);
-        const int offset = *room;
-        const int load = load_address(offset, tune);
-        if (load == 0) return refuse(Refusal::packed_long);
-        *room += tune.size;
-        layout.places.push_back(
-            {music_banks[static_cast<std::size_t>(room - used.begin())], bank_window + offset, load});
-    }
-    return layout;
-}
+// Main memory goes first to tune 1, which then plays on every Spectrum, then to the effects: they
+// share it when they fit together; else the effects go in a bank, when tune 1 still fits beside
+// the code that pages them in; else tune 1 goes in a bank, and the effects stay when they fit.
+struct MainMemory {
+    bool tune1 = true;
+    bool effects = true;
+};
 
-namespace {
+MainMemory share_main_memory(int tune1, int effects) {
+    const int limit = main_memory_module_limit;
+    if (effects == 0) return {tune1 <= limit, false};
+    if (tune1 + effects + effects_player_bytes <= limit) return {true, true};
+    if (tune1 + banked_effects_player_bytes <= limit) return {true, false};
+    return {false, effects <= main_memory_effects_limit};
+}
 
 // The equ lines of one tune or of the effects.
 std::string music_item_source(const std::string& name, const TuneSize& item, const TunePlace& place) {
@@ -84,6 +79,30 @@ std::string music_item_source(const std::string& name, const TuneSize& item, con
 
 }  // namespace
 
+MusicLayout place_tunes(std::span<const TuneSize> tunes, TuneSize effects) {
+    MusicLayout layout;
+    const MainMemory main = share_main_memory(tunes.empty() ? 0 : tunes[0].size, effects.size);
+    BankUse used{};
+    auto refuse = [&](Refusal why, std::size_t item) {
+        layout.refusal = why, layout.refused = static_cast<int>(item);
+        layout.places.clear();
+        return layout;
+    };
+    for (std::size_t n = 0; n < tunes.size(); ++n) {
+        TunePlace place;
+        if (n > 0 || !main.tune1) {
+            const Refusal refusal = place_in_bank(used, tunes[n], place);
+            if (refusal != Refusal::none) return refuse(refusal, n);
+        }
+        layout.places.push_back(place);
+    }
+    if (effects.size && !main.effects) {
+        const Refusal refusal = place_in_bank(used, effects, layout.effects);
+        if (refusal != Refusal::none) return refuse(refusal, tunes.size());
+    }
+    return layout;
+}
+
 std::string tunes_source(std::span<const TuneSize> tunes, const MusicLayout& layout, TuneSize effects) {
     std::string text = "; written by the build: the tunes of this tape and where their music goes\n";
     text += "tune_count      equ " + std::to_string(tunes.size()) + "\n";
@@ -95,6 +114,11 @@ std::string tunes_source(std::span<const TuneSize> tunes, const MusicLayout& lay
         text += music_item_source("tune" + std::to_string(n + 1), tune, place);
     }
     return text;
+}
+
+bool is_pt3_module(std::span<const std::uint8_t> module) {
+    return std::any_of(std::begin(pt3_marks), std::end(pt3_marks),
+                       [&](std::string_view mark) { return text_of(module).starts_with(mark); });
 }
 
 std::size_t first_module_length(std::span<const std::uint8_t> module) {

@@ -48,11 +48,12 @@ struct MusicLayout {
     std::vector<TunePlace> places;  // one per tune, when nothing is refused
     TunePlace effects;              // where the sound effects lie: bank 0 is main memory
     Refusal refusal = Refusal::none;
-    int refused = -1;  // the refused tune, counted from 0
+    int refused = -1;  // the refused tune, counted from 0; the number of tunes: the effects
 };
 
-// The tunes' places, and the sound effects' (bin/sfx.afb; size 0 for none): tune 1 goes in a
-// bank when it does not fit in main memory beside the effects and their player.
+// The tunes' places, and the sound effects' (bin/sfx.afb; size 0 for none). Main memory goes to
+// tune 1 first, as there it plays on every Spectrum; the effects go in a bank, after the tunes,
+// when they do not fit there too.
 MusicLayout place_tunes(std::span<const TuneSize> tunes, TuneSize effects = {});
 
 // The player source's description of the music (bin/tunes.asm): for each of the nine tune numbers

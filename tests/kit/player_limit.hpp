@@ -27,33 +27,20 @@ struct TunePlace {
     int size, packed, bank = 0, address = 0, load = 0;
 };
 
-// bin/tunes.asm for `tunes` and `effects` bytes of sfx.afb, placed by the build's own placement;
-// a tune longer than a bank, which the build refuses, goes where a bank's worth would, so that the
-// player source is seen to refuse it too.
-inline std::string tunes_asm(std::vector<TunePlace>& tunes, int effects = 0) {
+// bin/tunes.asm for `tunes` and a bank of sound effects (size 0: none), placed by the build's own
+// placement; a tune longer than a bank, which the build refuses, goes where a bank's worth would,
+// so that the player source is seen to refuse it too. The effects' bank, 0 for main memory.
+inline std::string tunes_asm(std::vector<TunePlace>& tunes, loader::TuneSize effects = {},
+                             int* effects_bank = nullptr) {
     std::vector<loader::TuneSize> sizes, placed;
     for (const TunePlace& tune : tunes) {
         sizes.push_back({tune.size, tune.packed});
         placed.push_back({std::min(tune.size, loader::bank_size), tune.packed});
     }
-    const auto layout = loader::place_tunes(placed, {effects, 0});
+    const auto layout = loader::place_tunes(placed, effects);
     for (std::size_t k = 0; k < layout.places.size(); ++k)
         tunes[k].bank = layout.places[k].bank, tunes[k].address = layout.places[k].address,
         tunes[k].load = layout.places[k].load;
-    return loader::tunes_source(sizes, layout, {effects, 0});
-}
-
-// bin/tunes.asm `source` with `size` bytes of sound effects (`packed` once compressed) in RAM bank
-// `bank`, after the tunes there, their block loaded where a tune's would be.
-inline std::string effects_in_bank(std::string source, const std::vector<TunePlace>& tunes, int size,
-                                   int packed, int bank) {
-    int at = loader::bank_window, top = loader::bank_window + loader::bank_size;
-    for (const TunePlace& tune : tunes) at = tune.bank == bank ? std::max(at, tune.address + tune.size) : at;
-    const int load = top - packed >= at && at + size + size / 8 + 4 <= top ? top - packed : 0x8000;
-    const std::string lines = "effects_size equ " + std::to_string(size) + "\neffects_packed equ " +
-                              std::to_string(packed) + "\neffects_bank equ " + std::to_string(bank) +
-                              "\neffects_address equ " + std::to_string(at) + "\neffects_load equ " +
-                              std::to_string(load) + "\n";
-    const std::size_t from = source.find("effects_size"), to = source.find("tune1_size");
-    return source.replace(from, to - from, lines);
+    if (effects_bank) *effects_bank = layout.effects.bank;
+    return loader::tunes_source(sizes, layout, effects);
 }

@@ -74,13 +74,13 @@ struct Tune {
 
 // The player block for `tunes` (placed as the build places them), the compressed blocks of the
 // banked ones that follow it on tape, and the loader's calls with the game. With `effects`, a
-// bank of sound effects goes in RAM bank `effects_bank` after the tunes there, its block last.
+// bank of sound effects, placed as the build places it: in a RAM bank, its block comes last.
 struct Tape {
     Bytes block, game;
     std::map<std::string, std::uint16_t> symbols;
     std::vector<Bytes> banked;
-    explicit Tape(std::vector<Tune>& tunes, bool driven = false, const Bytes& effects = {},
-                  int effects_bank = 0) {
+    int effects_bank = 0;
+    explicit Tape(std::vector<Tune>& tunes, bool driven = false, const Bytes& effects = {}) {
         test::TempDir dir("tunes");
         fs::copy(test::kit_dir() / "asm", dir / "asm");
         fs::create_directories(dir / "bin");
@@ -91,16 +91,17 @@ struct Tape {
             banked.push_back(zx7::compress(tune.module));
             places.push_back({static_cast<int>(tune.module.size()), static_cast<int>(banked.back().size())});
         }
-        std::string source = tunes_asm(places);
-        const int size = int(effects.size()), packed = size ? int(zx7::compress(effects).size()) : 0;
-        if (size) source = effects_in_bank(source, places, size, packed, effects_bank);
+        const Bytes packed_effects = effects.empty() ? Bytes() : zx7::compress(effects);
+        const std::string source =
+            tunes_asm(places, {static_cast<int>(effects.size()), static_cast<int>(packed_effects.size())},
+                      &effects_bank);
         if (places[0].bank == 0) test::write_bytes(dir / "bin/music.pt3.zx7", banked.front());
         if (places[0].bank == 0) banked.erase(banked.begin());
         test::write_string(dir / "bin/tunes.asm", source);
         test::write_bytes(dir / "bin/sfx.afb", effects);
         for (std::size_t k = 0; k < tunes.size(); ++k)
             tunes[k].bank = places[k].bank, tunes[k].address = places[k].address;
-        if (!effects.empty()) banked.push_back(zx7::compress(effects));
+        if (effects_bank) banked.push_back(packed_effects);
         auto assembly = player_test::assemble(PASMO_PROGRAM, dir.path(), "asm/tunefuse.asm");
         block = assembly.code, symbols = assembly.symbols;
         if (!tunes.empty() && tunes[0].bank == 0) tunes[0].address = assembly.symbols["module"];
@@ -288,18 +289,21 @@ TEST(Tunes, PlaysSoundEffectsFromARamBank) {
         GTEST_SKIP() << "the shared corpus is not here";
     struct Case {
         const char *name, *tune;
-        int effects_bank;
         bool driven;
-    } const cases[] = {{"tune 1 in main memory", "shiru_oldlove", 6, false},
-                       {"tune 1 in main memory, the game plays each frame", "shiru_oldlove", 4, true},
-                       {"tune 1 in the effects' bank", "z88dk_vt2_music", 6, false},
-                       {"tune 1 in another bank, the game plays each frame", "shiru_snowball_game", 4, true}};
+        int tune_bank, effects_bank;  // where the build puts them
+    } const cases[] = {
+        {"tune 1 in main memory", "shiru_oldlove", false, 0, 6},
+        {"tune 1 in main memory, the game plays each frame", "shiru_oldlove", true, 0, 6},
+        {"tune 1 in the effects' bank", "z88dk_vt2_music", false, 6, 6},
+        {"tune 1 in another bank, the game plays each frame", "shiru_snowball_game", true, 6, 4}};
     test::EffectDecoder effect{test::read_bytes(*test::shared_dir() / "corpus/afx/siriokds_zxgames.afb")};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::vector<Tune> tunes{{c.tune, corpus(c.tune)}};
-        Tape tape(tunes, c.driven, effect.bank, c.effects_bank);
+        Tape tape(tunes, c.driven, effect.bank);
         ASSERT_FALSE(tape.block.empty());
+        ASSERT_EQ(tunes[0].bank, c.tune_bank);
+        ASSERT_EQ(tape.effects_bank, c.effects_bank);
         for (Model model : {Model::zx128, Model::zx48}) {
             if (model == Model::zx48 && tunes[0].bank) continue;  // no music there
             const bool paged = model == Model::zx128;

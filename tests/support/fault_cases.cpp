@@ -147,6 +147,14 @@ Prepare file(const char* name, Bytes bytes) {
     return [name, bytes](const fs::path& dir) { write_bytes(dir / name, bytes); };
 }
 
+// A bank of sound effects of the given size: one effect, frames of volume 15, its end marker.
+Bytes effects_bank(std::size_t size) {
+    Bytes bank = {1, 1, 0};
+    bank.resize(size - 2, 0x0F);
+    bank.insert(bank.end(), {0xD0, 0x20});
+    return bank;
+}
+
 FaultCase row(const std::string& label, Prepare prepare, const std::string& problem,
               const std::string& shows = "") {
     return {.label = label, .prepare = prepare, .problem = problem, .shows = shows};
@@ -344,6 +352,7 @@ std::vector<FaultCase> fault_cases() {
     };
     Bytes long_game = code("demo", 32000, 33536), more = tape_block(0xFF, Bytes(60000, 0x55));
     while (long_game.size() < 4 << 20) long_game.insert(long_game.end(), more.begin(), more.end());
+    const Bytes banked_effects = effects_bank(5000);  // the stand-in compressor keeps 1500 bytes
     std::vector<FaultCase> cases = {
         {.label = "plain build in a folder with spaces and an ampersand", .folder = "my kit & more"},
         tool("compressor fails", "FAKE_ZX7_MODE", "fail", "the compressor exited with code 3"),
@@ -399,6 +408,14 @@ std::vector<FaultCase> fault_cases() {
             },
             "tune 5 does not fit: music5.pt3 has 9000 bytes, 1500 once compressed; the tunes before it leave "
             "too little room in RAM banks 6, 4, 3 and 1"),
+        {.label = "sound effects too large for main memory go in a RAM bank, compressed",
+         .prepare = file("sfx.afb", banked_effects),
+         .warning = "on the 48K, the sound effects do not play: sfx.afb lies in RAM bank 6 of the 128K",
+         .shows = "Compressed Size     \t: 1500 bytes",
+         .music_part = tape_block(0xFF, Bytes(banked_effects.begin(), banked_effects.begin() + 1500))},
+        row("sound effects larger than a bank", file("sfx.afb", effects_bank(16385)),
+            "the sound effects do not fit: sfx.afb has 16385 bytes, 1500 once compressed; a bank of sound "
+            "effects may have at most 16384 bytes"),
         preview("no game tape", without("game.tap")),
         preview("empty game tape", file("game.tap", {})),
         row("game tape of 4 MB", file("game.tap", long_game), ""),
@@ -560,6 +577,7 @@ void check_case(const FaultCase& c, const CaseRun& run) {
     const Bytes game_part = c.game_part ? *c.game_part : read_bytes(run.dir / "game.tap");
     const std::string tail = (screen ? "BIN2TAP screen.bin 16384\n" : "") +
                              std::string("BIN2TAP tunefuse.bin 25500\n") +
+                             std::string(c.music_part.begin(), c.music_part.end()) +
                              std::string(game_part.begin(), game_part.end());
     ASSERT_GT(tape.size(), tail.size() + 16);
     EXPECT_TRUE(std::string(tape.begin(), tape.end()).ends_with(tail));

@@ -23,6 +23,7 @@ struct FaultCase {
     std::string shows = "";           // text the report holds; without it, the report is the usual one
     std::string folder = "kit";       // the program directory's name
     std::optional<Bytes> game_part = std::nullopt;  // the tape after the player; else game.tap
+    Bytes music_part = {};                          // the banked music's blocks, before the game
 };
 
 inline void PrintTo(const FaultCase& fault_case, std::ostream* out) {
