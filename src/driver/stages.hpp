@@ -60,7 +60,8 @@ void write_music_notes(RunState& run, const std::vector<Tune>& tunes);
 
 // The external tools (tool_stages.cpp).
 void compress_music(RunState& run);
-// Compresses one further tune; true when its compressed file was made.
+// Compresses one further tune, or the sound effects; true when the compressed file was made, else
+// the problem is noted.
 bool compress_tune(RunState& run, const Tune& tune);
 void assemble_player(RunState& run);
 // Assembles the preview game; true when it was made.

@@ -129,8 +129,11 @@ void assemble_player(RunState& run) {
 }
 
 bool compress_tune(RunState& run, const Tune& tune) {
-    return compress(run, tune.work_copy) &&
-           host::file_size(tune.work_copy + fixed_names().compressed_suffix) > 0;
+    if (!compress(run, tune.work_copy)) return false;
+    const Text compressed = tune.work_copy + fixed_names().compressed_suffix;
+    if (host::file_size(compressed) > 0) return true;
+    note_problem(run, u"the compressed " + tune.file_name + u" was not produced: " + compressed);
+    return false;
 }
 
 bool assemble_preview(RunState& run) {
