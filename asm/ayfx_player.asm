@@ -53,32 +53,31 @@
         endif
 
         if defined ayfx_bank_number
-; The bank's last effect number for ayfx_start, 255 when it has 256 effects or more, from its
-; table: (first offset + 1) / 2 effects. Run once with the bank paged in. uses: AF, HL
+; Notes for ayfx_start how many effects the bank has, from its table: (first offset + 1) / 2.
+; Run once with the bank paged in. uses: AF, HL
 ayfx_learn_count macro
         ld hl,(ayfx_bank + 1)
         inc hl
         srl h
         rr l
-        dec hl
-        ld a,h
-        or a
-        ld a,l
-        jr z,$ + 4
-        ld a,255
-        ld (ayfx_last),a
+        xor a                   ; 256 effects or more: 0
+        inc h
+        dec h
+        jr nz,$ + 3
+        sub l                   ; else 256 less the count
+        ld (ayfx_room),a
         endm
         endif
 
 ; enter: A = effect number, B = channel. uses: AF, BC, DE, HL
 ayfx_start:
-        ld c,a
         if defined ayfx_bank_number
-ayfx_last equ $+1               ; the bank's last effect number (255 for 256 effects or more)
-        ld a,0
-        cp c
+        ld l,a
+ayfx_room equ $+1               ; 256 less the number of effects, 0 for 256 or more:
+        add a,0                 ; a number past the bank's last one carries
         ret c
         else
+        ld c,a
         ld hl,(ayfx_bank + 1)
         inc hl
         srl h
@@ -89,9 +88,9 @@ ayfx_last equ $+1               ; the bank's last effect number (255 for 256 eff
         cp l
         ret nc
 ayfx_start_known:
+        ld l,c
         endif
-        ld l,c                  ; the effect's offset counts from its entry's second byte
-        ld h,0
+        ld h,0                  ; the effect's offset counts from its entry's second byte
         add hl,hl
         ld de,ayfx_bank + 1
         add hl,de
@@ -168,7 +167,8 @@ ayfx_start_read:
 ; marker does). Interrupts are off only while the period is tested and put back, so that a frame
 ; of the music never comes in between (an interrupt that comes then is lost, so the fewer
 ; T-states the better). LD A,I can read IFF2 as 0 when an interrupt is taken during it; that
-; interrupt returns with EI, so a second look is right. uses: AF, DE, HL
+; interrupt returns with EI, so a second look is right; its P/V flag is kept until the end, as
+; nothing in between changes it. uses: AF, DE, HL
 ayfx_stop:
         xor a
         ld (ayfx_busy),a
@@ -179,15 +179,14 @@ ayfx_stop:
         jp pe,ayfx_stop_masked
         ld a,i
 ayfx_stop_masked:
-        push af
         di
-        bit 7,(hl)
-        jr z,ayfx_stop_kept
+        ld a,(hl)
+        rla                     ; carry: the effect's mark
+        jr nc,ayfx_stop_kept
         ld (hl),d
         dec hl
         ld (hl),e
 ayfx_stop_kept:
-        pop af
         ret po
         ei
         ret

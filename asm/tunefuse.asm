@@ -735,8 +735,8 @@ pt3_with_ayfx   equ 1               ; every frame mixes in the playing sound eff
 ; RAM bank (effects_bank) when they do not fit even so. A banked sfx.afb travels compressed as
 ; the last of the banked blocks and init loads it as it loads a tune; the effect player then
 ; pages it in for each read (ayfx_player.asm) and only the player's code stays here.
-effects_player_bytes equ 232        ; the effect player's code and state, with its call in pt3_play
-banked_effects_player_bytes equ 277 ; the same with sfx.afb in a RAM bank, and the paging it needs
+effects_player_bytes equ 230        ; the effect player's code and state, with its call in pt3_play
+banked_effects_player_bytes equ 273 ; the same with sfx.afb in a RAM bank, and the paging it needs
 effects_hook_bytes equ 7            ; that call: LD A,(nn), OR A, CALL NZ,nn
         if effects_banked
 ayfx_bank_number equ effects_bank
@@ -1197,7 +1197,7 @@ credits_limit   equ credit_columns * credit_rows_max
 ; The build shows pasmo's warnings (standard error); the error itself stops the assembly.
 ; The limits named in the messages are checked below, so they cannot go stale.
 
-        if max_module_size - banked_effects_player_bytes != 3613
+        if max_module_size - banked_effects_player_bytes != 3617
         .error the banked effects' warning names a stale limit: set it to max_module_size less banked_effects_player_bytes
         endif
 
@@ -1237,11 +1237,11 @@ module_at_most  equ module + 3 * (9 - tune_count) - effects_room
 
         if tune1_size + effects_room > max_module_size || module_end + work_size > game_address
         if effects_banked
-        .warning The sound effects do not fit: with the sound effects in a RAM bank, tune 1 in main memory may have at most 3613 bytes, 3890 less the effect player's 277 (a larger tune 1 goes in a RAM bank).
+        .warning The sound effects do not fit: with the sound effects in a RAM bank, tune 1 in main memory may have at most 3617 bytes, 3890 less the effect player's 273 (a larger tune 1 goes in a RAM bank).
         .error The music and the effect player do not fit between 25500 and 31999
         endif
         if effects_size && !effects_banked
-        .warning The sound effects do not fit: with tune 1 in main memory, tune 1, sfx.afb and the effect player's 232 bytes may have at most 3890 bytes together (a larger tune 1 goes in a RAM bank).
+        .warning The sound effects do not fit: with tune 1 in main memory, tune 1, sfx.afb and the effect player's 230 bytes may have at most 3890 bytes together (a larger tune 1 goes in a RAM bank).
         .error The music and the sound effects do not fit between 25500 and 31999
         endif
         .warning The music does not fit: tune 1 goes in main memory only when it has at most 3890 bytes (the player takes bytes 25500 to 27645, its work area the 464 bytes after the module, up to 31999).
@@ -1252,13 +1252,13 @@ module_at_most  equ module + 3 * (9 - tune_count) - effects_room
 
 ; With tune 1 banked the effects have the room of the table builder and the work area; a
 ; larger sfx.afb goes in a RAM bank.
-max_banked_effects_size equ 3279    ; the largest sfx.afb in main memory, with tune 1 in a bank
+max_banked_effects_size equ 3281    ; the largest sfx.afb in main memory, with tune 1 in a bank
 effects_at_most equ effects_end - effects_room + 3 * (9 - tune_count)  ; with nine tunes
         if effects_at_most + effects_player_bytes + max_banked_effects_size + (pt3_work - effects_end) + work_size != game_address
         .error max_banked_effects_size is stale: set it to the room left below 32000 with nine tunes
         endif
         if pt3_work + work_size > game_address
-        .warning The sound effects do not fit: sfx.afb may have at most 3279 bytes (with tune 1 in a RAM bank, the player, its effect player and its work area take the rest of 25500 to 31999).
+        .warning The sound effects do not fit: sfx.afb may have at most 3281 bytes (with tune 1 in a RAM bank, the player, its effect player and its work area take the rest of 25500 to 31999).
         .error The sound effects do not fit between 25500 and 31999
         endif
 
