@@ -12,9 +12,13 @@
 ; this file,
 ;   ayfx_bank_number  that RAM bank (1..7), and bankm_sysvar, paging_kept_bits and paging_port
 ;                  as asm/tunefuse.asm states them;
-; and calls ayfx_music_bank whenever the bank the music plays from changes. The effect player
+; whenever the bank the music plays from changes, writes what ayfx_frame pages back after reading
+; the effect: that RAM bank to the byte ayfx_back_bank and paging_kept_bits to ayfx_back_mask,
+; or 0 and 0xFF where pt3_play runs with the game's own paging (BANKM as it is); and once, before
+; the first ayfx_start, runs ayfx_learn_count (a macro, for code that runs once: with the bank
+; paged in, it sets the number of effects ayfx_start allows). The effect player
 ; pages the bank in only to read it, and never uses the stack meanwhile (the game's stack may
-; lie at $C000..$FFFF); ayfx_start turns interrupts off for its reads, and pt3_play's caller must
+; lie at $C000..$FFFF); ayfx_start turns interrupts off for its read, and pt3_play's caller must
 ; have them off (a frame interrupt while the bank is in would page the game's bank back under it).
 ;
 ; Entry points for the game (all change AF, BC, DE and HL; call them from the main program, not
@@ -27,8 +31,6 @@
 ;   ayfx_stop   stops the effect: from the next pt3_play call the channel is the music's again.
 ;   Both turn interrupts off for a few instructions (a frame never sees half an effect) and put
 ;   them back as they were.
-;   ayfx_music_bank  (banked only) A = the RAM bank pt3_play runs with, 0 for the game's own
-;               paging (BANKM): what ayfx_frame pages back after reading the effect.
 ;
 ; In each frame of the effect, its channel's volume and its two mixer bits are the effect's; so
 ; is the channel's tone period while the frame's tone is on, and R6 while its noise is on. The
@@ -50,28 +52,33 @@
         .error pt3_with_ayfx must be defined before the PT3 player is included, or no frame plays an effect
         endif
 
-; DE = the bank's word at HL, HL one byte on. uses: A (banked)
-ayfx_peek       macro
         if defined ayfx_bank_number
-        call ayfx_peek_banked
-        else
-        ld e,(hl)
+; Notes for ayfx_start how many effects the bank has, from its table: (first offset + 1) / 2.
+; Run once with the bank paged in. uses: AF, HL
+ayfx_learn_count macro
+        ld hl,(ayfx_bank + 1)
         inc hl
-        ld d,(hl)
-        endif
+        srl h
+        rr l
+        xor a                   ; 256 effects or more: 0
+        inc h
+        dec h
+        jr nz,$ + 3
+        sub l                   ; else 256 less the count
+        ld (ayfx_room),a
         endm
+        endif
 
 ; enter: A = effect number, B = channel. uses: AF, BC, DE, HL
 ayfx_start:
-        ld c,a
         if defined ayfx_bank_number
-        ld hl,ayfx_bank + 1     ; effect 0 starts right after the table of offsets
-        call ayfx_peek_banked
-        ex de,hl
-        ld a,c
+        ld l,a
+ayfx_room equ $+1               ; 256 less the number of effects, 0 for 256 or more:
+        add a,0                 ; a number past the bank's last one carries
+        ret c
         else
+        ld c,a
         ld hl,(ayfx_bank + 1)
-        endif
         inc hl
         srl h
         rr l
@@ -81,12 +88,11 @@ ayfx_start:
         cp l
         ret nc
 ayfx_start_known:
-        ld l,c                  ; the effect's offset counts from its entry's second byte
-        ld h,0
+        ld l,c
+        endif
+        ld h,0                  ; the effect's offset counts from its entry's second byte
         add hl,hl
         ld de,ayfx_bank + 1
-        add hl,de
-        ayfx_peek
         add hl,de
         push hl
         call ayfx_stop          ; no frame plays an effect while its channel is set
@@ -94,16 +100,11 @@ ayfx_start_known:
         ld (ayfx_tone),hl       ; tone 0, marked
         xor a
         ld (ayfx_noise),a
-        ld a,b
-        cp 2
-        jr c,ayfx_start_channel
-        ld a,2
-ayfx_start_channel:
         ld hl,pt3_channel_a + CH_PERIOD
         ld de,0x0F0F            ; two RRCA more for channel A, one for B, none for C
-        ld c,0x09               ; channel A's tone and noise bits in R7
-        or a
-        jr z,ayfx_start_set
+        ld a,0x09               ; channel A's tone and noise bits in R7
+        inc b                   ; B + 1 counts down to the channel, channel C stops it early
+        jr ayfx_start_last
 ayfx_start_next:
         push de
         ld de,PT3_CH
@@ -111,23 +112,53 @@ ayfx_start_next:
         pop de
         ld e,d
         ld d,0
-        sla c
-        dec a
-        jr nz,ayfx_start_next
+        add a,a
+ayfx_start_last:
+        bit 5,a                 ; channel C's noise bit: no channel after it
+        jr nz,ayfx_start_set
+        djnz ayfx_start_next
 ayfx_start_set:
         ld (ayfx_turn),de
-        ld a,c
         ld (ayfx_mask),a
         ld (ayfx_period_at),hl
         ld (ayfx_period_set),hl
-        inc hl
-        ld (ayfx_period_high),hl
-        ld de,CH_AMPLITUDE - CH_PERIOD - 1
+        ld de,CH_AMPLITUDE - CH_PERIOD
         add hl,de
         ld (ayfx_amplitude_at),hl
         pop hl
+        if defined ayfx_bank_number
+        ; The entry's word, read with the bank's RAM bank paged in and then the game's (BANKM)
+        ; back: the caller runs in the game's main program. Interrupts are off only while the
+        ; bank is in, and nothing in between changes the flags, so P/V still holds the state
+        ; LD A,I read (see ayfx_stop for the second look); the stack is not used meanwhile.
+        ld a,(bankm_sysvar)
+        ld d,a
+        and paging_kept_bits
+        or ayfx_bank_number
+        ld e,a
+        ld bc,paging_port
+        ld a,i
+        jp pe,ayfx_start_masked
+        ld a,i
+ayfx_start_masked:
+        di
+        out (c),e
+        ld e,(hl)
+        inc hl
+        ld a,(hl)
+        out (c),d
+        ld d,a
+        jp po,ayfx_start_read
+        ei
+ayfx_start_read:
+        else
+        ld e,(hl)
+        inc hl
+        ld d,(hl)
+        endif
+        add hl,de
         ld (ayfx_next),hl
-        ld a,1
+        ld a,h                  ; not 0: the effect lies in RAM, above 16383
         ld (ayfx_busy),a        ; (one write: the next frame plays the whole new effect)
         ret
 
@@ -136,69 +167,29 @@ ayfx_start_set:
 ; marker does). Interrupts are off only while the period is tested and put back, so that a frame
 ; of the music never comes in between (an interrupt that comes then is lost, so the fewer
 ; T-states the better). LD A,I can read IFF2 as 0 when an interrupt is taken during it; that
-; interrupt returns with EI, so a second look is right. uses: AF, DE, HL
+; interrupt returns with EI, so a second look is right; its P/V flag is kept until the end, as
+; nothing in between changes it. uses: AF, DE, HL
 ayfx_stop:
         xor a
         ld (ayfx_busy),a
-        ld hl,(ayfx_period_high)
+        ld hl,(ayfx_period_at)
+        inc hl                  ; the period's high byte
         ld de,(ayfx_saved)
         ld a,i
         jp pe,ayfx_stop_masked
         ld a,i
 ayfx_stop_masked:
-        push af
         di
-        bit 7,(hl)
-        jr z,ayfx_stop_kept
+        ld a,(hl)
+        rla                     ; carry: the effect's mark
+        jr nc,ayfx_stop_kept
         ld (hl),d
         dec hl
         ld (hl),e
 ayfx_stop_kept:
-        pop af
         ret po
         ei
         ret
-
-        if defined ayfx_bank_number
-; Reads the word at HL of the bank with its RAM bank paged in, and pages back the game's (BANKM):
-; the caller runs in the game's main program. Interrupts are off only while the bank is in (as
-; in ayfx_stop), and the stack is not used then.
-; enter: HL. exit: DE = the word, HL one byte on. uses: A
-ayfx_peek_banked:
-        push bc
-        ld a,i
-        jp pe,ayfx_peek_masked
-        ld a,i
-ayfx_peek_masked:
-        push af
-        ld a,(bankm_sysvar)
-        and paging_kept_bits
-        or ayfx_bank_number
-        ld bc,paging_port
-        di
-        out (c),a
-        ld e,(hl)
-        inc hl
-        ld d,(hl)
-        ld a,(bankm_sysvar)
-        out (c),a
-        pop af
-        pop bc
-        ret po
-        ei
-        ret
-
-; enter: A = the RAM bank pt3_play runs with (the playing tune's), 0 for none. uses: AF
-ayfx_music_bank:
-        ld (ayfx_back_bank),a
-        or a
-        ld a,0xFF               ; none: BANKM as it is
-        jr z,ayfx_music_mask
-        ld a,paging_kept_bits   ; else BANKM's other bits with that bank
-ayfx_music_mask:
-        ld (ayfx_back_mask),a
-        ret
-        endif
 
 ; The state: ayfx_busy, then ayfx_frame, whose operands named below hold the rest.
 ayfx_state:
@@ -247,14 +238,12 @@ ayfx_frame_moved:
         if defined ayfx_bank_number
         out (c),d
         endif
-ayfx_period_high equ $+1        ; the high byte of the effect's channel's period; before the
-        ld a,(ayfx_busy)        ; first effect a byte without bit 7, so ayfx_stop puts nothing back
-        rla                     ; carry: the music has not written its own period since the
-        bit 4,e                 ; effect's went in, so the saved one is still the music's
+ayfx_period_at equ $+1          ; the effect's channel's period; before the first effect the
+        ld hl,(ayfx_busy - 1)   ; word whose high byte is ayfx_busy, so ayfx_stop puts nothing back
+        bit 4,e
         jr nz,ayfx_frame_off
-        jr c,ayfx_frame_tone
-ayfx_period_at equ $+1
-        ld hl,(pt3_channel_c + CH_PERIOD)
+        bit 7,h                 ; marked: the effect's own period went in last, so the saved
+        jr nz,ayfx_frame_tone   ; one is still the music's; else the music has a new one
         ld (ayfx_saved),hl
 ayfx_frame_tone:
 ayfx_tone equ $+1               ; the tone period carried over, marked
@@ -285,7 +274,8 @@ ayfx_noise equ $+1              ; the noise period carried over
         ld l,0
         ret
 ayfx_frame_off:                 ; tone off: the music's period back, if the effect's is there
-        jr nc,ayfx_frame_volume
+        bit 7,h
+        jr z,ayfx_frame_volume
 ayfx_saved equ $+1              ; the music's period, as the effect found it
         ld hl,0
         jr ayfx_frame_period

@@ -212,7 +212,7 @@ paging_ok:      db 0                ; 1 when init found that the banks page in
 builder_bank:   db tables_bank      ; where the table builder lies: a bank, 0 main memory, $FF gone
 music_bank:     db 0                ; 25519: set by every switch
         if effects_banked
-entry_effect:   jp effect_if_paged  ; 25520: nothing where init found no paging
+entry_effect:   jp no_effects       ; 25520: init sets ayfx_start where it finds paging
 entry_effects_off: jp ayfx_stop     ; 25523
         endif
         if effects_size && !effects_banked
@@ -254,7 +254,7 @@ start_fill:
         im 2
         ld (playing), a             ; not 0
         ei
-no_effects:                         ; (also the effect entries' RET when there is no sfx.afb)
+no_effects:                         ; (also the effect entries' RET when they have no effects)
         ret
 
 resident_low_end:
@@ -660,8 +660,12 @@ switch_masked:
         ld a, c
         ld (music_bank), a
         if effects_banked
-switch_effects:
-        call ayfx_music_bank        ; what the effect player pages back after each read
+switch_effects:                     ; what the effect player pages back after each read:
+        ld (ayfx_back_bank), a
+        cp 1
+        sbc a, a                    ; 0xFF for no bank, BANKM as it is
+        or paging_kept_bits         ; else BANKM's other bits with the bank
+        ld (ayfx_back_mask), a
 switch_effects_end:
         endif
         ld (module_pointer), de
@@ -731,28 +735,18 @@ pt3_with_ayfx   equ 1               ; every frame mixes in the playing sound eff
 ; RAM bank (effects_bank) when they do not fit even so. A banked sfx.afb travels compressed as
 ; the last of the banked blocks and init loads it as it loads a tune; the effect player then
 ; pages it in for each read (ayfx_player.asm) and only the player's code stays here.
-effects_player_bytes equ 242        ; the effect player's code and state, with its call in pt3_play
-banked_effects_player_bytes equ 321 ; the same with sfx.afb in a RAM bank, and the paging it needs
+effects_player_bytes equ 230        ; the effect player's code and state, with its call in pt3_play
+banked_effects_player_bytes equ 273 ; the same with sfx.afb in a RAM bank, and the paging it needs
 effects_hook_bytes equ 7            ; that call: LD A,(nn), OR A, CALL NZ,nn
         if effects_banked
 ayfx_bank_number equ effects_bank
 ayfx_bank       equ effects_address
 effects_code:
-; The effect entry where paging works; without it the effects were not loaded.
-effect_if_paged:
-        ld c, a
-        ld a, (paging_ok)
-        or a
-        ret z
-        ld a, c
-        ; fall through to ayfx_start, the effect player's first routine
         include "asm/ayfx_player.asm"
 effects_code_end:
-        if effect_if_paged + 7 != ayfx_start
-        .error effect_if_paged must fall through to ayfx_start
-        endif
-; What the banked effects add to the player beside the effect player itself: the switch's call
-; of ayfx_music_bank, less what the play entry no longer tests (it always masks interrupts).
+; What the banked effects add to the player beside the effect player itself: the switch's note
+; of the music's bank for it, less what the play entry no longer tests (it always masks
+; interrupts). The effect entry's change and the count of effects are init's (effects_ready).
 banked_effects_hooks equ switch_effects_end - switch_effects + play_entry_end - play_entry - 9
         if effects_code_end - effects_code + effects_hook_bytes + banked_effects_hooks != banked_effects_player_bytes
         .error banked_effects_player_bytes is stale: set it to the banked effect player's size
@@ -809,6 +803,11 @@ init_masked:
         ld a, (paging_ok)
         or a
         call nz, load_tunes
+        endif
+        if effects_banked
+        ld a, (paging_ok)
+        or a
+        call nz, effects_ready
         endif
         if !tune1_banked
         ld a, (paging_ok)           ; no paging: the builder runs once, from free memory
@@ -873,6 +872,18 @@ load_failed:
         ei                          ; as LD-BYTES left them: BASIC's report waits for a key
         rst 8
         db $1a                      ; R Tape loading error
+
+        if effects_banked
+; Where paging works the effects are loaded: the effect entry goes to the effect player, which
+; learns from the bank how many effects it has. Interrupts are off.
+effects_ready:
+        ld hl, ayfx_start
+        ld (entry_effect + 1), hl
+        ld a, effects_bank
+        call page_bank
+        ayfx_learn_count
+        jp page_game
+        endif
 
 ; Per banked tune, in tape order: its bank, where its block loads, the block's length, the
 ; module's address; a 0 byte ends the list.
@@ -1186,7 +1197,7 @@ credits_limit   equ credit_columns * credit_rows_max
 ; The build shows pasmo's warnings (standard error); the error itself stops the assembly.
 ; The limits named in the messages are checked below, so they cannot go stale.
 
-        if max_module_size - banked_effects_player_bytes != 3569
+        if max_module_size - banked_effects_player_bytes != 3617
         .error the banked effects' warning names a stale limit: set it to max_module_size less banked_effects_player_bytes
         endif
 
@@ -1226,11 +1237,11 @@ module_at_most  equ module + 3 * (9 - tune_count) - effects_room
 
         if tune1_size + effects_room > max_module_size || module_end + work_size > game_address
         if effects_banked
-        .warning The sound effects do not fit: with the sound effects in a RAM bank, tune 1 in main memory may have at most 3569 bytes, 3890 less the effect player's 321 (a larger tune 1 goes in a RAM bank).
+        .warning The sound effects do not fit: with the sound effects in a RAM bank, tune 1 in main memory may have at most 3617 bytes, 3890 less the effect player's 273 (a larger tune 1 goes in a RAM bank).
         .error The music and the effect player do not fit between 25500 and 31999
         endif
         if effects_size && !effects_banked
-        .warning The sound effects do not fit: with tune 1 in main memory, tune 1, sfx.afb and the effect player's 242 bytes may have at most 3890 bytes together (a larger tune 1 goes in a RAM bank).
+        .warning The sound effects do not fit: with tune 1 in main memory, tune 1, sfx.afb and the effect player's 230 bytes may have at most 3890 bytes together (a larger tune 1 goes in a RAM bank).
         .error The music and the sound effects do not fit between 25500 and 31999
         endif
         .warning The music does not fit: tune 1 goes in main memory only when it has at most 3890 bytes (the player takes bytes 25500 to 27645, its work area the 464 bytes after the module, up to 31999).
@@ -1241,13 +1252,13 @@ module_at_most  equ module + 3 * (9 - tune_count) - effects_room
 
 ; With tune 1 banked the effects have the room of the table builder and the work area; a
 ; larger sfx.afb goes in a RAM bank.
-max_banked_effects_size equ 3269    ; the largest sfx.afb in main memory, with tune 1 in a bank
+max_banked_effects_size equ 3281    ; the largest sfx.afb in main memory, with tune 1 in a bank
 effects_at_most equ effects_end - effects_room + 3 * (9 - tune_count)  ; with nine tunes
         if effects_at_most + effects_player_bytes + max_banked_effects_size + (pt3_work - effects_end) + work_size != game_address
         .error max_banked_effects_size is stale: set it to the room left below 32000 with nine tunes
         endif
         if pt3_work + work_size > game_address
-        .warning The sound effects do not fit: sfx.afb may have at most 3269 bytes (with tune 1 in a RAM bank, the player, its effect player and its work area take the rest of 25500 to 31999).
+        .warning The sound effects do not fit: sfx.afb may have at most 3281 bytes (with tune 1 in a RAM bank, the player, its effect player and its work area take the rest of 25500 to 31999).
         .error The sound effects do not fit between 25500 and 31999
         endif
 

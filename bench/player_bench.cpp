@@ -110,7 +110,8 @@ void bench_tape_check(const std::string& zx7, const std::string& pasmo, const fs
 // The player with the effect player, or without (`effects` empty), at 0x4000 with its work area,
 // a start_effect(L = effect, H = channel) for ayfx_start, the module and the bank; with `in_bank`,
 // the bank at 0xC000 as the player reads it from RAM bank 6 (this machine does not page, so the
-// paging costs its T-states and changes nothing), and music_bank(A) for ayfx_music_bank.
+// paging costs its T-states and changes nothing), learn_count() to run once the bank is loaded,
+// and music_bank(L) to note the music's RAM bank for the effect player.
 player_test::Assembly assemble_with_effects(const std::string& pasmo, const fs::path& asm_dir,
                                             const fs::path& module, const fs::path& effects,
                                             const fs::path& dir, bool in_bank = false) {
@@ -123,7 +124,8 @@ player_test::Assembly assemble_with_effects(const std::string& pasmo, const fs::
         << (effects.empty() ? "ayfx_start:\n" : " include \"" + asm_dir.string() + "/ayfx_player.asm\"\n")
         << "pt3_work: ds PT3_WORK_SIZE\nstart_effect: ld a,l\n ld b,h\n jp ayfx_start\npt3_module: incbin \""
         << module.string() << "\"\n"
-        << (in_bank ? "music_bank: ld a,l\n jp ayfx_music_bank\n"
+        << (in_bank ? "learn_count: ayfx_learn_count\n ret\nmusic_bank: ld a,l\n ld (ayfx_back_bank),a\n"
+                      " cp 1\n sbc a,a\n or paging_kept_bits\n ld (ayfx_back_mask),a\n ret\n"
                     : "ayfx_bank:" +
                           (effects.empty() ? std::string("\n") : " incbin \"" + effects.string() + "\"\n"));
     return player_test::assemble(pasmo, dir, "effects.asm");
@@ -162,7 +164,10 @@ void bench_effects(const std::string& pasmo, const fs::path& asm_dir, const std:
         const player_test::Assembly* images[5] = {&plain, &mixed, &mixed, &banked, &banked};
         for (int i = 0; i < 5; ++i) {
             machines[i].load(0x4000, images[i]->code);
-            if (i >= 3) machines[i].load(0xC000, bank_bytes);
+            if (i >= 3) {
+                machines[i].load(0xC000, bank_bytes);
+                machines[i].call(banked.symbols.at("learn_count"), 0, 1000);
+            }
             machines[i].call(images[i]->symbols.at("pt3_init"), images[i]->symbols.at("pt3_module"),
                              10000000);
         }

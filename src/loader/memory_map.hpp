@@ -26,11 +26,11 @@ inline constexpr int music_bank = 6;  // the 128K RAM bank of the banked layout
 // larger one goes in a RAM bank of a 128K.
 inline constexpr int main_memory_module_limit = 3890;
 // The sound-effect player's resident bytes, code and state, which a bank of effects brings along.
-inline constexpr int effects_player_bytes = 242;
+inline constexpr int effects_player_bytes = 230;
 // The same when the effects lie in a RAM bank: only the player, which pages them in, is resident.
-inline constexpr int banked_effects_player_bytes = 321;
+inline constexpr int banked_effects_player_bytes = 273;
 // The largest sound-effect bank main memory holds beside the player when tune 1 lies in a RAM bank.
-inline constexpr int main_memory_effects_limit = 3269;
+inline constexpr int main_memory_effects_limit = 3281;
 
 // The count-th number written in decimal digits (ASCII) in the text, counting from 0; -1 when
 // there are not so many. For the checks at build time.

@@ -312,6 +312,10 @@ TEST(Tunes, PlaysSoundEffectsFromARamBank) {
             run.expect_frames(tunes[0], 21, 60, paged ? &effect : nullptr, 64, 0);
             run.expect_frames(tunes[0], 81, 40, paged ? &effect : nullptr, 22, 2);
             EXPECT_FALSE(effect.playing);
+            // A number past the bank's last effect changes nothing; the last one plays.
+            run.expect_frames(tunes[0], 121, 20, paged ? &effect : nullptr, effect.count(), 1);
+            run.expect_frames(tunes[0], 141, 100, paged ? &effect : nullptr, effect.count() - 1, 1);
+            EXPECT_FALSE(effect.playing);
             EXPECT_EQ(run.loaded, paged ? tape.banked.size() : 0u);
             EXPECT_EQ(run.faults, std::vector<std::string>{});
         }
