@@ -106,8 +106,11 @@ void read_music_credits(RunState& run) {
     run.author = host::read_text(music_file, host::encoding_single_byte, header_field_characters);
     host::close_file(music_file);
 
-    Text credits = banner + (u"-" + host::trim_spaces(run.title) + u"/" + host::trim_spaces(run.author) +
-                             u"/" + run.music_file_name);
+    // (Appended piece by piece: GCC 12 sees an overlap that is not there in one long sum of texts.)
+    Text credits = banner;
+    for (const Text& piece : {Text(u"-"), host::trim_spaces(run.title), Text(u"/"),
+                              host::trim_spaces(run.author), Text(u"/"), run.music_file_name})
+        credits += piece;
     bool written = host::create_file(credits_file, in_program_directory(run, names.credits_file),
                                      host::encoding_single_byte) != 0;
     if (written) host::write_text_line(credits_file, credits);
