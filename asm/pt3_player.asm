@@ -1144,7 +1144,7 @@ pt3_frame_ornament_next:
         sbc a,a
         cpl
         and 95
-pt3_frame_period:
+pt3_frame_period:                 ; (pt3_note_period written out: each channel, every frame)
         add a,a
         add a,pt3_tone_table & 0xFF
         ld l,a
