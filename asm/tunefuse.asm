@@ -504,7 +504,7 @@ frame_interrupt:
         push bc
         push de
         push hl
-        push ix
+        push ix                     ; the game's: the PT3 player works in IX
         call play_from_bank
         pop ix
         pop hl

@@ -28,7 +28,7 @@ driver-author-title | src/driver/loader_stage.cpp | u"Music Author \t\t: " + run
 driver-warning-exit | src/driver/intake.cpp | return run.problems.empty() ? 0 : 1; | return run.problems.empty() && run.warnings.empty() ? 0 : 1; | caught
 driver-launch-failed | src/driver/output_stage.cpp | if (!run.problems.empty()) return; | if (false) return; | caught
 driver-one-problem | src/driver/output_stage.cpp | if (!run.problems.empty()) { | if (run.problems.size() > 1) { | caught
-driver-clean-screen | src/driver/output_stage.cpp | names.screen_copy,     names.credits_file, | names.loader_tape,     names.credits_file, | caught
+driver-clean-screen | src/driver/output_stage.cpp | names.screen_copy,      names.credits_file, | names.loader_tape,      names.credits_file, | caught
 driver-device-com1 | src/driver/output_stage.cpp | base[3] >= u'1' && | base[3] >= u'2' && | caught
 loader-goto-hidden | src/loader/loader_program.cpp | literal += byte_character(number % 256); | literal += byte_character(number / 256); | caught
 loader-past-end   | src/loader/game_tape_check.cpp | if (address + length > memory_end) | if (address + length > memory_end + 1) | caught
@@ -58,7 +58,7 @@ zx7-farthest-offset | tools/zx7/zx7_compress.cpp | position - earlier <= kMaxOff
 zx7-near-offsets-only | tools/zx7/zx7_compress.cpp | position - earlier <= kMaxOffset | position - earlier <= kMaxShortOffset | caught
 bin2tap-checksum  | tools/bin2tap/tap_code_blocks.cpp | std::uint8_t checksum = flag; | std::uint8_t checksum = 0; | caught
 bin2tap-address-max | tools/bin2tap/bin2tap_main.cpp | if (value > 65535) return | if (value > 65536) return | caught
-kit-handler-iy    | asm/tunefuse.asm | push iy | push ix | caught
+kit-handler-ix    | asm/tunefuse.asm | push ix                     ; the game's | push iy                     ; the game's | caught
 kit-paging-probe  | asm/tunefuse.asm | cpl | nop | caught
 kit-unpack-dest   | asm/tunefuse.asm | ld de, module | ld de, module + 1 | caught
 kit-demo-ornament | demo/make_demo_module.cpp | append(module, {0, 3, 0, 4, 7}) | append(module, {0, 3, 0, 0, 0}) | missed
